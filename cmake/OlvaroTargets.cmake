@@ -1,0 +1,15 @@
+# olvaro_test(NAME SOURCES... LIBS lib... [LABELS label...] [LOCKS resource...])
+# LOCKS names shared state (the CUPS default printer, a fixed port) that cases of
+# other tests must not touch at the same time; CTest runs them apart.
+# One GoogleTest executable, registered with CTest case by case.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+
+function(olvaro_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
+  add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" RESOURCE_LOCK "${T_LOCKS}" TIMEOUT 600)
+endfunction()

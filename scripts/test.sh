@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# test.sh [--sanitize]: installs what is missing, starts cupsd, avahi-daemon and D-Bus
+# with the test queues, builds, and runs every test. --sanitize builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+"$top/scripts/setup.sh"
+"$top/scripts/start-services.sh" --test-queues
+if [ "${1:-}" = "--sanitize" ]; then
+  dir="$top/build-sanitize"; opts=(-DOLVARO_SANITIZE=ON -DOLVARO_BENCH=OFF)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  dir="$top/build"; opts=()
+fi
+export AVAHI_COMPAT_NOWARN=1
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR=$(mktemp -d /tmp/olvaro-runtime.XXXXXX)
+  chmod 0700 "$XDG_RUNTIME_DIR"
+fi
+"$top/scripts/build.sh" "$dir" "${opts[@]}"
+ctest --test-dir "$dir" --output-on-failure -j 2
