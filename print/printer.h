@@ -1,0 +1,30 @@
+// Print engine: prints one spooled file on the current default printer, choosing the
+// method by the file's extension. Every function may be called from any thread, several
+// at once; none takes a lock and none deletes the file it was given.
+#pragma once
+
+#include <string>
+
+// Picks the method by the lowered extension and hands the file over; true when that
+// method took the document over (not a promise that paper came out).
+bool PrintFile(const std::string& path);
+
+// Submits a PDF to the default destination; true when the spooler accepted the job.
+bool PrintPdfFile(const std::string& path);
+
+// Starts LibreOffice detached to print a word-processor document on the default
+// destination; false only when LibreOffice cannot be found.
+bool PrintWordFile(const std::string& path);
+
+// Prints any other file by its detected type: submitted as is when the spooler prints
+// that type, through LibreOffice when it opens it. 0 on success, otherwise an error
+// number (nothing is sent to the printer then).
+int PrintWithShellVerb(const std::string& path);
+
+// Starts a headless renderer that turns the page into a PDF and submits it, without
+// waiting for it. 0 once the renderer was started, otherwise an error number.
+int PrintHtmlFile(const std::string& path);
+
+// Draws the image's first page centred on one sheet of the default destination and
+// submits it as the job "Image". 0 when the job was accepted, otherwise an error number.
+int PrintImageFile(const std::string& path);
