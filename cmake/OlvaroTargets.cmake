@@ -9,7 +9,13 @@ function(olvaro_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" RESOURCE_LOCK "${T_LOCKS}" TIMEOUT 600)
+  # Empty values would vanish from the list and shift the pairs, so add only what is set.
+  set(properties TIMEOUT 600)
+  if(T_LABELS)
+    list(APPEND properties LABELS "${T_LABELS}")
+  endif()
+  if(T_LOCKS)
+    list(APPEND properties RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

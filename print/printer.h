@@ -17,8 +17,9 @@ bool PrintPdfFile(const std::string& path);
 bool PrintWordFile(const std::string& path);
 
 // Prints any other file by its detected type: submitted as is when the spooler prints
-// that type, through LibreOffice when it opens it. 0 on success, otherwise an error
-// number (nothing is sent to the printer then).
+// that type, through LibreOffice when it opens it. 0 on success; ENOEXEC when nothing
+// here prints that type, another errno value or the spooler's status code when the
+// submission failed. Nothing reaches the printer on failure.
 int PrintWithShellVerb(const std::string& path);
 
 // Starts a headless renderer that turns the page into a PDF and submits it, without
@@ -26,5 +27,6 @@ int PrintWithShellVerb(const std::string& path);
 int PrintHtmlFile(const std::string& path);
 
 // Draws the image's first page centred on one sheet of the default destination and
-// submits it as the job "Image". 0 when the job was accepted, otherwise an error number.
+// submits it as the job "Image". 0 when the job was accepted; EINVAL when the image
+// cannot be decoded, ENODEV without a default printer, else the submission's error.
 int PrintImageFile(const std::string& path);

@@ -1,10 +1,13 @@
 // Spool folder: where every received document is written before it is printed.
-// Callable from any thread; nothing is shared between calls.
+// Callable from any thread; nothing is shared between calls. A CFileFind object belongs
+// to one thread at a time.
 #pragma once
 
 #include <cstdint>
-#include <dirent.h>
 #include <string>
+
+#include "platform/folderreader.h"
+#include "platform/newfile.h"
 
 // The spool folder path, ending in '/', created when missing. Empty when the folder is
 // not a real directory owned by this user with mode 0700 (another user's folder, a
@@ -12,20 +15,32 @@
 std::string GetSpoolFolder();
 
 // A full spool path for an uploaded name that did not exist when it was chosen ("" when
-// the spool folder is unsafe). The file is not created.
+// the spool folder is unsafe). The file is not created. Names too long for the file
+// system are shortened, their extension kept.
 std::string MakeSpoolPath(const std::string& name);
+
+// Creates the spool file `path` (as MakeSpoolPath chose it) for writing, private to this
+// user. Not open when the path is not directly inside a safe spool folder or when
+// anything, a link included, is already there.
+CNewFile CreateSpoolFile(const std::string& path);
+
+// The file name a document named `name` gets in the spool folder: cut at a NUL, the
+// reserved characters of base name and extension replaced, `prefix` in front, `suffix`
+// before the extension, and shortened (extension kept) to fit the file system.
+std::string MakeSpoolFileName(const std::string& name, const std::string& prefix = "",
+                              const std::string& suffix = "");
 
 // Replaces each of the 14 reserved characters of a name part by '_', in place.
 void SanitizeNamePart(std::string& text);
 
-// Deletes the spool files that are a day old or older; sub-folders are never entered.
+// Deletes the spool files and links that are a day old or older, measured against the
+// local wall-clock time; sub-folders are never entered.
 void CleanSpoolFolder();
 
 // Enumerates one folder for the clean-up.
 class CFileFind {
 public:
   CFileFind() = default;
-  ~CFileFind();
   CFileFind(const CFileFind&) = delete;
   CFileFind& operator=(const CFileFind&) = delete;
 
@@ -33,18 +48,20 @@ public:
   bool FindFile(const std::string& folder);
   // Moves to the next entry; false when there is none.
   bool FindNextFile();
+  // Whether the current entry is "." or "..".
   bool IsDots() const;
+  // Whether the current entry is a real folder (a link to one is not).
   bool IsDirectory() const;
   // Creation time of the current entry as a FILETIME (UTC).
   uint64_t GetCreationTime() const;
+  // The folder followed by the current entry's name.
   std::string GetFilePath() const;
+  // Deletes the current entry when it is a file or a link (never what a link points to).
+  bool RemoveCurrentEntry();
   void Close();
 
 private:
-  // Implementation-owned state; see spool.cpp.
-  DIR* dir_ = nullptr;
+  FolderReader reader_;
   std::string folder_;
-  std::string name_;
-  bool isDirectory_ = false;
-  uint64_t creationTime_ = 0;
+  FolderEntry current_;
 };

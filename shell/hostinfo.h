@@ -12,7 +12,7 @@ std::vector<std::string> GetLocalIPv4Addresses();
 // A short text naming the operating system, at most 39 characters.
 std::string GetOsVersionString();
 
-// The host name (at most 1023 characters).
+// The host name (at most 1023 characters); empty when the system cannot supply one.
 std::string GetLocalHostName();
 
 // The text the Windows version record maps to ("Windows 7", "Windows 6.2", ...);

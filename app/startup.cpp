@@ -1,0 +1,50 @@
+#include "app/startup.h"
+
+#include "platform/clock.h"
+#include "shell/settings.h"
+
+namespace {
+
+// Drops the poller's reports when no user interface wants them; never destroyed, as an
+// abandoned poller may still report at the very end.
+class CIgnoredCloudStatus : public CCloudStatusSink {
+public:
+  void CloudBusy(bool) override {}
+  void CloudState(bool) override {}
+};
+
+CCloudStatusSink& IgnoredCloudStatus() {
+  static CIgnoredCloudStatus* const sink = new CIgnoredCloudStatus;
+  return *sink;
+}
+
+}  // namespace
+
+bool IsUpdateCheckDue(uint64_t lastCheckTime, uint64_t now) {
+  return now >= lastCheckTime && now - lastCheckTime >= kFileTimeDay;
+}
+
+void CStartupSequence::Run(const StartupHooks& hooks) {
+  if (printServer) {
+    return;
+  }
+  servicePort = ReadPortSetting();
+  const uint64_t lastCheckTime = ReadLastUpdateCheckTime();
+  const uint64_t now = GetLocalFileTime();
+
+  printServer = std::make_unique<CVostrelHttpServer>();
+  printServer->Start(servicePort);
+
+  // When due, start the update check.
+  if (hooks.startUpdateCheck && IsUpdateCheckDue(lastCheckTime, now)) {
+    hooks.startUpdateCheck();
+  }
+
+  cloudPoller.Start(hooks.cloudStatusSink != nullptr ? *hooks.cloudStatusSink
+                                                     : IgnoredCloudStatus());
+}
+
+bool CStartupSequence::Stop(std::chrono::milliseconds cloudGrace) {
+  printServer.reset();
+  return cloudPoller.Stop(cloudGrace);
+}

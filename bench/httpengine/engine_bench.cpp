@@ -1,0 +1,239 @@
+// Benchmark: the engine beside nginx (one request per connection) for a bodiless reply at
+// 1, 10 and 50 concurrent clients, and a 256 MiB upload streamed into a file beside the
+// raw loopback-to-file limit. Prints figures; asserts nothing.
+#include "httpengine/httpengine.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kRunTime = std::chrono::seconds(3);
+constexpr uint64_t kUploadSize = 256ull << 20;
+const std::filesystem::path kFolder = std::filesystem::temp_directory_path() / ("olvaro-bench-" + std::to_string(getpid()));
+
+// Connects from 127.0.1.<source> so that many clients are many addresses.
+int Connect(int port, int source) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(0x7f000100u + static_cast<uint32_t>(source % 250 + 1));
+  bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<uint16_t>(port));
+  server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendAll(int fd, const char* bytes, size_t length) {
+  while (length > 0) {
+    const ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    bytes += sent;
+    length -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+std::string ReadToEnd(int fd) {
+  std::string reply;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<size_t>(got));
+  return reply;
+}
+
+// Requests per second for GET /empty with `clients` connections at a time.
+double RequestsPerSecond(int port, int clients) {
+  std::atomic<uint64_t> done{0}, failed{0};
+  const auto end = Clock::now() + kRunTime;
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c) {
+    threads.emplace_back([&, c] {
+      constexpr std::string_view kRequest = "GET /empty HTTP/1.1\r\nHost: bench\r\n\r\n";
+      while (Clock::now() < end) {
+        const int fd = Connect(port, c);
+        const bool ok = fd >= 0 && SendAll(fd, kRequest.data(), kRequest.size()) &&
+                        ReadToEnd(fd).starts_with("HTTP/1.1 204");
+        if (fd >= 0) close(fd);
+        (ok ? done : failed)++;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  if (failed > 0) fprintf(stderr, "  (%llu failed requests)\n", static_cast<unsigned long long>(failed.load()));
+  return static_cast<double>(done) / std::chrono::duration<double>(kRunTime).count();
+}
+
+// Sends kUploadSize bytes after head; returns MB/s until the server's reply is complete.
+double Upload(int port, const std::string& head) {
+  const int fd = Connect(port, 0);
+  if (fd < 0) return 0;
+  std::vector<char> block(64 << 10, 'u');
+  const auto start = Clock::now();
+  bool ok = SendAll(fd, head.data(), head.size());
+  for (uint64_t left = kUploadSize; ok && left > 0; left -= std::min<uint64_t>(left, block.size())) {
+    ok = SendAll(fd, block.data(), std::min<uint64_t>(left, block.size()));
+  }
+  const std::string reply = ReadToEnd(fd);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  close(fd);
+  if (!ok || reply.find(" 20") == std::string::npos) fprintf(stderr, "  upload failed: %s\n", reply.substr(0, 60).c_str());
+  return static_cast<double>(kUploadSize) / (1 << 20) / seconds;
+}
+
+// The raw limit: one loopback connection read in read_size pieces into a file.
+double RawLoopbackToFile(size_t read_size) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 1);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::thread receiver([&] {
+    const int fd = accept(listener, nullptr, nullptr);
+    FILE* file = fopen((kFolder / "raw.bin").c_str(), "wb");
+    std::vector<char> buffer(read_size);
+    ssize_t got;
+    while ((got = recv(fd, buffer.data(), buffer.size(), 0)) > 0) fwrite(buffer.data(), 1, static_cast<size_t>(got), file);
+    fclose(file);
+    send(fd, "HTTP/1.1 200 OK\r\n\r\n", 19, MSG_NOSIGNAL);
+    close(fd);
+  });
+  const int fd = Connect(ntohs(address.sin_port), 0);
+  std::vector<char> block(64 << 10, 'u');
+  const auto start = Clock::now();
+  for (uint64_t left = kUploadSize; left > 0; left -= block.size()) SendAll(fd, block.data(), block.size());
+  shutdown(fd, SHUT_WR);
+  ReadToEnd(fd);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  close(fd);
+  receiver.join();
+  close(listener);
+  return static_cast<double>(kUploadSize) / (1 << 20) / seconds;
+}
+
+// The engine's handlers: a bodiless reply, and an upload written into a file.
+void EmptyReply(mg_conn* conn, const mg_request*, void*) {
+  mg_send_formatted(conn, "%s", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+}
+
+int UploadBegin(mg_conn*, const mg_request*, void* file) {
+  *static_cast<FILE**>(file) = fopen((kFolder / "engine-upload.bin").c_str(), "wb");
+  return *static_cast<FILE**>(file) != nullptr;
+}
+
+int UploadData(mg_conn*, const mg_request*, const char* bytes, int length, void* file) {
+  return fwrite(bytes, 1, static_cast<size_t>(length), *static_cast<FILE**>(file)) == static_cast<size_t>(length);
+}
+
+void UploadEnd(mg_conn* conn, const mg_request*, void* file) {
+  fclose(*static_cast<FILE**>(file));
+  EmptyReply(conn, nullptr, nullptr);
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// nginx from Debian with its own configuration: a bodiless reply and WebDAV PUT into a file.
+pid_t StartNginx(int port) {
+  const std::filesystem::path folder = kFolder / "nginx";
+  std::filesystem::create_directories(folder / "files");
+  std::ofstream(folder / "nginx.conf")
+      << (geteuid() == 0 ? "user root;\n" : "") << "worker_processes 2;\ndaemon off;\npid " << (folder / "nginx.pid").string() << ";\nerror_log "
+      << (folder / "error.log").string() << ";\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
+      << "  client_body_temp_path " << (folder / "body").string() << ";\n  proxy_temp_path " << (folder / "proxy").string()
+      << ";\n  fastcgi_temp_path " << (folder / "fastcgi").string() << ";\n  uwsgi_temp_path " << (folder / "uwsgi").string()
+      << ";\n  scgi_temp_path " << (folder / "scgi").string() << ";\n  keepalive_timeout 0;\n  server {\n    listen 127.0.0.1:"
+      << port << ";\n    location = /empty { return 204; }\n    location /files/ { root " << folder.string()
+      << "; dav_methods PUT; client_max_body_size 0; }\n  }\n}\n";
+  const std::string config = (folder / "nginx.conf").string();
+  const char* argv[] = {"nginx", "-c", config.c_str(), "-e", (folder / "error.log").c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, "nginx", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
+  for (int i = 0; i < 50; ++i) {  // ready when it accepts
+    const int fd = Connect(port, 0);
+    if (fd >= 0) {
+      close(fd);
+      return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return pid;
+}
+
+}  // namespace
+
+int main() {
+  std::filesystem::create_directories(kFolder);
+  mg_ctx* engine = mg_start();
+  FILE* upload = nullptr;
+  mg_set_option(engine, "dir_list", "no");
+  const int engine_port = FreePort();
+  mg_set_option(engine, "ports", ("127.0.0.1:" + std::to_string(engine_port)).c_str());
+  mg_set_uri_handlers(engine, "/empty", nullptr, nullptr, EmptyReply, nullptr);
+  mg_set_uri_handlers(engine, "/upload", UploadBegin, UploadData, UploadEnd, &upload);
+  const int nginx_port = FreePort();
+  const pid_t nginx = StartNginx(nginx_port);
+
+  printf("Bodiless reply, one request per connection (requests/s, %lld s each)\n",
+         static_cast<long long>(kRunTime.count()));
+  printf("  %-8s %12s %12s\n", "clients", "engine", "nginx");
+  for (int clients : {1, 10, 50}) {
+    const double ours = RequestsPerSecond(engine_port, clients);
+    const double theirs = nginx > 0 ? RequestsPerSecond(nginx_port, clients) : 0;
+    printf("  %-8d %12.0f %12.0f\n", clients, ours, theirs);
+    fflush(stdout);
+  }
+
+  const std::string length = "Content-Length: " + std::to_string(kUploadSize) + "\r\n\r\n";
+  printf("256 MiB upload streamed into a file (MB/s)\n");
+  printf("  engine (512-byte chunks)       %8.0f\n", Upload(engine_port, "POST /upload HTTP/1.1\r\n" + length));
+  if (nginx > 0) {
+    printf("  nginx (WebDAV PUT)             %8.0f\n",
+           Upload(nginx_port, "PUT /files/upload.bin HTTP/1.1\r\nHost: bench\r\n" + length));
+  }
+  printf("  raw loopback-to-file, 64 KiB   %8.0f\n", RawLoopbackToFile(64 << 10));
+  printf("  raw loopback-to-file, 512 B    %8.0f\n", RawLoopbackToFile(512));
+
+  if (nginx > 0) {
+    kill(nginx, SIGTERM);
+    waitpid(nginx, nullptr, 0);
+  }
+  mg_stop(engine);
+  std::filesystem::remove_all(kFolder);
+  return 0;
+}

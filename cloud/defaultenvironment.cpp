@@ -1,0 +1,9 @@
+#include "cloud/printercloud.h"
+
+#include "print/printer.h"
+#include "print/printers.h"
+#include "shell/hostinfo.h"
+
+CloudEnvironment DefaultCloudEnvironment() {
+  return {&PrintFile, &BuildNotHaveList, &GetLocalIPv4Addresses, &GetLocalHostName};
+}

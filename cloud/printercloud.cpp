@@ -1,0 +1,106 @@
+#include "cloud/printercloud.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "cloud/relayaddress.h"
+#include "printservice/spool.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPause = std::chrono::seconds(60);
+// A stop flag set without RequestStop is still seen within this much of the pause.
+constexpr auto kPauseSlice = std::chrono::seconds(1);
+constexpr const char* kAddressSeparator = "%2C";
+constexpr const char* kNoAddresses = "      Not Found\n";
+
+std::string JoinAddresses(const std::vector<std::string>& addresses) {
+  if (addresses.empty()) return kNoAddresses;
+  std::string joined;
+  for (const std::string& address : addresses) {
+    if (!joined.empty()) joined += kAddressSeparator;
+    joined += address;
+  }
+  return joined;
+}
+
+// The queue path names the identity's first two characters as folders ("" when missing).
+std::string QueuePath(const std::string& uuid) {
+  const auto character = [&uuid](size_t index) {
+    return index < uuid.size() ? uuid.substr(index, 1) : std::string();
+  };
+  return "q/" + character(0) + "/" + character(1) + "/" + uuid;
+}
+
+}  // namespace
+
+TPrinterCloud::TPrinterCloud(CCloudStatusSink& statusSink, const std::string& uuid,
+                             CloudEnvironment environment)
+    : statusSink(statusSink), uuid(uuid), spoolFolder(GetSpoolFolder()), environment(std::move(environment)) {
+  http.SetFollowRedirects(true);
+}
+
+TPrinterCloud::~TPrinterCloud() {
+  RequestStop();
+  WaitFor();
+}
+
+void TPrinterCloud::Resume() {
+  if (!thread.joinable()) thread = std::thread(&TPrinterCloud::Execute, this);
+}
+
+void TPrinterCloud::RequestStop() {
+  {
+    const std::lock_guard lock(pauseMutex);
+    stopRequested = true;
+  }
+  pauseWake.notify_all();
+}
+
+void TPrinterCloud::WaitFor() {
+  if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+}
+
+void TPrinterCloud::Execute() {
+  Announce();
+  while (!stopRequested) {
+    PollQueue();
+    Pause();
+  }
+}
+
+// Tells the relay once per run who this desktop is, where it is and what it cannot print.
+void TPrinterCloud::Announce() {
+  const std::string url = RelayUrl("desktop.php?uuid=" + uuid + "&m=" + environment.hostName() +
+                                   "&ips=" + JoinAddresses(environment.localIPv4Addresses()) +
+                                   "&nh=" + environment.buildNotHaveList());
+  if (http.Get(UrlEncode(url)).ok()) {
+    statusSink.CloudState(true);
+    return;
+  }
+  statusSink.CloudState(false);
+  statusSink.CloudBusy(false);
+}
+
+void TPrinterCloud::PollQueue() {
+  statusSink.CloudBusy(true);
+  const HttpResult answer = http.Get(UrlEncode(RelayUrl(QueuePath(uuid))));
+  if (answer.ok()) {
+    statusSink.CloudState(true);
+    if (!answer.text.empty()) ProcessQueue(answer.text);
+  } else {
+    statusSink.CloudState(false);
+    statusSink.CloudBusy(false);
+  }
+  statusSink.CloudBusy(false);
+}
+
+void TPrinterCloud::Pause() {
+  const auto end = Clock::now() + kPause;
+  std::unique_lock lock(pauseMutex);
+  while (!stopRequested && Clock::now() < end) {
+    pauseWake.wait_until(lock, std::min(end, Clock::now() + kPauseSlice));
+  }
+}

@@ -1,0 +1,45 @@
+// Starting and stopping an engine context.
+#include "httpengine/engine-private.h"
+#include "platform/executable.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace {
+
+// The document root by default: the executable's folder, without its final separator.
+std::string executable_folder(mg_ctx* ctx) {
+  const std::string folder = GetExecutableFolder();
+  if (folder.size() > 1) return folder.substr(0, folder.size() - 1);
+  if (!folder.empty()) return folder;
+  log_error(ctx, nullptr, "%s: getcwd: %s", "mg_start", strerror(errno));
+  return std::string(1, '.');
+}
+
+}  // namespace
+
+mg_ctx* mg_start() {
+  auto ctx = std::unique_ptr<mg_ctx>(new (std::nothrow) mg_ctx);
+  if (!ctx) {
+    fprintf(stderr, "mg_start: cannot allocate the engine context\n");
+    return nullptr;
+  }
+  if (!set_default_options(ctx.get())) return nullptr;
+
+  std::string& root = ctx->options[kOptionRoot];
+  if (root.empty()) root = executable_folder(ctx.get());
+
+  if (!start_thread(listener_thread, ctx.get())) {
+    log_error(ctx.get(), nullptr, "Cannot start thread: %d", errno);
+    return nullptr;
+  }
+  return ctx.release();
+}
+
+void mg_stop(mg_ctx* ctx) {
+  ctx->stop_flag.store(1);
+  while (ctx->stop_flag.load() != 2) std::this_thread::sleep_for(kStopPollStep);
+  delete ctx;
+}

@@ -1,0 +1,199 @@
+// Records, limits and functions that the engine's modules share; not for users of the engine.
+#pragma once
+
+#include "httpengine/httpengine.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Option value slots; 16, 18 and 19 are never used.
+enum mg_option_slot {
+  kOptionRoot = 0,
+  kOptionIndexFiles = 1,
+  kOptionPorts = 2,
+  kOptionDirList = 3,
+  kOptionCgiExt = 4,
+  kOptionCgiInterp = 5,
+  kOptionCgiEnv = 6,
+  kOptionSsiExt = 7,
+  kOptionAuthRealm = 8,
+  kOptionAuthGpass = 9,
+  kOptionAuthPut = 10,
+  kOptionAccessLog = 11,
+  kOptionErrorLog = 12,
+  kOptionSslCert = 13,
+  kOptionAliases = 14,
+  kOptionAcl = 15,
+  kOptionProtect = 17,
+  kOptionAdminUri = 20,
+  kOptionMaxThreads = 21,
+  kOptionIdleTime = 22,
+  kOptionMimeTypes = 23,
+  kNumOptionSlots = 24,
+};
+
+constexpr int kMaxListeners = 9;
+constexpr int kQueueSize = 20;
+constexpr int kListenBacklog = 128;
+constexpr std::chrono::milliseconds kListenerWait{1000};
+constexpr std::chrono::milliseconds kStopPollStep{1000};
+constexpr size_t kMaxHandlerEntries = 19;  // of a table of 20
+constexpr size_t kHeadBufferSize = 8192;
+constexpr size_t kFormatBufferSize = 8192;
+constexpr size_t kErrorBodySize = 512;
+constexpr size_t kLogMessageSize = 512;
+constexpr size_t kChunkSize = 512;
+
+// A client must deliver its whole request head this soon after the accept, and may not
+// pause longer than the body limit inside a body: otherwise silent or trickling clients
+// would hold every worker.
+constexpr std::chrono::seconds kHeadDeadline{30};
+constexpr std::chrono::seconds kBodyIdleLimit{60};
+// Connections one client address may hold at once (queued or being served), so that
+// one host cannot take every worker.
+constexpr int kMaxConnectionsPerAddress = 16;
+
+struct mg_handler_entry {
+  std::string pattern;
+  mg_end_handler end;
+  mg_begin_handler begin;
+  mg_data_handler data;
+  bool is_auth;
+  int status_code;
+  void* user_data;
+};
+
+struct mg_file_closer {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using mg_file = std::unique_ptr<FILE, mg_file_closer>;
+
+struct mg_ctx {
+  std::atomic<int> stop_flag{0};  // 0 running, 1 stop requested, 2 stopped
+
+  std::array<std::string, kNumOptionSlots> options;
+  std::array<std::mutex, kNumOptionSlots> option_locks;
+
+  std::vector<mg_socket> listeners;  // guarded by the "ports" option lock
+
+  std::mutex handlers_lock;
+  std::vector<mg_handler_entry> handlers;
+
+  std::mutex thread_lock;  // guards everything down to connections_per_address
+  std::condition_variable all_workers_ended;
+  std::condition_variable queue_not_full;
+  std::condition_variable queue_not_empty;
+  long max_threads = 0;
+  int num_threads = 0;
+  int num_idle = 0;
+  std::array<mg_socket, kQueueSize> queue{};
+  int queue_head = 0;
+  int queue_tail = 0;
+  std::map<uint32_t, int> connections_per_address;
+
+  std::mutex log_lock;  // guards the two streams
+  mg_file error_log;    // nullptr: the standard error stream
+  mg_file access_log;
+  std::atomic<mg_log_hook> log_hook{nullptr};
+
+  // The client time limits; tests shorten them before any connection arrives.
+  std::chrono::milliseconds head_deadline = kHeadDeadline;
+  std::chrono::milliseconds body_idle_limit = kBodyIdleLimit;
+};
+
+// A worker's connection record with the head buffer that its request texts point into.
+struct mg_worker_conn {
+  mg_conn conn;
+  char head[kHeadBufferSize];
+};
+
+// options.cpp
+bool set_default_options(mg_ctx* ctx);
+std::string get_option(mg_ctx* ctx, mg_option_slot slot);
+bool option_is_true(const std::string& value);
+// Calls visit for each comma-separated item of list, stopping when it returns false.
+template <typename Visit>
+bool for_each_list_item(std::string_view list, Visit visit) {
+  while (!list.empty()) {
+    const size_t comma = list.find(',');
+    const std::string_view item = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    if (!visit(item)) return false;
+  }
+  return true;
+}
+
+// text.cpp
+// Splits "key=value"; false when either side is empty.
+bool split_pair(std::string_view item, std::string_view& key, std::string_view& value);
+// Compares ignoring ASCII letter case.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+
+// log.cpp
+void log_error(mg_ctx* ctx, const mg_conn* conn, const char* format, ...) __attribute__((format(printf, 3, 4)));
+bool open_log_stream(mg_ctx* ctx, mg_option_slot slot, const std::string& path);
+void log_access(const mg_conn* conn);
+std::string dotted_address(uint32_t ip);
+
+// listener.cpp
+bool set_ports(mg_ctx* ctx, const std::string& ports);
+void* listener_thread(void* ctx);
+bool start_thread(void* (*body)(void*), void* arg);
+
+// acl.cpp
+bool check_acl(mg_ctx* ctx, const std::string& acl);
+bool acl_allows(const std::string& acl, uint32_t ip);
+
+// workers.cpp
+bool claim_address(mg_ctx* ctx, uint32_t ip);
+void queue_socket(mg_ctx* ctx, const mg_socket& socket);
+void* worker_thread(void* ctx);
+
+// request.cpp
+int head_length(const char* bytes, size_t length);
+void serve_connection(mg_worker_conn* worker);
+void finish_connection(mg_conn* conn);
+// Reads up to length bytes, waiting at most until deadline: >0 bytes, 0 closed, -1 failed or late.
+int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline);
+
+// reply.cpp
+void send_error_reply(mg_conn* conn, int status, const char* reason, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void send_authorization_request(mg_conn* conn);
+
+// route.cpp
+void route_request(mg_conn* conn, char* uri);
+void decode_uri(char* uri);
+void normalise_uri(char* uri);
+
+// handlers.cpp
+bool match_pattern(std::string_view pattern, std::string_view uri);
+bool find_uri_handler(mg_ctx* ctx, const char* uri, mg_handler_entry& entry);
+void call_uri_handler(mg_conn* conn, const mg_handler_entry& entry);
+
+// auth.cpp
+// True when the request's Digest credentials are valid for the password file; sets the remote user.
+bool credentials_valid(mg_conn* conn, const std::string& password_file);
+// True when no password file applies to the request or its credentials are valid for it.
+bool check_authorization(mg_conn* conn, const std::string& path);
+
+// files.cpp
+void serve_document(mg_conn* conn, const std::string& path);
+
+// dates.cpp
+// "Sun, 06 Nov 1994 08:49:37 GMT" for a time in seconds since 1970.
+std::string format_http_date(time_t when);
+// Reads that form back; false when the text is not such a date.
+bool parse_http_date(std::string_view text, time_t& when);
+
+// listing.cpp
+void send_directory_listing(mg_conn* conn, const std::string& folder);

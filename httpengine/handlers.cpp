@@ -1,0 +1,128 @@
+// The URI handler table, header lookup and streaming request bodies to the handlers.
+#include "httpengine/engine-private.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The length as strtoul reads it into a 32-bit unsigned long.
+uint32_t parse_content_length(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  uint64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + static_cast<uint64_t>(*text - '0');
+    if (value > UINT32_MAX) return UINT32_MAX;
+  }
+  return negative ? static_cast<uint32_t>(0 - value) : static_cast<uint32_t>(value);
+}
+
+// Feeds the body to the data handler in chunks of at most 512 bytes; 1 when all of it
+// arrived and was accepted. Answers the client itself on failure.
+int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
+  mg_request& request = conn->request;
+  const char* length_text = mg_find_header(conn, "Content-Length");
+  const char* expect = mg_find_header(conn, "Expect");
+  if (length_text == nullptr) {
+    send_error_reply(conn, 411, "Length Required", "%s", "");
+    return 0;
+  }
+  if (expect != nullptr && !equal_ignoring_case(expect, "100-continue")) {
+    send_error_reply(conn, 417, "Expectation Failed", "%s", "");
+    return 0;
+  }
+  if (expect != nullptr) {
+    constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    mg_send(conn, kContinue.data(), static_cast<int>(kContinue.size()));
+  }
+  const uint32_t content_length = parse_content_length(length_text);
+  const int prefix_length = request.body_prefix_length;
+  if (entry.begin != nullptr && entry.begin(conn, &request, entry.user_data) == 0) return 0;
+
+  int result;
+  if (static_cast<uint32_t>(prefix_length) >= content_length) {
+    request.body_prefix_length = static_cast<int>(content_length);  // surplus bytes are no body
+    result = entry.data == nullptr ? 1 : entry.data(conn, &request, request.body_prefix, request.body_prefix_length,
+                                                     entry.user_data);
+  } else {
+    if (prefix_length > 0 && entry.data != nullptr &&
+        entry.data(conn, &request, request.body_prefix, prefix_length, entry.user_data) == 0) {
+      return 0;
+    }
+    uint32_t remainder = content_length - static_cast<uint32_t>(prefix_length);
+    char chunk[kChunkSize];
+    while (remainder > 0) {
+      const size_t wanted = std::min<size_t>(remainder, sizeof chunk);
+      const auto deadline = std::chrono::steady_clock::now() + conn->ctx->body_idle_limit;
+      const int count = read_socket(conn, chunk, wanted, deadline);
+      if (count <= 0) break;
+      if (entry.data != nullptr && entry.data(conn, &request, chunk, count, entry.user_data) == 0) break;
+      remainder -= static_cast<uint32_t>(count);
+    }
+    result = remainder == 0 ? 1 : 0;
+  }
+  if (result != 1) send_error_reply(conn, 577, "Internal Server Error", "%s", "Error handling body data");
+  return result;
+}
+
+}  // namespace
+
+void mg_set_uri_handlers(mg_ctx* ctx, const char* pattern, mg_begin_handler begin, mg_data_handler data,
+                         mg_end_handler end, void* user_data) {
+  {
+    std::lock_guard lock(ctx->handlers_lock);
+    if (ctx->handlers.size() < kMaxHandlerEntries) {
+      ctx->handlers.push_back({pattern, end, begin, data, false, -1, user_data});
+      return;
+    }
+  }
+  log_error(ctx, nullptr, "Too many callbacks! Increase MAX_CALLBACKS.");
+}
+
+bool match_pattern(std::string_view pattern, std::string_view uri) {
+  // Greedy matching that backtracks only to the last '*': linear in practice, never exponential.
+  size_t p = 0, u = 0, star = std::string_view::npos, resume = 0;
+  while (u < uri.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = u;
+    } else if (p < pattern.size() && pattern[p] == uri[u]) {
+      ++p;
+      ++u;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      u = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool find_uri_handler(mg_ctx* ctx, const char* uri, mg_handler_entry& entry) {
+  std::lock_guard lock(ctx->handlers_lock);
+  for (const mg_handler_entry& candidate : ctx->handlers) {
+    if (!candidate.is_auth && match_pattern(candidate.pattern, uri)) {
+      entry = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+void call_uri_handler(mg_conn* conn, const mg_handler_entry& entry) {
+  const std::string_view method = conn->request.method;
+  if ((method == "POST" || method == "PUT") && stream_request_body(conn, entry) != 1) return;
+  if (entry.end != nullptr) entry.end(conn, &conn->request, entry.user_data);
+}
+
+const char* mg_find_header(const mg_conn* conn, const char* name) {
+  const mg_request& request = conn->request;
+  for (int i = 0; i < request.num_headers; ++i) {
+    if (equal_ignoring_case(request.http_headers[i].name, name)) return request.http_headers[i].value;
+  }
+  return nullptr;
+}

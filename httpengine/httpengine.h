@@ -1,0 +1,97 @@
+// The embedded HTTP/1.x engine: one listener thread, worker threads started on demand,
+// exactly one request served per connection.
+//
+// Threads: mg_start, mg_set_option, mg_set_uri_handlers and mg_set_log_hook may be called
+// from any thread while the engine runs; mg_stop once, from a thread that is not one of
+// the engine's own. mg_find_header, mg_send and mg_send_formatted are for the worker that
+// serves the connection, that is, inside the URI handlers.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+struct mg_ctx;
+
+// Request headers kept per request; later header lines are ignored.
+constexpr int kMaxRequestHeaders = 64;
+
+struct mg_header {
+  const char* name;
+  const char* value;
+};
+
+// The request as parsed; the texts point into the worker's head buffer and live as long
+// as the request.
+struct mg_request {
+  const char* method;             // "GET", "POST", "HEAD", "PUT" or "DELETE"
+  const char* uri;                // after routing: decoded, normalised, no query string
+  const char* query_string;       // text after the first '?', or nullptr
+  const char* body_prefix;        // body bytes that arrived with the head
+  std::string remote_user;        // set by Digest authentication, else empty
+  uint32_t remote_ip;             // IPv4 address, host byte order
+  int remote_port;
+  int body_prefix_length;
+  int http_version_major;
+  int http_version_minor;
+  int status_code;                // last status the engine itself sent, 0 if none
+  int num_headers;
+  mg_header http_headers[kMaxRequestHeaders];
+};
+
+// An IPv4 address and port, both in host byte order.
+struct mg_address {
+  uint32_t ip;
+  uint16_t port;
+};
+
+// A connection as it travels from the listener to a worker.
+struct mg_socket {
+  int sock;
+  mg_address local;   // the listener that accepted it
+  mg_address remote;  // the client
+  bool is_ssl;
+  std::chrono::steady_clock::time_point accepted;
+};
+
+// One connection being served; a pointer to it is also a pointer to its request.
+struct mg_conn {
+  mg_request request;
+  mg_ctx* ctx;
+  mg_socket client;
+  time_t birth_time;        // start of the current request, seconds since 1970
+  uint64_t num_bytes_sent;
+};
+
+// URI handlers. begin: non-zero to go on, 0 after it answered itself. data: 1 to go on,
+// 0 to stop. end: writes the reply of a request that went well.
+using mg_begin_handler = int (*)(mg_conn*, const mg_request*, void* user_data);
+using mg_data_handler = int (*)(mg_conn*, const mg_request*, const char* bytes, int length, void* user_data);
+using mg_end_handler = void (*)(mg_conn*, const mg_request*, void* user_data);
+
+// Receives every error-log message; conn and request are nullptr for messages that
+// belong to no connection. The default hook writes the error-log line.
+using mg_log_hook = void (*)(mg_ctx*, const mg_conn*, const mg_request*, const char* message);
+
+// Creates and starts an engine with the default options and no listener; nullptr on failure.
+mg_ctx* mg_start();
+// 1: stored and checked; 0: stored but the check failed; -1: no such option, nothing stored.
+// A nullptr value empties the option.
+int mg_set_option(mg_ctx*, const char* name, const char* value);
+// Stops the engine, waits for its threads and releases the context.
+void mg_stop(mg_ctx*);
+
+// Adds a handler entry; the pattern's '*' matches any run of characters. begin and data
+// may be nullptr.
+void mg_set_uri_handlers(mg_ctx*, const char* pattern, mg_begin_handler, mg_data_handler, mg_end_handler,
+                         void* user_data);
+// Replaces the log hook (nullptr restores the default).
+void mg_set_log_hook(mg_ctx*, mg_log_hook);
+
+// Value of the first request header of that name (ASCII case ignored), or nullptr.
+const char* mg_find_header(const mg_conn*, const char* name);
+// Sends all bytes unless a send fails; returns the number of bytes sent.
+int mg_send(mg_conn*, const void* bytes, int length);
+// Formats into 8192 bytes (longer output is cut and logged) and sends; returns bytes sent.
+int mg_send_formatted(mg_conn*, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,162 @@
+// Reading and parsing one request per connection, and closing the connection.
+#include "httpengine/engine-private.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct token {
+  size_t begin;
+  size_t end;
+};
+
+// Takes the text before the first of delimiters and skips the run of delimiters after it.
+token take_token(const char* bytes, size_t& position, size_t end, std::string_view delimiters) {
+  const std::string_view text(bytes, end);
+  const size_t begin = position;
+  size_t stop = text.find_first_of(delimiters, begin);
+  if (stop == std::string_view::npos) stop = end;
+  position = std::min(text.find_first_not_of(delimiters, stop), end);
+  return {begin, stop};
+}
+
+// Reads "HTTP/<major>.<minor>" and nothing more.
+bool parse_version(std::string_view text, int& major, int& minor) {
+  constexpr std::string_view kPrefix = "HTTP/";
+  if (text.substr(0, kPrefix.size()) != kPrefix) return false;
+  text.remove_prefix(kPrefix.size());
+  const auto take_number = [&text](int& number) {
+    size_t digits = 0;
+    number = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+      number = std::min(number * 10 + (text[digits] - '0'), 100000);  // large is as weird as huge
+    }
+    text.remove_prefix(digits);
+    return digits > 0;
+  };
+  if (!take_number(major) || text.empty() || text[0] != '.') return false;
+  text.remove_prefix(1);
+  return take_number(minor) && text.empty();
+}
+
+bool is_known_method(std::string_view method) {
+  for (std::string_view known : {"GET", "POST", "HEAD", "PUT", "DELETE"}) {
+    if (method == known) return true;
+  }
+  return false;
+}
+
+// Splits the header lines, terminating names and values in place.
+void parse_headers(mg_request& request, char* bytes, size_t position, size_t end) {
+  while (request.num_headers < kMaxRequestHeaders) {
+    const token name = take_token(bytes, position, end, ": ");
+    if (name.begin == name.end) return;
+    const token value = take_token(bytes, position, end, "\r\n");
+    bytes[name.end] = '\0';
+    bytes[value.end] = '\0';
+    request.http_headers[request.num_headers++] = {bytes + name.begin, bytes + value.begin};
+  }
+}
+
+// Reads until the head is complete, invalid, the buffer full, the peer gone or the
+// head deadline over; returns the head length (0 or -1 when there is no valid head).
+int read_head(mg_conn* conn, char* buffer, size_t& received) {
+  const auto deadline = conn->client.accepted + conn->ctx->head_deadline;
+  received = 0;
+  int head = 0;
+  while (head == 0 && received < kHeadBufferSize) {
+    const int count = read_socket(conn, buffer + received, kHeadBufferSize - received, deadline);
+    if (count <= 0) break;
+    received += static_cast<size_t>(count);
+    head = head_length(buffer, received);
+  }
+  return head;
+}
+
+}  // namespace
+
+int head_length(const char* bytes, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 128 && (c < 32 || c == 127) && c != '\r' && c != '\n') return -1;
+    if (c != '\n') continue;
+    if (i + 1 < length && bytes[i + 1] == '\n') return static_cast<int>(i + 2);
+    if (i + 2 < length && bytes[i + 1] == '\r' && bytes[i + 2] == '\n') return static_cast<int>(i + 3);
+  }
+  return 0;
+}
+
+int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    // Bytes that are there already need no wait: one system call per chunk, not two.
+    const ssize_t count = recv(conn->client.sock, bytes, length, MSG_DONTWAIT);
+    if (count >= 0) return static_cast<int>(count);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd entry{conn->client.sock, POLLIN, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready == 0 || (ready < 0 && errno != EINTR)) return -1;
+  }
+}
+
+void serve_connection(mg_worker_conn* worker) {
+  mg_conn* conn = &worker->conn;
+  char* bytes = worker->head;
+  conn->request = mg_request{};
+
+  size_t received = 0;
+  const int head = read_head(conn, bytes, received);
+  if (head <= 0) return;
+
+  // The request line is checked before anything is written into the buffer, so that a
+  // 400 reply can quote the bytes as they came.
+  const size_t end = static_cast<size_t>(head) - 1;
+  size_t position = 0;
+  const token method = take_token(bytes, position, end, " ");
+  const token uri = take_token(bytes, position, end, " ");
+  const token version = take_token(bytes, position, end, "\r\n");
+  const auto text = [bytes](token t) { return std::string_view(bytes + t.begin, t.end - t.begin); };
+  mg_request& request = conn->request;
+  if (!is_known_method(text(method)) || !text(uri).starts_with('/') ||
+      !parse_version(text(version), request.http_version_major, request.http_version_minor)) {
+    send_error_reply(conn, 400, "Bad Request", "Can not parse request: [%.*s]", static_cast<int>(received), bytes);
+    return;
+  }
+  bytes[end] = '\0';
+  bytes[method.end] = '\0';
+  bytes[uri.end] = '\0';
+  bytes[version.end] = '\0';
+  request.method = bytes + method.begin;
+  request.uri = bytes + uri.begin;
+  parse_headers(request, bytes, position, end);
+  request.remote_ip = conn->client.remote.ip;
+  request.remote_port = conn->client.remote.port;
+
+  if (request.http_version_major != 1 || request.http_version_minor > 1) {
+    send_error_reply(conn, 505, "HTTP version not supported", "%s", "Weird HTTP version");
+  } else {
+    request.body_prefix = bytes + head;
+    request.body_prefix_length = static_cast<int>(received) - head;
+    conn->birth_time = time(nullptr);
+    route_request(conn, bytes + uri.begin);
+  }
+  log_access(conn);
+}
+
+void finish_connection(mg_conn* conn) {
+  conn->request.remote_user.clear();
+  const int sock = conn->client.sock;
+  shutdown(sock, SHUT_WR);
+  fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
+  char drain[kChunkSize];
+  while (recv(sock, drain, sizeof drain, 0) > 0) {
+  }
+  close(sock);
+}

@@ -1,0 +1,41 @@
+// One service announced on the local network through the DNS-SD daemon.
+// An object belongs to one thread at a time; different objects may be used at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Result of serving the daemon's connection for a while.
+enum class DnsSdServeResult {
+  Idle,    // nothing to do, or the daemon's messages were handled
+  Broken,  // the daemon went away or refused the service: register again
+};
+
+class CDnsSdService {
+public:
+  CDnsSdService() = default;
+  ~CDnsSdService();
+  CDnsSdService(const CDnsSdService&) = delete;
+  CDnsSdService& operator=(const CDnsSdService&) = delete;
+
+  // Announces `type` in `domain` on `port` under the computer's name, with no TXT
+  // record; an earlier registration of this object is withdrawn first. 0 on success,
+  // otherwise the DNS-SD error number.
+  int Register(const std::string& type, const std::string& domain, uint16_t port);
+
+  // Waits up to `timeoutMs` for messages from the daemon and handles them.
+  DnsSdServeResult Serve(int timeoutMs);
+
+  // Withdraws the service; nothing happens when none is registered.
+  void Withdraw();
+
+  bool IsRegistered() const { return ref_ != nullptr; }
+
+private:
+  struct _DNSServiceRef_t* ref_ = nullptr;
+  int replyError_ = 0;  // written by the daemon's reply, read after each Serve
+
+  static void OnRegisterReply(struct _DNSServiceRef_t* ref, uint32_t flags, int32_t error,
+                              const char* name, const char* type, const char* domain,
+                              void* context);
+};

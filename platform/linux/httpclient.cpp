@@ -1,0 +1,343 @@
+#include "platform/httpclient.h"
+
+#include <curl/curl.h>
+#include <iconv.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+constexpr long kMaxRedirects = 15;
+constexpr int kLongestPollMs = 1000;
+
+// libcurl wants one global initialisation before any thread uses it.
+struct CurlGlobal {
+  CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+  ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+void EnsureCurlGlobal() {
+  static CurlGlobal global;
+}
+
+// Trusts the bundle named by CURL_CA_BUNDLE next to the system's authorities, as the
+// curl tool lets people do for a private authority.
+CURLcode AddExtraAuthorities(CURL*, void* sslContext, void* bundlePath) {
+  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+  if (X509_STORE_load_file(store, static_cast<const char*>(bundlePath)) != 1) ERR_clear_error();
+  return CURLE_OK;
+}
+
+HttpFailure ClassifyCurlError(CURLcode code) {
+  switch (code) {
+    case CURLE_OK: return HttpFailure::None;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return HttpFailure::Connect;
+    case CURLE_OPERATION_TIMEDOUT: return HttpFailure::Timeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return HttpFailure::Tls;
+    case CURLE_HTTP_RETURNED_ERROR: return HttpFailure::Status;
+    case CURLE_WRITE_ERROR: return HttpFailure::Write;
+    default: return HttpFailure::Other;
+  }
+}
+
+std::string Lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The charset parameter of a Content-Type value, lower case; empty when none is given.
+std::string CharsetOf(const char* contentType) {
+  if (!contentType) return {};
+  const std::string lowered = Lowered(contentType);
+  auto at = lowered.find("charset=");
+  if (at == std::string::npos) return {};
+  at += 8;
+  if (at < lowered.size() && lowered[at] == '"') ++at;
+  const auto end = lowered.find_first_of("\"; \t", at);
+  return lowered.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+// The body as UTF-8. A body without a declared charset, or with one iconv does not
+// know, is taken as it came.
+std::string DecodeBody(std::string body, const std::string& charset) {
+  if (charset.empty() || charset == "utf-8" || charset == "utf8" || charset == "us-ascii") return body;
+  iconv_t converter = iconv_open("UTF-8", charset.c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return body;
+  std::string decoded(body.size() * 4 + 4, '\0');
+  char* in = body.data();
+  size_t inLeft = body.size();
+  char* out = decoded.data();
+  size_t outLeft = decoded.size();
+  const size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
+  iconv_close(converter);
+  if (converted == static_cast<size_t>(-1)) return body;
+  decoded.resize(decoded.size() - outLeft);
+  return decoded;
+}
+
+bool IsFormSafe(unsigned char c) {
+  return std::isalnum(c) || c == '*' || c == '-' || c == '.' || c == '_';
+}
+
+void AppendPercent(std::string& out, unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 0x0F];
+}
+
+// HTML form encoding of one name or value: blanks become '+'.
+std::string FormEncode(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (IsFormSafe(c)) out += static_cast<char>(c);
+    else if (c == ' ') out += '+';
+    else AppendPercent(out, c);
+  }
+  return out;
+}
+
+std::string FormBody(const std::vector<std::string>& form) {
+  std::string body;
+  for (const std::string& line : form) {
+    if (!body.empty()) body += '&';
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) {
+      body += FormEncode(line);
+      continue;
+    }
+    body += FormEncode(line.substr(0, equals)) + '=' + FormEncode(line.substr(equals + 1));
+  }
+  return body;
+}
+
+bool NeedsUrlEscape(unsigned char c, bool inPath) {
+  if (c <= 32 || c > 127) return true;
+  if (inPath && c == '+') return true;
+  static const std::string kReserved = "*<>#%\"{}|\\^[]`";
+  return kReserved.find(static_cast<char>(c)) != std::string::npos;
+}
+
+}  // namespace
+
+std::string UrlEncode(const std::string& url) {
+  size_t pathStart = 0;
+  const auto schemeEnd = url.find("://");
+  if (schemeEnd != std::string::npos) {
+    pathStart = url.find_first_of("/?", schemeEnd + 3);
+    if (pathStart == std::string::npos) return url;
+  }
+  std::string out = url.substr(0, pathStart);
+  bool inPath = true;
+  for (size_t i = pathStart; i < url.size(); ++i) {
+    const auto c = static_cast<unsigned char>(url[i]);
+    if (inPath && c == '?') {
+      inPath = false;
+      out += '?';
+    } else if (NeedsUrlEscape(c, inPath)) {
+      AppendPercent(out, c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+struct CHttpClient::Impl {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+  int connectTimeoutMs = 0;
+  int readTimeoutMs = 0;
+  bool followRedirects = false;
+  std::string host;
+  int lastStatus = 0;
+  const std::string extraBundle = [] {
+    const char* path = std::getenv("CURL_CA_BUNDLE");
+    return std::string(path ? path : "");
+  }();
+
+  // One transfer's state, seen by the callbacks.
+  std::string* textSink = nullptr;
+  CNewFile* fileSink = nullptr;
+  std::optional<Clock::time_point> lastActivity;
+
+  Impl() {
+    EnsureCurlGlobal();
+    easy = curl_easy_init();
+    multi = curl_multi_init();
+  }
+  ~Impl() {
+    if (easy) curl_easy_cleanup(easy);
+    if (multi) curl_multi_cleanup(multi);
+  }
+
+  static size_t OnBody(char* data, size_t, size_t length, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    impl->lastActivity = Clock::now();
+    if (impl->fileSink) return impl->fileSink->Write(data, length) ? length : 0;
+    impl->textSink->append(data, length);
+    return length;
+  }
+
+  static size_t OnHeader(char*, size_t, size_t length, void* self) {
+    static_cast<Impl*>(self)->lastActivity = Clock::now();
+    return length;
+  }
+
+  // The connection stands (TCP and TLS): from here on the read time-out counts.
+  static int OnConnected(void* self, char*, char*, int, int) {
+    static_cast<Impl*>(self)->lastActivity = Clock::now();
+    return CURL_PREREQFUNC_OK;
+  }
+
+  void Configure(const std::string& url, curl_slist* headers) {
+    curl_easy_reset(easy);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Impl::OnConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    if (!extraBundle.empty()) {
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &AddExtraAuthorities);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, extraBundle.c_str());
+      // Each connection gets a store of its own, so the extra authorities never land in
+      // a cached store that libcurl shares.
+      curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    }
+  }
+
+  // Runs the configured transfer, enforcing the read time-out as an inactivity limit.
+  HttpResult Run() {
+    HttpResult result;
+    lastActivity.reset();
+    curl_multi_add_handle(multi, easy);
+    CURLcode code = CURLE_OK;
+    bool timedOut = false;
+    for (int running = 1; running;) {
+      curl_multi_perform(multi, &running);
+      if (!running) break;
+      int waitMs = kLongestPollMs;
+      if (readTimeoutMs > 0 && lastActivity) {
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::now() - *lastActivity).count();
+        if (silent >= readTimeoutMs) {
+          timedOut = true;
+          break;
+        }
+        waitMs = std::min<int>(waitMs, readTimeoutMs - static_cast<int>(silent));
+      }
+      curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE) code = message->data.result;
+    }
+    curl_multi_remove_handle(multi, easy);
+
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    result.status = lastStatus = static_cast<int>(status);
+    if (timedOut) {
+      result.failure = HttpFailure::Timeout;
+      result.error = "read time-out";
+    } else if (code != CURLE_OK) {
+      result.failure = ClassifyCurlError(code);
+      result.error = curl_easy_strerror(code);
+    } else if (status >= 300) {
+      // A redirect that is not followed counts as an error status.
+      result.failure = HttpFailure::Status;
+      result.error = "HTTP status " + std::to_string(status);
+    }
+    return result;
+  }
+
+  HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text,
+                     CNewFile* file) {
+    if (!easy || !multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}};
+    curl_slist* headers = nullptr;
+    if (!host.empty()) headers = curl_slist_append(headers, ("Host: " + host).c_str());
+    if (formBody) {
+      headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+      headers = curl_slist_append(headers, "Expect:");
+    }
+    Configure(url, headers);
+    if (formBody) {
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody->size()));
+      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, formBody->c_str());
+    }
+    textSink = text;
+    fileSink = file;
+    HttpResult result = Run();
+    textSink = nullptr;
+    fileSink = nullptr;
+    curl_slist_free_all(headers);
+    return result;
+  }
+
+  HttpResult PerformText(const std::string& url, const std::string* formBody) {
+    std::string body;
+    HttpResult result = Perform(url, formBody, &body, nullptr);
+    if (result.ok()) {
+      const char* contentType = nullptr;
+      curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType);
+      result.text = DecodeBody(std::move(body), CharsetOf(contentType));
+    }
+    return result;
+  }
+};
+
+CHttpClient::CHttpClient() : impl_(std::make_unique<Impl>()) {}
+CHttpClient::~CHttpClient() = default;
+
+void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(0, milliseconds); }
+void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(0, milliseconds); }
+void CHttpClient::SetFollowRedirects(bool follow) { impl_->followRedirects = follow; }
+void CHttpClient::SetHost(const std::string& host) { impl_->host = host; }
+
+HttpResult CHttpClient::Get(const std::string& url) { return impl_->PerformText(url, nullptr); }
+
+HttpResult CHttpClient::Get(const std::string& url, CNewFile& file) {
+  if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}};
+  return impl_->Perform(url, nullptr, nullptr, &file);
+}
+
+HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
+  const std::string body = FormBody(form);
+  return impl_->PerformText(url, &body);
+}
+
+int CHttpClient::GetResponseCode() const { return impl_->lastStatus; }

@@ -1,0 +1,40 @@
+#include "platform/newfile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+CNewFile CNewFile::Create(const std::string& path) {
+  return CNewFile(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+}
+
+CNewFile::~CNewFile() { Close(); }
+
+CNewFile::CNewFile(CNewFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+CNewFile& CNewFile::operator=(CNewFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool CNewFile::Write(const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = write(fd_, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool CNewFile::Close() {
+  if (fd_ < 0) return false;
+  return close(std::exchange(fd_, -1)) == 0;
+}

@@ -1,0 +1,173 @@
+#include "platform/spooler.h"
+
+#include <cups/cups.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct DestDeleter {
+  void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
+};
+struct DestInfoDeleter {
+  void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
+};
+using DestPtr = std::unique_ptr<cups_dest_t, DestDeleter>;
+using DestInfoPtr = std::unique_ptr<cups_dinfo_t, DestInfoDeleter>;
+
+// The whole destination list of this user, freed when it goes out of scope.
+class DestList {
+ public:
+  DestList() { count_ = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests_); }
+  ~DestList() { cupsFreeDests(count_, dests_); }
+  DestList(const DestList&) = delete;
+  DestList& operator=(const DestList&) = delete;
+  cups_dest_t* begin() const { return dests_; }
+  cups_dest_t* end() const { return dests_ + count_; }
+  int count() const { return count_; }
+  cups_dest_t* data() const { return dests_; }
+
+ private:
+  cups_dest_t* dests_ = nullptr;
+  int count_ = 0;
+};
+
+// The effective default: LPDEST/PRINTER, then ~/.cups/lpoptions, then the server's.
+DestPtr DefaultDest() { return DestPtr(cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr)); }
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::vector<std::string> ListPrintQueues() {
+  std::vector<std::string> names;
+  for (const cups_dest_t& dest : DestList()) {
+    if (dest.instance == nullptr) names.emplace_back(dest.name);
+  }
+  return names;
+}
+
+std::string GetDefaultPrintQueue() {
+  const DestPtr dest = DefaultDest();
+  return dest ? std::string(dest->name) : std::string();
+}
+
+bool SetDefaultPrintQueue(const std::string& name) {
+  DestList dests;
+  bool found = false;
+  // Queue names are case-insensitive to CUPS; only the plain queue, not an instance,
+  // becomes the default.
+  for (cups_dest_t& dest : dests) {
+    dest.is_default = dest.instance == nullptr && strcasecmp(dest.name, name.c_str()) == 0;
+    found = found || dest.is_default;
+  }
+  if (!found) return false;
+  return cupsSetDests2(CUPS_HTTP_DEFAULT, dests.count(), dests.data()) == 0;
+}
+
+std::optional<SheetSize> GetDefaultSheetSize() {
+  const DestPtr dest = DefaultDest();
+  if (!dest) return std::nullopt;
+  const DestInfoPtr info(cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest.get()));
+  if (!info) return std::nullopt;
+  cups_size_t size{};
+  if (!cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT,
+                               &size) ||
+      size.width <= 0 || size.length <= 0) {
+    return std::nullopt;
+  }
+  return SheetSize{size.width, size.length};
+}
+
+bool DefaultQueueAcceptsFormat(const std::string& mimeType) {
+  const DestPtr dest = DefaultDest();
+  if (!dest) return false;
+  const DestInfoPtr info(cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest.get()));
+  return info && cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), "document-format",
+                                        mimeType.c_str());
+}
+
+namespace {
+
+// Sends one document, read piece by piece from `source` (bytes read, 0 at the end, -1
+// with errno set on failure), as a job to the default queue.
+SubmitResult SubmitDocument(const std::function<ssize_t(char*, size_t)>& source, const std::string& mimeType,
+                            const std::string& title, const PrintOptions& options) {
+  const DestPtr dest = DefaultDest();
+  if (!dest) return {0, ENODEV};
+
+  // The caller's options first, then the user's saved options for this queue, as lp does.
+  cups_option_t* jobOptions = nullptr;
+  int optionCount = 0;
+  for (const auto& [name, value] : options) {
+    optionCount = cupsAddOption(name.c_str(), value.c_str(), optionCount, &jobOptions);
+  }
+  for (int i = 0; i < dest->num_options; ++i) {
+    if (cupsGetOption(dest->options[i].name, optionCount, jobOptions) == nullptr) {
+      optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount, &jobOptions);
+    }
+  }
+  const int jobId = cupsCreateJob(CUPS_HTTP_DEFAULT, dest->name, title.c_str(), optionCount, jobOptions);
+  cupsFreeOptions(optionCount, jobOptions);
+  if (jobId <= 0) return {0, static_cast<int>(cupsLastError())};
+
+  bool sent = cupsStartDocument(CUPS_HTTP_DEFAULT, dest->name, jobId, title.c_str(), mimeType.c_str(), 1) ==
+              HTTP_STATUS_CONTINUE;
+  char buffer[65536];
+  ssize_t length = 0;
+  while (sent && (length = source(buffer, sizeof buffer)) > 0) {
+    sent = cupsWriteRequestData(CUPS_HTTP_DEFAULT, buffer, static_cast<size_t>(length)) == HTTP_STATUS_CONTINUE;
+  }
+  const int readError = length < 0 ? errno : 0;
+  const ipp_status_t status = cupsFinishDocument(CUPS_HTTP_DEFAULT, dest->name);
+  if (sent && readError == 0 && status <= IPP_STATUS_OK_CONFLICTING) return {jobId, 0};
+
+  // A job whose document did not arrive whole must not print half of it.
+  cupsCancelJob2(CUPS_HTTP_DEFAULT, dest->name, jobId, 0);
+  if (readError != 0) return {0, readError};
+  const int error = static_cast<int>(status > IPP_STATUS_OK_CONFLICTING ? status : cupsLastError());
+  return {0, error != 0 ? error : EIO};
+}
+
+}  // namespace
+
+SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mimeType,
+                                  const std::string& title, const PrintOptions& options) {
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return {0, errno};
+  struct stat info {};
+  if (fstat(file.get(), &info) != 0) return {0, errno};
+  // An empty document prints nothing; CUPS would still accept the job.
+  if (!S_ISREG(info.st_mode) || info.st_size == 0) return {0, ENODATA};
+  const auto readFile = [&file](char* buffer, size_t size) { return read(file.get(), buffer, size); };
+  return SubmitDocument(readFile, mimeType, title, options);
+}
+
+SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::string& mimeType,
+                                       const std::string& title, const PrintOptions& options) {
+  if (document.empty()) return {0, ENODATA};
+  const auto readBytes = [&document](char* buffer, size_t size) {
+    const size_t length = document.copy(buffer, size);
+    document.remove_prefix(length);
+    return static_cast<ssize_t>(length);
+  };
+  return SubmitDocument(readBytes, mimeType, title, options);
+}

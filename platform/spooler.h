@@ -1,0 +1,46 @@
+// The print spooler: its queues, this user's default queue, the default queue's sheet
+// size and job submission. Callable from any thread; each thread talks to the spooler
+// over its own connection.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Names of the local queues and the connected remote ones, in the spooler's order.
+std::vector<std::string> ListPrintQueues();
+
+// The queue that jobs go to when none is named; empty when there is none.
+std::string GetDefaultPrintQueue();
+
+// Makes `name` this user's default queue; false when it could not be stored.
+bool SetDefaultPrintQueue(const std::string& name);
+
+// The default queue's default sheet, in hundredths of a millimetre.
+struct SheetSize {
+  int width = 0;
+  int length = 0;
+};
+std::optional<SheetSize> GetDefaultSheetSize();
+
+// True when the default queue accepts documents of this MIME type.
+bool DefaultQueueAcceptsFormat(const std::string& mimeType);
+
+// Outcome of a submission: the job's number, or a non-zero error (an errno value for
+// local failures, the spooler's status code when it refused the job).
+struct SubmitResult {
+  int jobId = 0;
+  int error = 0;
+};
+
+using PrintOptions = std::vector<std::pair<std::string, std::string>>;
+
+// Sends the file as one job of the given MIME type and title to the default queue.
+SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mimeType,
+                                  const std::string& title, const PrintOptions& options = {});
+
+// Sends `document` itself (already in memory) the same way.
+SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::string& mimeType,
+                                       const std::string& title, const PrintOptions& options = {});

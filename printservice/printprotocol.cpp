@@ -1,0 +1,137 @@
+// The "/info" and "/print" handlers of the print service.
+#include "printservice/vostrelhttpserver.h"
+
+#include "cloud/cloudmanager.h"
+#include "print/printer.h"
+#include "print/printers.h"
+#include "printservice/spool.h"
+#include "printservice/uploadrequest.h"
+#include "shell/hostinfo.h"
+#include "shell/version.h"
+
+#include <cstring>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// Error numbers of the "/print" reply: user, internal.
+constexpr int kUserOk = 0;
+constexpr int kInternalOk = 200;
+constexpr int kUserFailed = 65535;
+constexpr int kCreateFailed = -1;
+constexpr int kWriteFailed = -2;
+constexpr int kCloseFailed = -3;
+constexpr int kNoUpload = -4;
+
+// Tries on names chosen afresh when another upload takes the chosen one first.
+constexpr int kCreateAttempts = 100;
+
+// One upload in progress.
+struct Upload {
+  std::string path;
+  CNewFile file;
+  int copies = 1;
+};
+
+// The upload of the connection this worker serves. The engine runs begin, data and end
+// of one request on the worker that serves its connection, one connection at a time, so
+// every overlapping upload has its own. A file left open by a client that broke off
+// mid-body is closed by the worker's next upload, or when the worker ends.
+thread_local std::optional<Upload> currentUpload;
+
+// Creates a new spool file for `name`. Two uploads of the same name may be given the
+// same free path; the one that comes second asks again and gets the next free name.
+Upload CreateUpload(const std::string& name) {
+  Upload upload;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    std::string path = MakeSpoolPath(name);
+    if (path.empty() || path == upload.path) {
+      break;
+    }
+    upload.path = std::move(path);
+    upload.file = CreateSpoolFile(upload.path);
+    if (upload.file.IsOpen()) {
+      break;
+    }
+  }
+  return upload;
+}
+
+}  // namespace
+
+void CVostrelHttpServer::OnInfo(mg_conn* conn, const mg_request*, void* server) {
+  const auto* self = static_cast<const CVostrelHttpServer*>(server);
+  const std::string notHave = BuildNotHaveList();
+  mg_send_formatted(conn, "HTTP/1.1 204 No Content\r\n");
+  mg_send_formatted(conn, "X-Hostname: %s\r\n", GetLocalHostName().c_str());
+  mg_send_formatted(conn, "X-Not-Have: %s\r\n", notHave.c_str());
+  mg_send_formatted(conn, "X-Desktop-Os: %s\r\n", self->osDescription.c_str());
+  mg_send_formatted(conn, "Connection: close\r\n");
+  mg_send_formatted(conn, "X-Desktop-App-Version: %s\r\n", kProductVersion);
+  mg_send_formatted(conn, "X-Cloud-Uuid: %s\r\n", GetCloudUuid().c_str());
+  mg_send_formatted(conn, "\r\n");
+}
+
+void CVostrelHttpServer::SendPrintReply(mg_conn* conn, int user, int internal) const {
+  mg_send_formatted(conn, "HTTP/1.1 200 OK\r\n");
+  mg_send_formatted(conn, "Connection: close\r\n");
+  mg_send_formatted(conn, "Content-Type: text/html\r\n");
+  mg_send_formatted(conn, "X-Desktop-Os: %s\r\n", osDescription.c_str());
+  mg_send_formatted(conn, "X-Desktop-App-Version: %s\r\n", kProductVersion);
+  mg_send_formatted(conn, "X-Send-To-Print-Error-Number-User: %d\r\n", user);
+  mg_send_formatted(conn, "X-Send-To-Print-Error-Number-Internal: %d\r\n", internal);
+  mg_send_formatted(conn, "X-Cloud-UUID: %s\r\n", GetCloudUuid().c_str());
+  mg_send_formatted(conn, "\r\n");
+}
+
+int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request*, void* server) {
+  const auto* self = static_cast<const CVostrelHttpServer*>(server);
+  const std::string name = ReadUploadName(mg_find_header(conn, "X-FileName"));
+  const int copies = ReadCopies(mg_find_header(conn, "X-Copies"));
+
+  currentUpload = CreateUpload(name);
+  currentUpload->copies = copies;
+  if (!currentUpload->file.IsOpen()) {
+    currentUpload.reset();
+    self->SendPrintReply(conn, kUserFailed, kCreateFailed);
+    return 0;
+  }
+  return 1;
+}
+
+int CVostrelHttpServer::OnUploadData(mg_conn* conn, const mg_request*, const char* bytes,
+                                     int length, void* server) {
+  const auto* self = static_cast<const CVostrelHttpServer*>(server);
+  if (currentUpload && currentUpload->file.Write(bytes, static_cast<size_t>(length))) {
+    return 1;
+  }
+  // The request ends here without reaching the end handler: its file goes now.
+  currentUpload.reset();
+  self->SendPrintReply(conn, kUserFailed, kWriteFailed);
+  return 0;
+}
+
+void CVostrelHttpServer::OnUploadEnd(mg_conn* conn, const mg_request* request, void* server) {
+  const auto* self = static_cast<const CVostrelHttpServer*>(server);
+  // Only a request with a body passed the begin handler; an upload found after any other
+  // request broke off earlier on this worker and is dropped, never printed.
+  const bool hasBody = std::strcmp(request->method, "POST") == 0 ||
+                       std::strcmp(request->method, "PUT") == 0;
+  if (!hasBody || !currentUpload) {
+    currentUpload.reset();
+    self->SendPrintReply(conn, kUserFailed, kNoUpload);
+    return;
+  }
+  Upload upload = std::move(*currentUpload);
+  currentUpload.reset();
+  if (!upload.file.Close()) {
+    self->SendPrintReply(conn, kUserFailed, kCloseFailed);
+    return;
+  }
+  self->SendPrintReply(conn, kUserOk, kInternalOk);
+  // The phone already has its answer; the connection closes once every copy is handed over.
+  for (int copy = 0; copy < upload.copies; ++copy) {
+    PrintFile(upload.path);
+  }
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Regenerates docs/popup.png, the README's picture of the pop-up window, with the
+# program's own window rendered off screen. The printer list is whatever CUPS offers.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+build="${OLVARO_BUILD_DIR:-$top/build-desktop}"
+[ -f "$build/build.ninja" ] || cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target popupscreenshot
+runtime="$(mktemp -d)"
+trap 'rm -rf "$runtime"' EXIT
+mkdir -p "$top/docs"
+mkdir -p "$runtime/home"
+# A private home keeps the user's stored printer preference and settings out of it.
+HOME="$runtime/home" XDG_CONFIG_HOME="$runtime/home/.config" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen "$build/shell/ui/screenshot/popupscreenshot" "$top/docs/popup.png"
+echo "wrote $top/docs/popup.png"

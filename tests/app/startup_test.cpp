@@ -1,0 +1,116 @@
+// The start-up sequence: when the update check starts, and the cloud poller's start
+// and end.
+#include "app/startup.h"
+#include "platform/clock.h"
+#include "shell/settings.h"
+#include "tests/support/servicetest.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+TEST(UpdateCheckDue, DueOnlyADayAfterTheLastCheck) {
+  const uint64_t now = 133000000000000000ULL;
+  EXPECT_TRUE(IsUpdateCheckDue(0, now));                          // never checked
+  EXPECT_TRUE(IsUpdateCheckDue(now - kFileTimeDay, now));         // exactly a day
+  EXPECT_TRUE(IsUpdateCheckDue(now - 30 * kFileTimeDay, now));
+  EXPECT_FALSE(IsUpdateCheckDue(now - kFileTimeDay + 1, now));    // a tick short of a day
+  EXPECT_FALSE(IsUpdateCheckDue(now - 36000000000ULL, now));      // an hour ago
+  EXPECT_FALSE(IsUpdateCheckDue(now + 36000000000ULL, now));      // clock turned back
+  EXPECT_FALSE(IsUpdateCheckDue(now + kFileTimeDay, now + kFileTimeDay * 2 - 1));
+  EXPECT_TRUE(IsUpdateCheckDue(now + kFileTimeDay, now + kFileTimeDay * 2));
+  EXPECT_FALSE(IsUpdateCheckDue(UINT64_MAX, now));
+}
+
+// Reports of the cloud poller; lives as long as the process, since a poller that is
+// given up may still report.
+class RecordingCloudStatus : public CCloudStatusSink {
+public:
+  void CloudBusy(bool) override {}
+  void CloudState(bool connected) override {
+    (connected ? connectedReports : failedReports)++;
+  }
+  std::atomic<int> connectedReports{0};
+  std::atomic<int> failedReports{0};
+};
+
+class StartupSequenceTest : public testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(ServiceTestEnvironment::StorePort(FindFreePort())); }
+  ServiceTestEnvironment environment;
+};
+
+TEST_F(StartupSequenceTest, UpdateCheckStartsOnlyWhenDue) {
+  const uint64_t hour = 36000000000ULL;
+  const std::pair<uint64_t, int> cases[] = {
+      {0, 1},                                      // no stored time
+      {GetLocalFileTime() - hour, 0},              // less than a day ago
+      {GetLocalFileTime() + hour, 0},              // in the future
+      {GetLocalFileTime() - 2 * kFileTimeDay, 1},  // two days ago
+  };
+  for (const auto& [stored, expectedStarts] : cases) {
+    WriteLastUpdateCheckTime(stored);
+    int starts = 0;
+    CStartupSequence startup;
+    startup.Run(StartupHooks{nullptr, [&starts] { ++starts; }});
+    EXPECT_EQ(starts, expectedStarts) << "stored time " << stored;
+    EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
+  }
+}
+
+TEST_F(StartupSequenceTest, PrintServiceRunsOnTheStoredPortUntilStopped) {
+  const uint16_t port = FindFreePort();
+  ASSERT_TRUE(ServiceTestEnvironment::StorePort(port));
+  CStartupSequence startup;
+  startup.Run(StartupHooks{});
+  EXPECT_EQ(startup.ServicePort(), port);
+  // No request is made, so the engine has no worker to wait for when it stops.
+  EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
+  EXPECT_FALSE(PhoneConnection(port).IsConnected());
+}
+
+TEST_F(StartupSequenceTest, CloudPollerStartsWithTheIdentityAndStops) {
+  static RecordingCloudStatus status;
+  status.failedReports = 0;
+  CStartupSequence startup;
+  startup.Run(StartupHooks{&status, {}});
+  // Nobody answers at the relay address: the poller's announcement fails and says so.
+  for (int i = 0; i < 200 && status.failedReports == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_GT(status.failedReports, 0);
+  EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
+}
+
+TEST_F(StartupSequenceTest, PollerWaitingForTheRelayIsLeftBehindAtStop) {
+  // A relay that accepts and never answers: the poller's request has no time limit.
+  const int relay = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(bind(relay, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(relay, 4), 0);
+  ASSERT_EQ(getsockname(relay, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  setenv("OLVARO_API_URL", ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+
+  static RecordingCloudStatus status;
+  CStartupSequence startup;
+  startup.Run(StartupHooks{&status, {}});
+  const int connection = accept(relay, nullptr, nullptr);
+  ASSERT_GE(connection, 0);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(startup.Stop(std::chrono::milliseconds(300)));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+  // Closing the connection lets the abandoned poller fail its request and end.
+  close(connection);
+  close(relay);
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+// Per-test surroundings for the cloud tests: fresh per-user folders, the throw-away
+// authority trusted through CURL_CA_BUNDLE, and no proxy between client and relay.
+#pragma once
+
+#include <cstdlib>
+
+#include "tests/support/httpsrelay.h"
+#include "tests/support/settingsenv.h"
+
+class RelayTestEnvironment : public SettingsTestEnvironment {
+public:
+  RelayTestEnvironment() {
+    setenv("CURL_CA_BUNDLE", TestCertificateAuthority::Get().caFile.c_str(), 1);
+    for (const char* proxy : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+      unsetenv(proxy);
+    }
+    unsetenv("OLVARO_API_URL");
+  }
+  // Points the product at `base` as its API server.
+  void UseApiServer(const std::string& base) { setenv("OLVARO_API_URL", base.c_str(), 1); }
+};

@@ -1,0 +1,103 @@
+// The engine's own replies and log lines, byte for byte, through a real socket.
+#include "tests/httpengine/engine_fixture.h"
+
+#include <sys/socket.h>
+
+namespace {
+
+constexpr std::string_view kLanding =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 68\r\nConnection: close\r\n\r\n"
+    "Error 200: OK\nThis is Olvaro Desktop for printing using iPhone/iPad.";
+
+using Replies = EngineTest;
+
+TEST_F(Replies, LandingReplyForTheRootOverHttp11And10) {
+  EXPECT_EQ(Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), kLanding);
+  EXPECT_EQ(Exchange("GET / HTTP/1.0\r\n\r\n"), kLanding);
+  EXPECT_EQ(Exchange("HEAD /?a=b HTTP/1.1\n\n"), kLanding);
+  EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "GET /: Error 200: OK")) << ErrorLog();
+  EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "HEAD /: Error 200: OK"));
+}
+
+TEST_F(Replies, LandingReplyThroughCurl) {
+  const std::string body = RunCommand("curl -s http://127.0.0.1:" + std::to_string(port_) + "/");
+  EXPECT_EQ(body, "Error 200: OK\nThis is Olvaro Desktop for printing using iPhone/iPad.");
+}
+
+TEST_F(Replies, MalformedRequestLinesGet400QuotingTheBytes) {
+  for (std::string request : {"OPTIONS / HTTP/1.1\r\n\r\n", "get / HTTP/1.1\r\n\r\n", "GET x HTTP/1.1\r\n\r\n",
+                              "GET / HTTP/1.x\r\n\r\n", "GET / HTTP/1.1 extra\r\n\r\n", "GET / HTTP/1.\r\n\r\n",
+                              "GET /\r\n\r\n"}) {
+    const std::string body = "Error 400: Bad Request\nCan not parse request: [" + request + "]";
+    EXPECT_EQ(Exchange(request), "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body)
+        << request;
+  }
+  // No request part in the log line: the request was never understood.
+  EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "Error 400: Bad Request"));
+}
+
+TEST_F(Replies, The400BodyIsCutTo511Bytes) {
+  const std::string request = "BREW /" + std::string(600, 'a') + " HTTP/1.1\r\n\r\n";
+  const std::string reply = Exchange(request);
+  const size_t body = reply.find("\r\n\r\n") + 4;
+  EXPECT_EQ(reply.size() - body, 511u);
+  EXPECT_NE(reply.find("Content-Length: 511\r\n"), std::string::npos);
+}
+
+TEST_F(Replies, UnsupportedVersionGets505) {
+  constexpr std::string_view kBody = "Error 505: HTTP version not supported\nWeird HTTP version";
+  for (const char* request : {"GET / HTTP/2.0\r\n\r\n", "GET / HTTP/1.2\r\n\r\n", "GET / HTTP/0.9\r\n\r\n",
+                              "GET / HTTP/99999999999999999999.1\r\n\r\n"}) {
+    EXPECT_EQ(Exchange(request), "HTTP/1.1 505 HTTP version not supported\r\nContent-Type: text/plain\r\n"
+                                 "Content-Length: 56\r\nConnection: close\r\n\r\n" + std::string(kBody))
+        << request;
+  }
+  EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "GET /: Error 505: HTTP version not supported"));
+}
+
+TEST_F(Replies, BadHeadsAreClosedWithoutAReply) {
+  EXPECT_EQ(Exchange("GET /\t HTTP/1.1\r\n\r\n"), "");
+  EXPECT_EQ(Exchange(std::string("GET / HTTP/1.1\r\nX: \x01\r\n\r\n")), "");
+  EXPECT_EQ(Exchange(std::string("GET / HTTP/1.1\r\nX: \x7f\r\n\r\n")), "");
+  EXPECT_EQ(Exchange(std::string("GET / HTTP/1.1\r\nX: a\0b\r\n\r\n", 25)), "");
+  // 8192 bytes without the end of a head.
+  EXPECT_EQ(Exchange("GET / HTTP/1.1\r\nX: " + std::string(8200, 'a') + "\r\n\r\n"), "");
+  // The peer gives up half-way.
+  {
+    ClientSocket client = ConnectTo(port_);
+    client.Send("GET / HTTP/1.1\r\n");
+    shutdown(client.fd(), SHUT_WR);
+    EXPECT_EQ(client.ReadAll(), "");
+  }
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(Replies, HeadOfExactly8192BytesIsServed) {
+  std::string request = "GET / HTTP/1.1\r\nX: ";
+  request += std::string(8192 - request.size() - 4, 'a') + "\r\n\r\n";
+  ASSERT_EQ(request.size(), 8192u);
+  EXPECT_EQ(Exchange(request), kLanding);
+}
+
+TEST_F(Replies, BytesBeyondEighthBitAreAllowedInTheHead) {
+  EXPECT_EQ(Exchange("GET / HTTP/1.1\r\nX-Name: \xc3\xa9t\xc3\xa9\r\n\r\n"), kLanding);
+}
+
+TEST_F(Replies, OnlyOneRequestPerConnection) {
+  const std::string reply = Exchange("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(reply, kLanding);
+}
+
+TEST_F(Replies, TruncatedFormattedOutputIsLogged) {
+  static std::string sent;
+  mg_set_uri_handlers(ctx_, "/long", nullptr, nullptr, [](mg_conn* conn, const mg_request*, void*) {
+    sent = std::string(9000, 'x');
+    mg_send_formatted(conn, "%s", sent.c_str());
+  }, nullptr);
+  EXPECT_EQ(Exchange("GET /long HTTP/1.1\r\n\r\n"), std::string(8191, 'x'));
+  EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "GET /long: truncating vsnprintf buffer: [" + std::string(200, 'x') + "]"))
+      << ErrorLog();
+}
+
+}  // namespace

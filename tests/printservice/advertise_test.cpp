@@ -1,0 +1,72 @@
+// The advertisement as a DNS-SD browser on the network sees it, including a daemon that
+// is away or restarts.
+#include "printservice/vostrelhttpserver.h"
+#include "tests/support/servicetest.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+namespace {
+
+class AdvertiseTest : public testing::Test {
+protected:
+  void SetUp() override {
+    if (!StartAvahi()) GTEST_SKIP() << "avahi-daemon cannot run here";
+  }
+  // Every test leaves the daemon running, as it found it.
+  void TearDown() override { StartAvahi(); }
+
+  ServiceTestEnvironment environment;
+};
+
+TEST_F(AdvertiseTest, ServiceIsSeenOnItsPortAndGoesWithTheObject) {
+  const uint16_t port = FindFreePort();
+  auto server = std::make_unique<CVostrelHttpServer>();
+  server->Start(port);
+  EXPECT_TRUE(WaitForAdvertisement(port, true, std::chrono::seconds(10)));
+  server.reset();
+  EXPECT_TRUE(WaitForAdvertisement(port, false, std::chrono::seconds(10)));
+}
+
+TEST_F(AdvertiseTest, PortAbove65535IsAdvertisedAndServedOnItsLow16Bits) {
+  CVostrelHttpServer server;
+  server.Start(70000);
+  EXPECT_TRUE(WaitForService(4464, std::chrono::seconds(10)));
+  EXPECT_TRUE(WaitForAdvertisement(4464, true, std::chrono::seconds(10)));
+}
+
+TEST_F(AdvertiseTest, ServiceAnswersWhileTheDaemonIsAwayAndIsSeenOnceItReturns) {
+  ASSERT_TRUE(StopAvahi());
+  const uint16_t port = FindFreePort();
+  CVostrelHttpServer server;
+  server.Start(port);
+  EXPECT_TRUE(WaitForService(port, std::chrono::seconds(2)));
+  ASSERT_TRUE(StartAvahi());
+  EXPECT_TRUE(WaitForAdvertisement(port, true, std::chrono::seconds(15)));
+}
+
+TEST_F(AdvertiseTest, ServiceIsRegisteredAgainAfterTheDaemonRestarts) {
+  const uint16_t port = FindFreePort();
+  CVostrelHttpServer server;
+  server.Start(port);
+  ASSERT_TRUE(WaitForAdvertisement(port, true, std::chrono::seconds(10)));
+  ASSERT_TRUE(StopAvahi());
+  ASSERT_TRUE(StartAvahi());
+  EXPECT_TRUE(WaitForAdvertisement(port, true, std::chrono::seconds(15)));
+}
+
+TEST_F(AdvertiseTest, DestructionDoesNotWaitForRegistrationAttempts) {
+  ASSERT_TRUE(StopAvahi());
+  const uint16_t port = FindFreePort();
+  auto server = std::make_unique<CVostrelHttpServer>();
+  server->Start(port);
+  // No request is made: the engine has no worker to wait for, so the time is the
+  // advertisement's. Its attempts would go on for a minute; the stop request cuts them short.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const auto before = std::chrono::steady_clock::now();
+  server.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+}  // namespace

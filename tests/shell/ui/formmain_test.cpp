@@ -1,0 +1,207 @@
+#include "shell/ui/formmain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QTimerEvent>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "shell/settings.h"
+#include "shell/version.h"
+#include "tests/shell/ui/desktoptest.h"
+
+namespace {
+
+const TaskbarPosition kBottomTaskbar{{0, 1040, 1920, 1080}, TaskbarEdge::Bottom};
+
+// Clears what one case stored for the next: the preference and the start-up entry.
+class FormMainTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    WriteSettingString("preferredPrinterName", "");
+    if (IsStartupEntryPresent()) ToggleStartupEntry(true);
+  }
+
+  RecordingStartup startup;
+};
+
+void Click(QWidget* widget, QPoint at = QPoint(3, 3)) {
+  QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(widget, &release);
+}
+
+bool ShowsPicture(const QLabel* label, const QPixmap& picture) {
+  return label->pixmap().toImage() == picture.toImage();
+}
+
+TEST_F(FormMainTest, StartsHiddenWithItsLayoutAndRunsTheStartupOnce) {
+  {
+    TFormMain form(startup, FixedSources({"192.168.1.5", "10.0.0.2"}));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(startup.starts, 1);
+    EXPECT_EQ(startup.stops, 0);
+    EXPECT_TRUE(startup.sink);
+    EXPECT_EQ(form.size(), QSize(334, 185));
+    EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(form.testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_EQ(form.windowTitle(), "Olvaro Desktop");
+    EXPECT_EQ(form.LabelName->text(), "Olvaro Desktop");
+    EXPECT_EQ(form.LabelName->geometry(), QRect(16, 33, 300, 19));
+    EXPECT_EQ(form.printerListBox->geometry(), QRect(28, 96, 277, 69));
+    EXPECT_TRUE(form.printerListBox->isHidden());
+    EXPECT_EQ(form.LabelIP->text(), "IP:");
+    EXPECT_EQ(form.LabelIP1->text(), "192.168.1.5\n10.0.0.2\n");
+    EXPECT_EQ(form.Label1->text(), "Authcode:");
+    EXPECT_TRUE(form.LabelConnected->isHidden());
+    EXPECT_EQ(form.TrayIcon1->toolTip(), "Olvaro Desktop");
+    ASSERT_EQ(form.PopupMenu1->actions().size(), 3);
+    EXPECT_EQ(form.About1->text(), "About");
+    EXPECT_EQ(form.MenuStartup->text(), "Launch At Startup");
+    EXPECT_EQ(form.MenuExit->text(), "Exit");
+    EXPECT_FALSE(form.MenuStartup->isChecked());
+  }
+  EXPECT_EQ(startup.stops, 1);
+}
+
+TEST_F(FormMainTest, AddressLabelSaysNoIpAndRefreshesOnlyWhileVisible) {
+  std::vector<std::string> addresses;
+  DesktopSources sources = FixedSources({});
+  sources.localAddresses = [&addresses] { return addresses; };
+  TFormMain form(startup, sources);
+  EXPECT_EQ(form.LabelIP1->text(), "No IP\n");
+
+  addresses = {"192.168.7.7"};
+  QTimerEvent tick(form.refreshTimerId);
+  QApplication::sendEvent(&form, &tick);
+  EXPECT_EQ(form.LabelIP1->text(), "No IP\n") << "hidden windows are not refreshed";
+
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  QTimerEvent visibleTick(form.refreshTimerId);
+  QApplication::sendEvent(&form, &visibleTick);
+  EXPECT_EQ(form.LabelIP1->text(), "192.168.7.7\n");
+}
+
+TEST_F(FormMainTest, TrayClickShowsBesideTheTaskbarAndASecondClickHides) {
+  TFormMain form(startup, FixedSources({"10.1.1.1"}));
+  form.PopUpBesideTaskbar(1910, 1060, kBottomTaskbar);
+  ASSERT_TRUE(form.isVisible());
+  EXPECT_EQ(form.pos(), QPoint(1586, 855));
+  EXPECT_FALSE(form.arrowBottomImage->isHidden());
+  EXPECT_TRUE(form.arrowTopImage->isHidden());
+  EXPECT_TRUE(form.arrowLeftImage->isHidden());
+  EXPECT_TRUE(form.arrowRightImage->isHidden());
+  EXPECT_EQ(form.arrowBottomImage->pos(), QPoint(276, 168));
+  EXPECT_EQ(form.LabelAuthCode->text(), "- - - - -");
+
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  EXPECT_FALSE(form.isVisible());
+
+  form.PopUpBesideTaskbar(20, 500, {{0, 0, 48, 1080}, TaskbarEdge::Left});
+  EXPECT_EQ(form.pos(), QPoint(48, 408));
+  EXPECT_FALSE(form.arrowLeftImage->isHidden());
+  EXPECT_TRUE(form.arrowBottomImage->isHidden());
+  EXPECT_EQ(form.arrowLeftImage->pos(), QPoint(-1, 74));
+}
+
+TEST_F(FormMainTest, DeactivationCloseAndMinimiseOnlyHide) {
+  TFormMain form(startup, FixedSources({}));
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  Click(form.printerListComboButton);
+  ASSERT_TRUE(form.printerListBox->isVisible());
+  QEvent deactivate(QEvent::WindowDeactivate);
+  QApplication::sendEvent(&form, &deactivate);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(form.printerListBox->isHidden());
+
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  QCloseEvent close;
+  QApplication::sendEvent(&form, &close);
+  EXPECT_FALSE(close.isAccepted());
+  EXPECT_FALSE(form.isVisible());
+
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  form.showMinimized();
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !form.isVisible(); }));
+  EXPECT_FALSE(form.isMinimized());
+  EXPECT_EQ(startup.stops, 0);
+}
+
+TEST_F(FormMainTest, ChooserPartsActAsOneButton) {
+  TFormMain form(startup, FixedSources({}));
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+
+  QWidget* label = form.printerListLabel;
+  QMouseEvent press(QEvent::MouseButtonPress, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(label, &press);
+  EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtnPushed));
+  QMouseEvent away(QEvent::MouseMove, QPoint(300, 5), label->mapToGlobal(QPoint(300, 5)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(label, &away);
+  EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtn));
+  QMouseEvent back(QEvent::MouseMove, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(label, &back);
+  EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtnPushed));
+  QMouseEvent release(QEvent::MouseButtonRelease, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(label, &release);
+  EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtn));
+  EXPECT_TRUE(form.printerListBox->isVisible());
+
+  Click(form.Image4);
+  EXPECT_TRUE(form.printerListBox->isHidden());
+  Click(form.printerListComboButton);
+  EXPECT_TRUE(form.printerListBox->isVisible());
+}
+
+TEST_F(FormMainTest, StartupMenuFollowsTheEntry) {
+  ToggleStartupEntry(false);
+  ASSERT_TRUE(IsStartupEntryPresent());
+  TFormMain form(startup, FixedSources({}));
+  EXPECT_TRUE(form.MenuStartup->isChecked());
+  form.MenuStartup->trigger();
+  EXPECT_FALSE(form.MenuStartup->isChecked());
+  EXPECT_FALSE(IsStartupEntryPresent());
+  form.MenuStartup->trigger();
+  EXPECT_TRUE(form.MenuStartup->isChecked());
+  EXPECT_TRUE(IsStartupEntryPresent());
+}
+
+TEST_F(FormMainTest, AboutShowsTheVersion) {
+  TFormMain form(startup, FixedSources({}));
+  form.About1->trigger();
+  const TFormAbout& about = *form.FormAbout;
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_EQ(about.windowTitle(), "About");
+  EXPECT_EQ(about.size(), QSize(272, 130));
+  EXPECT_EQ(about.Label1->text(), "Olvaro Desktop");
+  EXPECT_EQ(about.versionLabel->text(), "Version 1.3.6");
+  EXPECT_EQ(about.versionLabel->text(), QString("Version ") + kProductVersion);
+  EXPECT_EQ(about.Image1->geometry(), QRect(112, 16, 48, 48));
+}
+
+TEST_F(FormMainTest, LogoOpensTheMakersSite) {
+  OpenedUrls opened("https");
+  TFormMain form(startup, FixedSources({}));
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  Click(form.vostrelIcon);
+  ASSERT_EQ(opened.urls.size(), 1u);
+  EXPECT_EQ(opened.urls[0].scheme(), "https");
+}
+
+TEST_F(FormMainTest, ExitEndsTheLoopAndHides) {
+  TFormMain form(startup, FixedSources({}));
+  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
+  QMetaObject::invokeMethod(&form, [&form] { form.MenuExit->trigger(); }, Qt::QueuedConnection);
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(form.isVisible());
+}
+
+}  // namespace
