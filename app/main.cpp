@@ -1,41 +1,43 @@
-// olvaro-desktop: the print server for phones. Without a display it runs as a service:
-// the start-up sequence, then nothing until SIGTERM or SIGINT.
+// olvaro-desktop: the print server for phones. On a desktop with a tray it shows its
+// icon and pop-up window; without a display or tray it runs as the print service alone.
 #include "app/startup.h"
+#include "app/windowed.h"
 #include "platform/signals.h"
 #include "platform/singleinstance.h"
+#include "shell/ui/desktop.h"
 
-#include <chrono>
-#include <cstdio>
+#include <QApplication>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
-// How long the end waits for a cloud poller that is inside a request.
-constexpr std::chrono::milliseconds kCloudStopGrace(1000);
+// A display that cannot be reached must not end the program: Qt then falls back to
+// drawing off screen, where there is no tray, and the print service runs alone.
+void PreferReachableDisplay() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  setenv("QT_QPA_PLATFORM", wayland && *wayland ? "wayland;xcb;offscreen" : "xcb;offscreen", 0);
+}
 
 }  // namespace
 
 // The command line is not interpreted: a start with " /autorun" is a start by hand.
-int main() {
+int main(int argc, char** argv) {
   PrepareProcessSignals();
 
+  // Declared before the instance so that it outlives the thread serving show requests.
+  std::unique_ptr<QApplication> application;
   CSingleInstance instance;
   if (!instance.Acquire()) {
     CSingleInstance::RequestShowFromRunningInstance();
     return 0;
   }
-  instance.ListenForShowRequests([] {
-    std::fprintf(stderr, "olvaro-desktop: already running, without a window to show\n");
-  });
 
   CStartupSequence startup;
-  startup.Run(StartupHooks{});
-
-  WaitForTerminationSignal();
-  if (!startup.Stop(kCloudStopGrace)) {
-    // The poller is waiting for the relay without a time limit; the print service has
-    // ended and every setting is written whole, so nothing is lost by not waiting.
-    std::_Exit(0);
+  if (HasDisplay()) {
+    PreferReachableDisplay();
+    application = std::make_unique<QApplication>(argc, argv);
+    if (HasSystemTray()) return RunWithWindow(instance, startup);
   }
-  return 0;
+  return RunWithoutWindow(instance, startup);
 }

@@ -51,7 +51,9 @@ void queue_socket(mg_ctx* ctx, const mg_socket& socket) {
   ctx->queue_not_full.wait(lock, [ctx] { return ctx->queue_head - ctx->queue_tail < kQueueSize; });
   ctx->queue[ctx->queue_head % kQueueSize] = socket;
   ++ctx->queue_head;
-  if (ctx->num_idle == 0 && ctx->num_threads < ctx->max_threads) {
+  // Idle workers that have not yet woken for earlier records are spoken for: start one
+  // more whenever the queue holds more records than there are idle workers.
+  if (ctx->queue_head - ctx->queue_tail > ctx->num_idle && ctx->num_threads < ctx->max_threads) {
     if (start_thread(worker_thread, ctx)) {
       ++ctx->num_threads;
     } else {

@@ -1,6 +1,7 @@
 // olvaro-desktop as a process: one instance per user, a clean end on SIGTERM, and a
 // document from a "phone" coming out of a real CUPS queue.
 #include "tests/support/servicetest.h"
+#include "tests/support/xsession.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -64,7 +65,12 @@ private:
 
 class ProgramTest : public testing::Test {
 protected:
-  void SetUp() override { ASSERT_TRUE(ServiceTestEnvironment::StorePort(port)); }
+  void SetUp() override {
+    ASSERT_TRUE(ServiceTestEnvironment::StorePort(port));
+    // The program shows a window only where a desktop session is; these tests have none.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+  }
   std::string StderrFile(const std::string& name) const { return environment.Root() + name; }
 
   ServiceTestEnvironment environment{kServiceTestQueue};
@@ -140,6 +146,29 @@ TEST_F(ProgramTest, TerminationDoesNotWaitForAPollerStuckAtTheRelay) {
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(10)), 0);
   close(connection);
   close(relay);
+}
+
+TEST_F(ProgramTest, OnADesktopTheTrayIconIsShownBesideTheRunningService) {
+  if (!XSessionWithTray::Available()) GTEST_SKIP() << "Xvfb or trayer is not installed (see scripts/packages.txt)";
+  XSessionWithTray session;
+  ASSERT_TRUE(session.Started());
+  const std::string suppressions = "LSAN_OPTIONS=suppressions=" OLVARO_LSAN_SUPPRESSIONS;
+  const pid_t program = SpawnWithEnvironment({OLVARO_DESKTOP}, session.Environment({suppressions}));
+  ASSERT_GT(program, 0);
+
+  EXPECT_TRUE(WaitForService(port, std::chrono::seconds(20)));
+  bool embedded = false;
+  for (int i = 0; i < 200 && !(embedded = session.IsEmbeddedInTray("olvaro-desktop")); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(embedded);
+
+  // SIGTERM ends the windowed program as "Exit" does.
+  ASSERT_EQ(kill(program, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(program, &status, 0), program);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

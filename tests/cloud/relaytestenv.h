@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "tests/support/httpsrelay.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
-class RelayTestEnvironment : public SettingsTestEnvironment {
+class RelayTestEnvironment : public TestEnvironment {
 public:
   RelayTestEnvironment() {
     setenv("CURL_CA_BUNDLE", TestCertificateAuthority::Get().caFile.c_str(), 1);

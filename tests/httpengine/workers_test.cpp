@@ -85,6 +85,23 @@ TEST_F(Workers, ConcurrentRequestsAreServedInParallel) {
   for (ClientSocket& client : clients) EXPECT_EQ(client.ReadAll(), kHandlerReply);
 }
 
+TEST_F(Workers, ConnectionsArrivingTogetherAtOneIdleWorkerAreServedAtOnce) {
+  EXPECT_EQ(Exchange("GET /info HTTP/1.1\r\n\r\n"), kHandlerReply);
+  ASSERT_EQ(WorkerCount(), 1);
+  recorder_.hold = true;
+  std::vector<ClientSocket> clients;
+  for (int i = 0; i < 2; ++i) {
+    clients.push_back(ConnectTo(port_, Source(i).c_str()));
+    clients.back().Send("GET /info HTTP/1.1\r\n\r\n");
+  }
+  // Neither connection may wait for the other: both requests run while held.
+  std::unique_lock lock(recorder_.lock);
+  EXPECT_TRUE(recorder_.changed.wait_for(lock, 5s, [&] { return recorder_.ends_running == 2; }));
+  lock.unlock();
+  recorder_.Release();
+  for (ClientSocket& client : clients) EXPECT_EQ(client.ReadAll(), kHandlerReply);
+}
+
 TEST_F(Workers, StopWaitsForRequestsInFlight) {
   recorder_.hold = true;
   ClientSocket client = ConnectTo(port_);

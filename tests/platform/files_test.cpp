@@ -7,13 +7,13 @@
 #include "platform/filesystem.h"
 #include "platform/newfile.h"
 #include "platform/tempfolder.h"
-#include "tests/support/spoolenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
 class PlatformFiles : public testing::Test {
 protected:
-  SpoolTestEnvironment env_;
+  TestEnvironment env_;
 
   static mode_t ModeOf(const std::string& path) {
     struct stat status{};

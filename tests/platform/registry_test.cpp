@@ -3,7 +3,7 @@
 
 #include "platform/regfile.h"
 #include "platform/registry.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ TEST(RegFileFormat, WritesWhatItReadsBack) {
 
 class ProgramKeyTest : public ::testing::Test {
 protected:
-  SettingsTestEnvironment environment_;
+  TestEnvironment environment_;
 };
 
 TEST_F(ProgramKeyTest, QueriesFollowTheBufferRules) {

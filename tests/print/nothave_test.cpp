@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "tests/print/printtestsupport.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 

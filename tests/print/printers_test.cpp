@@ -9,7 +9,7 @@
 #include "print/printers.h"
 #include "shell/settings.h"
 #include "tests/print/printtestsupport.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 

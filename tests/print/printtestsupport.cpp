@@ -16,7 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 extern char** environ;
 
@@ -63,10 +63,10 @@ void WaitUntilIdle(const std::string& queue) {
 }  // namespace
 
 const std::string& PrintTestRoot() {
-  static const SettingsTestEnvironment environment = [] {
+  static const TestEnvironment environment = [] {
     unsetenv("LPDEST");
     unsetenv("PRINTER");
-    return SettingsTestEnvironment();
+    return TestEnvironment();
   }();
   return environment.Root();
 }

@@ -185,13 +185,13 @@ TEST_F(PrintProtocolTest, OverlappingUploadsKeepTheirOwnFileAndCopies) {
   const std::string second = MakeTestPdf("second upload, two copies");
 
   PhoneConnection one(port);
-  PhoneConnection two(port);
   ASSERT_TRUE(one.Send(PrintRequestHead(first.size(), {"X-FileName: " + name, "X-Copies: 1"}) +
                        first.substr(0, 100)));
   // The first upload's file exists before the second begins.
   for (int i = 0; i < 100 && !SpoolNames().contains(name); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  PhoneConnection two(port);
   ASSERT_TRUE(two.Send(PrintRequestHead(second.size(), {"X-FileName: " + name, "X-Copies: 2"}) +
                        second.substr(0, 100)));
   ASSERT_TRUE(two.Send(second.substr(100)));

@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 #include "printservice/spool-private.h"
-#include "tests/support/spoolenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr uint64_t kHour = kFileTimeDay / 24;
 
 class Spool : public testing::Test {
 protected:
-  SpoolTestEnvironment env_;
+  TestEnvironment env_;
   const std::string folder_ = env_.TempFolder() + "OlvaroDesktop/";
 
   // Stores an upload the way the upload handler does; returns the spool file's name.

@@ -11,7 +11,7 @@
 
 #include "platform/regfile.h"
 #include "shell/settings.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ protected:
     return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
-  SettingsTestEnvironment environment_;
+  TestEnvironment environment_;
 };
 
 TEST_F(SettingsTest, FirstStartGivesDefaultsAndCreatesAnEmptyKey) {

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 // The capturing queue the service tests print to.
 inline const std::string kServiceTestQueue = "OlvaroTestA";
 
-// Fresh per-user folders (see SettingsTestEnvironment) plus: a stored cloud identity, so
+// Fresh per-user folders (see TestEnvironment) plus: a stored cloud identity, so
 // that no reply waits for the relay; a relay address nobody answers on; jobs sent to
 // `printQueue` (a queue that does not exist makes every print fail at once); and no
 // proxy between the tests and loopback.
-class ServiceTestEnvironment : public SettingsTestEnvironment {
+class ServiceTestEnvironment : public TestEnvironment {
 public:
   explicit ServiceTestEnvironment(const std::string& printQueue = "OlvaroNoSuchQueue");
 

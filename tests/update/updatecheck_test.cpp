@@ -7,7 +7,7 @@
 
 #include "shell/settings.h"
 #include "tests/support/httpsrelay.h"
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ class UpdateCheckTest : public testing::Test {
 
   bool TimeStored() { return ReadLastUpdateCheckTime() != 0; }
 
-  SettingsTestEnvironment environment;
+  TestEnvironment environment;
 };
 
 struct Case {

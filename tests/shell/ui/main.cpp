@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 int main(int argc, char** argv) {
-  SettingsTestEnvironment environment;
+  TestEnvironment environment;
   chmod((environment.Root() + "runtime").c_str(), 0700);  // Qt insists on a private one
   unsetenv("LPDEST");
   unsetenv("PRINTER");

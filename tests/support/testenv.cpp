@@ -1,4 +1,4 @@
-#include "tests/support/settingsenv.h"
+#include "tests/support/testenv.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -6,6 +6,7 @@
 #include <sstream>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -21,12 +22,12 @@ const std::string& OriginalTempFolder() {
 
 }  // namespace
 
-SettingsTestEnvironment::SettingsTestEnvironment() {
-  std::string pattern = OriginalTempFolder() + "/olvaro-settings-test.XXXXXX";
+TestEnvironment::TestEnvironment() {
+  std::string pattern = OriginalTempFolder() + "/olvaro-test.XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   root_ = pattern + "/";
-  for (const char* sub : {"home/.config", "tmp", "runtime"}) {
-    std::filesystem::create_directories(root_ + sub);
+  for (const char* sub : {"home", "home/.config", "tmp", "runtime"}) {
+    mkdir((root_ + sub).c_str(), 0700);
   }
   setenv("HOME", (root_ + "home").c_str(), 1);
   setenv("XDG_CONFIG_HOME", ConfigFolder().c_str(), 1);
@@ -34,7 +35,7 @@ SettingsTestEnvironment::SettingsTestEnvironment() {
   setenv("XDG_RUNTIME_DIR", (root_ + "runtime").c_str(), 1);
 }
 
-SettingsTestEnvironment::~SettingsTestEnvironment() {
+TestEnvironment::~TestEnvironment() {
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }

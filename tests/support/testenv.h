@@ -1,17 +1,17 @@
-// A fresh set of per-user folders for one settings test: HOME, XDG_CONFIG_HOME, TMPDIR
-// and XDG_RUNTIME_DIR point into a new temporary tree, removed again at the end.
+// A fresh set of per-user folders for one test: HOME, XDG_CONFIG_HOME, TMPDIR and
+// XDG_RUNTIME_DIR (mode 0700) point into a new temporary tree, removed again at the end.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-class SettingsTestEnvironment {
+class TestEnvironment {
 public:
-  SettingsTestEnvironment();
-  ~SettingsTestEnvironment();
-  SettingsTestEnvironment(const SettingsTestEnvironment&) = delete;
-  SettingsTestEnvironment& operator=(const SettingsTestEnvironment&) = delete;
+  TestEnvironment();
+  ~TestEnvironment();
+  TestEnvironment(const TestEnvironment&) = delete;
+  TestEnvironment& operator=(const TestEnvironment&) = delete;
 
   // The root of the tree, ending in '/'.
   const std::string& Root() const { return root_; }
@@ -20,6 +20,10 @@ public:
   // The program key's file.
   std::string KeyFile() const { return ConfigFolder() + "Vostrel/OlvaroDesktop.reg"; }
   std::string AutostartEntry() const { return ConfigFolder() + "autostart/OlvaroDesktop.desktop"; }
+  // What TMPDIR points to, ending in '/'.
+  std::string TempFolder() const { return root_ + "tmp/"; }
+  // What XDG_RUNTIME_DIR points to, ending in '/'.
+  std::string RuntimeFolder() const { return root_ + "runtime/"; }
 
 private:
   std::string root_;
@@ -28,6 +32,6 @@ private:
 // The whole file, or null when it cannot be read.
 std::optional<std::string> ReadTestFile(const std::string& path);
 // Writes `content` to `path`, creating the folders above it; false on failure.
-bool WriteTestFile(const std::string& path, const std::string& content);
+bool WriteTestFile(const std::string& path, const std::string& content = "x");
 // Runs `arguments` (the program first, found on PATH) and waits; the exit status, or -1.
 int RunTestProgram(const std::vector<std::string>& arguments);
