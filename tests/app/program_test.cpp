@@ -3,14 +3,11 @@
 #include "tests/support/servicetest.h"
 #include "tests/support/xsession.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -129,23 +126,13 @@ TEST_F(ProgramTest, UploadedPdfIsPrintedOncePerCopy) {
 
 TEST_F(ProgramTest, TerminationDoesNotWaitForAPollerStuckAtTheRelay) {
   // A relay that accepts and never answers: the poller's request has no time limit.
-  const int relay = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ASSERT_EQ(bind(relay, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(listen(relay, 4), 0);
-  ASSERT_EQ(getsockname(relay, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  setenv("OLVARO_API_URL", ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+  SilentRelay relay;
+  ASSERT_TRUE(relay.Listening());
 
   ProgramProcess program(StderrFile("program.log"));
-  const int connection = accept4(relay, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(connection, 0);
+  ASSERT_TRUE(relay.AcceptOne());
   ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(10)), 0);
-  close(connection);
-  close(relay);
 }
 
 TEST_F(ProgramTest, OnADesktopTheTrayIconIsShownBesideTheRunningService) {

@@ -5,11 +5,8 @@
 #include "shell/settings.h"
 #include "tests/support/servicetest.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -90,27 +87,17 @@ TEST_F(StartupSequenceTest, CloudPollerStartsWithTheIdentityAndStops) {
 
 TEST_F(StartupSequenceTest, PollerWaitingForTheRelayIsLeftBehindAtStop) {
   // A relay that accepts and never answers: the poller's request has no time limit.
-  const int relay = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ASSERT_EQ(bind(relay, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(listen(relay, 4), 0);
-  ASSERT_EQ(getsockname(relay, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  setenv("OLVARO_API_URL", ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+  SilentRelay relay;
+  ASSERT_TRUE(relay.Listening());
 
   static RecordingCloudStatus status;
   CStartupSequence startup;
   startup.Run(StartupHooks{&status, {}});
-  const int connection = accept(relay, nullptr, nullptr);
-  ASSERT_GE(connection, 0);
+  ASSERT_TRUE(relay.AcceptOne());
   const auto before = std::chrono::steady_clock::now();
   EXPECT_FALSE(startup.Stop(std::chrono::milliseconds(300)));
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
-  // Closing the connection lets the abandoned poller fail its request and end.
-  close(connection);
-  close(relay);
+  // The relay closes its connection as it goes, which lets the abandoned poller end.
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 
 namespace {
 
-using Workers = EngineTest;
+class Workers : public EngineTest {
+ protected:
+  bool AllRunTogether(int count, std::chrono::milliseconds limit);
+};
 
 int QueuedCount(mg_ctx* ctx) {
   std::lock_guard lock(ctx->thread_lock);
@@ -71,35 +74,30 @@ TEST_F(Workers, DefaultIdleTimeKeepsAWorkerAbout11Seconds) {
   EXPECT_LE(idle, 12s);
 }
 
-TEST_F(Workers, ConcurrentRequestsAreServedInParallel) {
+// Sends `count` requests at once while the handlers are held; true when all of them
+// were running together before the hold was released. Every client gets its reply.
+bool Workers::AllRunTogether(int count, std::chrono::milliseconds limit) {
   recorder_.hold = true;
   std::vector<ClientSocket> clients;
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < count; ++i) {
     clients.push_back(ConnectTo(port_, Source(i).c_str()));
     clients.back().Send("GET /info HTTP/1.1\r\n\r\n");
   }
   std::unique_lock lock(recorder_.lock);
-  EXPECT_TRUE(recorder_.changed.wait_for(lock, 10s, [&] { return recorder_.ends_running == 30; }));
+  const bool together = recorder_.changed.wait_for(lock, limit, [&] { return recorder_.ends_running == count; });
   lock.unlock();
   recorder_.Release();
   for (ClientSocket& client : clients) EXPECT_EQ(client.ReadAll(), kHandlerReply);
+  return together;
 }
+
+TEST_F(Workers, ConcurrentRequestsAreServedInParallel) { EXPECT_TRUE(AllRunTogether(30, 10s)); }
 
 TEST_F(Workers, ConnectionsArrivingTogetherAtOneIdleWorkerAreServedAtOnce) {
   EXPECT_EQ(Exchange("GET /info HTTP/1.1\r\n\r\n"), kHandlerReply);
   ASSERT_EQ(WorkerCount(), 1);
-  recorder_.hold = true;
-  std::vector<ClientSocket> clients;
-  for (int i = 0; i < 2; ++i) {
-    clients.push_back(ConnectTo(port_, Source(i).c_str()));
-    clients.back().Send("GET /info HTTP/1.1\r\n\r\n");
-  }
-  // Neither connection may wait for the other: both requests run while held.
-  std::unique_lock lock(recorder_.lock);
-  EXPECT_TRUE(recorder_.changed.wait_for(lock, 5s, [&] { return recorder_.ends_running == 2; }));
-  lock.unlock();
-  recorder_.Release();
-  for (ClientSocket& client : clients) EXPECT_EQ(client.ReadAll(), kHandlerReply);
+  // Neither connection may wait for the other.
+  EXPECT_TRUE(AllRunTogether(2, 5s));
 }
 
 TEST_F(Workers, StopWaitsForRequestsInFlight) {

@@ -260,3 +260,30 @@ bool StartAvahi() {
   for (int i = 0; i < 100 && !AvahiRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   return AvahiRunning();
 }
+
+SilentRelay::SilentRelay() {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd_, 4) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    return;
+  }
+  setenv("OLVARO_API_URL", ("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+}
+
+SilentRelay::~SilentRelay() {
+  for (int connection : connections_) close(connection);
+  if (fd_ >= 0) close(fd_);
+}
+
+bool SilentRelay::AcceptOne() {
+  const int connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (connection < 0) return false;
+  connections_.push_back(connection);
+  return true;
+}

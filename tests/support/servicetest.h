@@ -54,6 +54,24 @@ private:
   std::string pending_;
 };
 
+// A relay on loopback that accepts connections and never answers, set as the API
+// server (OLVARO_API_URL) for as long as it lives.
+class SilentRelay {
+public:
+  SilentRelay();
+  ~SilentRelay();
+  SilentRelay(const SilentRelay&) = delete;
+  SilentRelay& operator=(const SilentRelay&) = delete;
+
+  bool Listening() const { return fd_ >= 0; }
+  // Waits for the next connection and keeps it open, unanswered; false on failure.
+  bool AcceptOne();
+
+private:
+  int fd_ = -1;
+  std::vector<int> connections_;
+};
+
 // Sends `request` on a new connection and returns everything until the server closes.
 std::string ExchangeWithService(uint16_t port, const std::string& request);
 
