@@ -1,5 +1,6 @@
 #include "cloud/printercloud.h"
 
+#include <exception>
 #include <filesystem>
 
 #include "cloud/relayaddress.h"
@@ -45,5 +46,10 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
     return;
   }
   statusSink.CloudState(true);
-  for (int32_t copy = 0; copy < task.copies; ++copy) environment.printFile(path);
+  // A print method that reports failure does not stop the copies; one that throws does.
+  try {
+    for (int32_t copy = 0; copy < task.copies; ++copy) environment.printFile(path);
+  } catch (const std::exception&) {
+    statusSink.CloudState(false);
+  }
 }

@@ -27,11 +27,16 @@ std::string JoinAddresses(const std::vector<std::string>& addresses) {
 }
 
 // The queue path names the identity's first two characters as folders ("" when missing).
+// A character is a whole UTF-8 sequence: a continuation byte stays with its lead byte.
 std::string QueuePath(const std::string& uuid) {
-  const auto character = [&uuid](size_t index) {
-    return index < uuid.size() ? uuid.substr(index, 1) : std::string();
-  };
-  return "q/" + character(0) + "/" + character(1) + "/" + uuid;
+  std::string characters[2];
+  size_t count = 0;
+  for (const unsigned char c : uuid) {
+    if (count == 0 || (c & 0xC0) != 0x80) ++count;
+    if (count > 2) break;
+    characters[count - 1] += static_cast<char>(c);
+  }
+  return "q/" + characters[0] + "/" + characters[1] + "/" + uuid;
 }
 
 }  // namespace

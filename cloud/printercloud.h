@@ -53,7 +53,7 @@ struct QueueTask {
 std::vector<std::string> SplitText(const std::string& text, char delimiter);
 
 // Fills `task` from line number `position` of a queue answer; false when the line is
-// empty or its size or copies field is not a decimal 32-bit integer.
+// empty, names no document, or its size or copies field is not a decimal 32-bit integer.
 bool ParseQueueLine(const std::string& line, int position, QueueTask& task);
 
 class TPrinterCloud {

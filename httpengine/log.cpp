@@ -6,13 +6,32 @@
 
 namespace {
 
+// The URI as the logs show it: control bytes, which a client can send as "%0A" and the
+// like, are written as %XX, so that no request can break a log line or forge another.
+std::string printable_uri(const char* uri) {
+  std::string text;
+  for (const char* c = uri; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte >= 32 && byte != 127) {
+      text += *c;
+      continue;
+    }
+    char code[4];
+    snprintf(code, sizeof code, "%%%02X", byte);
+    text += code;
+  }
+  return text;
+}
+
 // The default hook: one error-log line per message.
 void write_error_line(mg_ctx* ctx, const mg_conn* conn, const mg_request* request, const char* message) {
   const std::string client = dotted_address(conn != nullptr ? conn->client.remote.ip : 0);
   std::lock_guard lock(ctx->log_lock);
   FILE* stream = ctx->error_log ? ctx->error_log.get() : stderr;
   fprintf(stream, "[%010lu] [error] [client %s] ", static_cast<unsigned long>(time(nullptr)), client.c_str());
-  if (request != nullptr && request->method != nullptr) fprintf(stream, "%s %s: ", request->method, request->uri);
+  if (request != nullptr && request->method != nullptr) {
+    fprintf(stream, "%s %s: ", request->method, printable_uri(request->uri).c_str());
+  }
   fprintf(stream, "%s\n", message);
   fflush(stream);
 }
@@ -55,10 +74,11 @@ void log_access(const mg_conn* conn) {
   localtime_r(&birth, &local);
   strftime(date, sizeof date, "%d/%b/%Y:%H:%M:%S %z", &local);
   const std::string client = dotted_address(conn->client.remote.ip);
+  const std::string uri = printable_uri(request.uri);
   std::lock_guard lock(conn->ctx->log_lock);
   if (!conn->ctx->access_log) return;
   fprintf(conn->ctx->access_log.get(), "%s - %s [%s] \"%s %s HTTP/%d.%d\" %d %llu\n", client.c_str(),
-          request.remote_user.empty() ? "-" : request.remote_user.c_str(), date, request.method, request.uri,
+          request.remote_user.empty() ? "-" : request.remote_user.c_str(), date, request.method, uri.c_str(),
           request.http_version_major, request.http_version_minor, request.status_code,
           static_cast<unsigned long long>(conn->num_bytes_sent));
   fflush(conn->ctx->access_log.get());

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <stdexcept>
 
 #include "tests/cloud/cloudfakes.h"
 #include "tests/cloud/relaytestenv.h"
@@ -161,6 +162,31 @@ TEST_F(TransferTest, AJobThatCannotBeCreatedIsSkippedAndTheNextOneRuns) {
   EXPECT_EQ(PrintCount("CloudPrint_1_second.pdf"), 1u);
 }
 
+TEST_F(TransferTest, AJobWithoutADocumentNameIsSkippedWithoutARequest) {
+  uploads["k"] = "1234";
+  poller->ProcessQueue("k\ts\nk\ts\t\t4\nk\ts\tnamed.pdf\t4\n");
+  EXPECT_EQ(Targets(), (Events{kUploadPath + "k", "/api/olvarocloud/mark.php"}));
+  EXPECT_EQ(desktop.Printed(), Events{Spool() + "CloudPrint_2_named.pdf"});
+  EXPECT_FALSE(InSpool("CloudPrint_0_"));
+  EXPECT_FALSE(InSpool("CloudPrint_1_"));
+}
+
+TEST_F(TransferTest, APrintCallThatThrowsEndsTheCopiesOfItsJobOnly) {
+  CloudEnvironment throwing = desktop.Environment();
+  int calls = 0;
+  throwing.printFile = [&calls, print = throwing.printFile](const std::string& path) {
+    if (++calls == 2) throw std::runtime_error("printer gone");
+    return print(path);
+  };
+  TPrinterCloud thrower(sink, kUuid, throwing);
+  uploads["a"] = "AAAA";
+  uploads["b"] = "BBBB";
+  thrower.ProcessQueue("a\ts1\tfirst.pdf\t4\tx\t5\nb\ts2\tsecond.pdf\t4\n");
+  EXPECT_EQ(PrintCount("CloudPrint_0_first.pdf"), 1u);
+  EXPECT_EQ(PrintCount("CloudPrint_1_second.pdf"), 1u);
+  EXPECT_EQ(sink.Events(), (Events{"state1", "state1", "state0", "state1", "state1"}));
+}
+
 TEST_F(TransferTest, RedirectedDownloadsAreFollowed) {
   poller->ProcessQueue("redirected\ts\tmoved.pdf\t10\n");
   EXPECT_EQ(ReadTestFile(Spool() + "CloudPrint_0_moved.pdf"), Document(10));
@@ -223,10 +249,13 @@ TEST(ParseQueueLineTest, FillsTheTaskFromTheFieldsByPosition) {
   EXPECT_EQ(task.size, 2048);
   EXPECT_EQ(task.copies, 2);
 
-  ASSERT_TRUE(ParseQueueLine("key\tsrv", 0, task));
-  EXPECT_EQ(task.localName, "CloudPrint_0_");
+  ASSERT_TRUE(ParseQueueLine("key\tsrv\tdoc.pdf", 0, task));
+  EXPECT_EQ(task.localName, "CloudPrint_0_doc.pdf");
   EXPECT_EQ(task.size, 0);
   EXPECT_EQ(task.copies, 1);
+
+  EXPECT_FALSE(ParseQueueLine("key\tsrv", 0, task));
+  EXPECT_FALSE(ParseQueueLine("key\tsrv\t\t4", 0, task));
 
   EXPECT_TRUE(ParseQueueLine("k\ts\tn\t2147483647\tx\t99", 0, task));
   EXPECT_EQ(task.size, 2147483647);

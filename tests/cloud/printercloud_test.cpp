@@ -73,6 +73,16 @@ TEST_F(PollerTest, NoAddressAndTheIdentityZeroGiveTheirOwnForms) {
   EXPECT_TRUE(desktop.Printed().empty());
 }
 
+TEST_F(PollerTest, TheQueuePathTakesWholeCharactersOfTheIdentity) {
+  StartRelay("");
+  const std::string identity = "\xC3\xA9\xC3\xBC" + kUuid.substr(2);
+  TPrinterCloud poller(sink, identity, desktop.Environment());
+  poller.PollQueue();
+  const auto requests = relay->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, "/api/olvarocloud/q/%C3%A9/%C3%BC/%C3%A9%C3%BC" + kUuid.substr(2));
+}
+
 TEST_F(PollerTest, AnUnreachableServerIsReportedInTheWindowsOrder) {
   RefusingPort nowhere;
   environment.UseApiServer(nowhere.BaseUrl());

@@ -1,6 +1,8 @@
 // The engine's own replies and log lines, byte for byte, through a real socket.
 #include "tests/httpengine/engine_fixture.h"
 
+#include <algorithm>
+#include <fstream>
 #include <sys/socket.h>
 
 namespace {
@@ -87,6 +89,21 @@ TEST_F(Replies, BytesBeyondEighthBitAreAllowedInTheHead) {
 TEST_F(Replies, OnlyOneRequestPerConnection) {
   const std::string reply = Exchange("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n\r\n");
   EXPECT_EQ(reply, kLanding);
+}
+
+TEST_F(Replies, DecodedControlBytesCannotBreakOrForgeLogLines) {
+  ASSERT_EQ(mg_set_option(ctx_, "access_log", (temp_ / "access.log").c_str()), 1);
+  const std::string reply = Exchange("GET /no%0d%0a[0000000001]%20[error]%20forged%7f HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 404 Not Found\r\n")) << reply;
+  EXPECT_EQ(LogLines(ErrorLog()),
+            std::vector<std::string>{"[error] [client 127.0.0.1] GET /no%0D%0A[0000000001] [error] forged%7F: "
+                                     "Error 404: Not Found"})
+      << ErrorLog();
+  ASSERT_EQ(mg_set_option(ctx_, "access_log", nullptr), 1);
+  std::ifstream file(temp_ / "access.log");
+  const std::string access((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(access.find("] \"GET /no%0D%0A[0000000001] [error] forged%7F HTTP/1.1\" 404 "), std::string::npos) << access;
+  EXPECT_EQ(std::count(access.begin(), access.end(), '\n'), 1);
 }
 
 TEST_F(Replies, TruncatedFormattedOutputIsLogged) {

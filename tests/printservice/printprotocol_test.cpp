@@ -6,11 +6,13 @@
 #include "shell/hostinfo.h"
 #include "tests/support/servicetest.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -71,6 +73,24 @@ protected:
   std::set<std::string> before;
 };
 
+// The numbers of the jobs `queue` holds, pending and completed, as the spooler lists them.
+std::vector<int> QueueJobIds(const std::string& queue) {
+  std::vector<int> ids;
+  const auto listing = ReadProgramOutput({"lpstat", "-W", "all", "-o", queue});
+  std::istringstream lines(listing.value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string job = line.substr(0, line.find(' '));
+    if (job.starts_with(queue + "-")) ids.push_back(std::stoi(job.substr(queue.size() + 1)));
+  }
+  return ids;
+}
+
+// How many jobs of `queue` are numbered above `last`.
+size_t JobsAfter(const std::string& queue, int last) {
+  const std::vector<int> ids = QueueJobIds(queue);
+  return static_cast<size_t>(std::count_if(ids.begin(), ids.end(), [last](int id) { return id > last; }));
+}
+
 std::string BinaryBody(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
@@ -91,6 +111,13 @@ TEST_F(PrintProtocolTest, InfoReplyIsExactForEveryMethod) {
   EXPECT_EQ(ExchangeWithService(port, "HEAD /info HTTP/1.1\r\n\r\n"), expected);
   // A body sent to "/info" is read and dropped.
   EXPECT_EQ(ExchangeWithService(port, "POST /info HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"), expected);
+}
+
+TEST_F(PrintProtocolTest, ProgramFolderIsNotListed) {
+  // The engine serves the program's own folder; the service turns its listing off.
+  const std::string reply = ExchangeWithService(port, "GET / HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply;
+  EXPECT_EQ(reply.find("printservice_protocol_test"), std::string::npos) << reply;
 }
 
 TEST_F(PrintProtocolTest, PrintWithoutBodyAnswersMinus4) {
@@ -212,9 +239,12 @@ TEST_F(PrintProtocolTest, CopyCountDecidesHowManyJobsArePrinted) {
   std::vector<std::pair<std::string, size_t>> titles;
   for (const auto& [copies, jobs] : cases) {
     const std::string name = UniqueName("copies", ".pdf");
-    // The connection closes only after every copy was handed to the spooler.
+    const std::vector<int> earlier = QueueJobIds(kServiceTestQueue);
+    const int last = earlier.empty() ? 0 : *std::max_element(earlier.begin(), earlier.end());
     EXPECT_EQ(Upload(MakeTestPdf("copies " + copies), {"X-FileName: " + name, "X-Copies: " + copies}),
               ExpectedPrintReply(0, 200));
+    // The connection closes only after every copy was handed to the spooler.
+    EXPECT_GE(JobsAfter(kServiceTestQueue, last), jobs) << "copies " << copies;
     titles.emplace_back(name, jobs);
   }
   for (const auto& [title, jobs] : titles) {
