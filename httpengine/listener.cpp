@@ -152,6 +152,7 @@ void* listener_thread(void* arg) {
   }
   {
     std::unique_lock lock(ctx->thread_lock);
+    ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
     ctx->all_workers_ended.wait(lock, [ctx] { return ctx->num_threads == 0; });
   }
   ctx->stop_flag.store(2);  // the context belongs to mg_stop from here on

@@ -20,6 +20,9 @@ bool take_socket(mg_ctx* ctx, mg_socket& socket) {
   ++ctx->num_idle;
   const auto deadline = std::chrono::system_clock::from_time_t(time(nullptr) + idle_seconds + 1);
   while (ctx->queue_head == ctx->queue_tail) {
+    // A stopping engine lets its idle workers go at once instead of after their idle
+    // time; connections still queued are served first.
+    if (ctx->stop_flag.load() != 0) return false;
     if (ctx->queue_not_empty.wait_until(lock, deadline) == std::cv_status::timeout &&
         ctx->queue_head == ctx->queue_tail) {
       return false;
