@@ -26,14 +26,7 @@ std::string MakePdf(const std::string& name) {
   return path;
 }
 
-class PrintEngineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!TestQueuesReady()) GTEST_SKIP() << "needs cupsd and scripts/start-services.sh --test-queues";
-    SetDefaultPrinterName(kQueueA);
-    ASSERT_EQ(GetDefaultPrinterName(), kQueueA);
-  }
-};
+using PrintEngineTest = QueueATest;
 
 TEST_F(PrintEngineTest, PdfArrivesAsOnePdfJobWhateverTheNameLooksLike) {
   const QueueCapture capture(kQueueA);

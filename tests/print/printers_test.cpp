@@ -15,14 +15,7 @@ namespace {
 
 const char kPreference[] = "preferredPrinterName";
 
-class PrinterSelectionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!TestQueuesReady()) GTEST_SKIP() << "needs cupsd and scripts/start-services.sh --test-queues";
-    SetDefaultPrinterName(kQueueA);
-    ASSERT_EQ(GetDefaultPrinterName(), kQueueA);
-  }
-};
+using PrinterSelectionTest = QueueATest;
 
 TEST_F(PrinterSelectionTest, ListHoldsTheQueuesInTheSpoolersOrder) {
   const auto printers = GetPrinterList();

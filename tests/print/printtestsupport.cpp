@@ -1,5 +1,7 @@
 #include "tests/print/printtestsupport.h"
 
+#include "print/printers.h"
+
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
@@ -171,4 +173,10 @@ std::optional<InkBox> FindInkBox(const std::string& pdf) {
   const double dpi = kRenderDotsPerInch;
   return InkBox{left / dpi, top / dpi, (right - left + 1) / dpi, (bottom - top + 1) / dpi,
                 page.width() / dpi, page.height() / dpi};
+}
+
+void QueueATest::SetUp() {
+  if (!TestQueuesReady()) GTEST_SKIP() << "needs cupsd and scripts/start-services.sh --test-queues";
+  SetDefaultPrinterName(kQueueA);
+  ASSERT_EQ(GetDefaultPrinterName(), kQueueA);
 }

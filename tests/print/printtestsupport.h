@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ const std::string& PrintTestRoot();
 
 // True when cupsd runs and both capturing queues exist.
 bool TestQueuesReady();
+
+// Cases that print: skipped without the test queues, and queue A is the default.
+class QueueATest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+};
 
 // One job as the capturing backend stored it.
 struct CapturedJob {
