@@ -1,7 +1,10 @@
 #include "tests/shell/ui/desktoptest.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QMouseEvent>
+#include <QWidget>
 
 #include <chrono>
 
@@ -45,4 +48,15 @@ std::function<std::string()> FetchCounter::Source() {
     ++*finished;
     return code;
   };
+}
+
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, at, widget->mapToGlobal(at), button, held, Qt::NoModifier);
+  QApplication::sendEvent(widget, &event);
+}
+
+void Click(QWidget* widget, QPoint at) {
+  SendMouse(widget, QEvent::MouseButtonPress, at, Qt::LeftButton);
+  SendMouse(widget, QEvent::MouseButtonRelease, at, Qt::NoButton);
 }

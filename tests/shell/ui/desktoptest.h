@@ -2,7 +2,9 @@
 // way to let the UI thread work until something has happened.
 #pragma once
 
+#include <QEvent>
 #include <QObject>
+#include <QPoint>
 #include <QUrl>
 
 #include <atomic>
@@ -32,6 +34,14 @@ DesktopSources FixedSources(std::vector<std::string> addresses, std::string auth
 
 // Processes UI events until `done` holds; false when it did not within 20 seconds.
 bool ProcessEventsUntil(const std::function<bool()>& done);
+
+class QWidget;
+
+// Sends `widget` a left-button press or release, or a move, at `at` (widget coordinates),
+// with `held` the buttons down afterwards.
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held);
+// A left click: press and release.
+void Click(QWidget* widget, QPoint at = QPoint(3, 3));
 
 // Catches the addresses the program hands to the browser, for one scheme.
 class OpenedUrls : public QObject {

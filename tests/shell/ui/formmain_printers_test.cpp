@@ -3,7 +3,6 @@
 #include "shell/ui/formmain.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 
 #include <algorithm>
 
@@ -59,12 +58,7 @@ TEST_F(FormMainPrintersTest, PickingStoresThePreferenceAndChangesTheDefault) {
   ASSERT_EQ(found.size(), 1);
   QListWidgetItem* item = found[0];
   const QPoint at = form.printerListBox->visualItemRect(item).center();
-  QMouseEvent press(QEvent::MouseButtonPress, at, form.printerListBox->viewport()->mapToGlobal(at), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(form.printerListBox->viewport(), &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, form.printerListBox->viewport()->mapToGlobal(at),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(form.printerListBox->viewport(), &release);
+  Click(form.printerListBox->viewport(), at);
 
   EXPECT_EQ(ReadSettingString("preferredPrinterName"), kQueueB);
   EXPECT_EQ(GetDefaultPrinterName(), kQueueB);

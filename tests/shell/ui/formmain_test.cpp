@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMouseEvent>
 #include <QTimerEvent>
 
 #include <thread>
@@ -27,13 +26,6 @@ class FormMainTest : public testing::Test {
 
   RecordingStartup startup;
 };
-
-void Click(QWidget* widget, QPoint at = QPoint(3, 3)) {
-  QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(widget, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(widget, &release);
-}
 
 bool ShowsPicture(const QLabel* label, const QPixmap& picture) {
   return label->pixmap().toImage() == picture.toImage();
@@ -137,21 +129,13 @@ TEST_F(FormMainTest, ChooserPartsActAsOneButton) {
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
 
   QWidget* label = form.printerListLabel;
-  QMouseEvent press(QEvent::MouseButtonPress, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(label, &press);
+  SendMouse(label, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
   EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtnPushed));
-  QMouseEvent away(QEvent::MouseMove, QPoint(300, 5), label->mapToGlobal(QPoint(300, 5)), Qt::NoButton,
-                   Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(label, &away);
+  SendMouse(label, QEvent::MouseMove, QPoint(300, 5), Qt::LeftButton);
   EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtn));
-  QMouseEvent back(QEvent::MouseMove, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::NoButton,
-                   Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(label, &back);
+  SendMouse(label, QEvent::MouseMove, QPoint(5, 5), Qt::LeftButton);
   EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtnPushed));
-  QMouseEvent release(QEvent::MouseButtonRelease, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(label, &release);
+  SendMouse(label, QEvent::MouseButtonRelease, QPoint(5, 5), Qt::NoButton);
   EXPECT_TRUE(ShowsPicture(form.printerListComboButton, form.imgBtn));
   EXPECT_TRUE(form.printerListBox->isVisible());
 
