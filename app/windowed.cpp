@@ -1,7 +1,8 @@
 #include "app/windowed.h"
 
+#include "base/eventlog.h"
 #include "platform/signals.h"
-#include "shell/ui/desktop.h"
+#include "desktop/desktop.h"
 #include "update/updatecheck.h"
 
 #include <QApplication>
@@ -59,6 +60,9 @@ int RunWithWindow(CSingleInstance& instance, CStartupSequence& startup) {
 }
 
 int RunWithoutWindow(CSingleInstance& instance, CStartupSequence& startup) {
+  // Without a desktop nobody sees notifications: what happens goes to the standard error
+  // stream too, where a service manager's journal keeps it.
+  SetEventLogEcho(true);
   instance.ListenForShowRequests([] {
     std::fprintf(stderr, "olvaro-desktop: already running, without a window to show\n");
   });

@@ -4,7 +4,7 @@
 
 #include "cloud/relayaddress.h"
 #include "platform/httpclient.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
 

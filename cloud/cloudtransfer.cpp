@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "cloud/relayaddress.h"
-#include "printservice/spool.h"
+#include "base/spool.h"
 
 void TPrinterCloud::ProcessQueue(const std::string& answer) {
   const std::vector<std::string> lines = SplitText(answer, '\n');

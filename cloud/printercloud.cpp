@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "cloud/relayaddress.h"
-#include "printservice/spool.h"
+#include "base/spool.h"
 
 namespace {
 

@@ -5,8 +5,17 @@
 
 #include <string>
 
-// Picks the method by the lowered extension and hands the file over; true when that
-// method took the document over (not a promise that paper came out).
+// What became of one document handed to the print engine.
+struct PrintOutcome {
+  bool printed = false;  // the method took the document over (not a promise of paper)
+  std::string printer;   // the default queue at the time, "" when there is none
+  std::string reason;    // why it was not printed, in words for the user
+};
+
+// Picks the method by the lowered extension and hands the file over.
+PrintOutcome PrintDocument(const std::string& path);
+
+// PrintDocument(path).printed.
 bool PrintFile(const std::string& path);
 
 // Submits a PDF to the default destination; true when the spooler accepted the job.

@@ -4,7 +4,7 @@
 
 #include "platform/filetypes.h"
 #include "platform/spooler.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
 

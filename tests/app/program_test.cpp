@@ -108,7 +108,7 @@ TEST_F(ProgramTest, TerminationEndsTheProgramPromptlyAndFreesItsPlace) {
 }
 
 TEST_F(ProgramTest, UploadedPdfIsPrintedOncePerCopy) {
-  if (!CaptureQueueReady()) GTEST_SKIP() << "cupsd or " << kServiceTestQueue << " missing";
+  SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd or " << kServiceTestQueue << " missing");
   ProgramProcess program(StderrFile("program.log"));
   ASSERT_TRUE(WaitForService(port, std::chrono::seconds(20)));
 
@@ -135,7 +135,7 @@ TEST_F(ProgramTest, TerminationDoesNotWaitForAPollerStuckAtTheRelay) {
 }
 
 TEST_F(ProgramTest, OnADesktopTheTrayIconIsShownBesideTheRunningService) {
-  if (!XSessionWithTray::Available()) GTEST_SKIP() << "Xvfb or trayer is not installed (see scripts/packages.txt)";
+  SKIP_WITHOUT_SERVICE(XSessionWithTray::Available(), "Xvfb or trayer is not installed (see scripts/packages.txt)");
   XSessionWithTray session;
   ASSERT_TRUE(session.Started());
   const std::string suppressions = "LSAN_OPTIONS=suppressions=" OLVARO_LSAN_SUPPRESSIONS;

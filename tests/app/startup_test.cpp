@@ -2,7 +2,7 @@
 // and end.
 #include "app/startup.h"
 #include "platform/clock.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "tests/support/servicetest.h"
 
 #include <atomic>

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "tests/cloud/relaytestenv.h"
 
 namespace {

@@ -89,8 +89,23 @@ TEST_F(PrintEngineTest, UnknownBinaryFailsAndPrintsNothing) {
   const std::string path = WriteFileInRoot("firmware.bin", binary);
   const QueueCapture capture(kQueueA);
   EXPECT_NE(PrintWithShellVerb(path), 0);
-  EXPECT_FALSE(PrintFile(path));
+  const PrintOutcome outcome = PrintDocument(path);
+  EXPECT_FALSE(outcome.printed);
+  EXPECT_EQ(outcome.printer, kQueueA);
+  EXPECT_EQ(outcome.reason, "no program here can print this kind of file");
   EXPECT_TRUE(capture.JobsWhenIdle().empty());
+}
+
+TEST_F(PrintEngineTest, StoppedPrinterIsReportedThoughItTakesTheJob) {
+  ASSERT_EQ(RunTestProgram({"cupsdisable", kQueueA}), 0);
+  const PrintOutcome outcome = PrintDocument(MakePdf("held.pdf"));
+  RunTestProgram({"cupsenable", kQueueA});
+  EXPECT_FALSE(outcome.printed);
+  EXPECT_EQ(outcome.reason, "the printer " + kQueueA + " is stopped; the document waits in its queue");
+  // Started again, the queue prints what it held.
+  const QueueCapture capture(kQueueA);
+  EXPECT_TRUE(PrintFile(MakePdf("after.pdf")));
+  EXPECT_GE(capture.WaitForJobs(1, kJobTimeout).size(), 1u);
 }
 
 TEST_F(PrintEngineTest, WordDocumentGoesThroughLibreOffice) {

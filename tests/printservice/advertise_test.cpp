@@ -12,7 +12,7 @@ namespace {
 class AdvertiseTest : public testing::Test {
 protected:
   void SetUp() override {
-    if (!StartAvahi()) GTEST_SKIP() << "avahi-daemon cannot run here";
+    SKIP_WITHOUT_SERVICE(StartAvahi(), "avahi-daemon cannot run here");
   }
   // Every test leaves the daemon running, as it found it.
   void TearDown() override { StartAvahi(); }
