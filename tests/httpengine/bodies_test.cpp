@@ -99,7 +99,7 @@ TEST_F(Bodies, ClientClosingEarlyGets577AndNoEnd) {
   client.Send(std::string(40, 'x'));
   shutdown(client.fd(), SHUT_WR);
   EXPECT_EQ(client.ReadAll(), k577);
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:40"}));
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:40", "abort"}));
   EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "POST /print: Error 577: Internal Server Error"));
 }
 
@@ -110,20 +110,38 @@ TEST_F(Bodies, RefusedLaterChunkGets577) {
   ASSERT_TRUE(recorder_.WaitForCalls(1));
   client.Send(std::string(2000, 'x'));
   EXPECT_EQ(client.ReadAll(), k577);
-  EXPECT_EQ(DataLengths(recorder_.Calls()).size(), 2u);
-  EXPECT_EQ(recorder_.Calls().back().substr(0, 5), "data:");
+  const auto calls = recorder_.Calls();
+  EXPECT_EQ(DataLengths(calls).size(), 2u);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "abort"), 1);
+  EXPECT_EQ(calls.back(), "abort");
+}
+
+TEST_F(Bodies, HandlerThatAnswersItsRefusalSendsTheOnlyReply) {
+  recorder_.answer_refusal = true;
+  recorder_.refuse_data_call = 1;
+  ClientSocket client = ConnectTo(port_);
+  client.Send("POST /print HTTP/1.1\r\nContent-Length: 2000\r\n\r\n");
+  ASSERT_TRUE(recorder_.WaitForCalls(1));
+  client.Send(std::string(2000, 'x'));
+  EXPECT_EQ(client.ReadAll(), kRefusalReply);
+  EXPECT_EQ(recorder_.Calls().back(), "abort");
+  // The same when the whole body came with the head.
+  recorder_.calls.clear();
+  recorder_.refuse_data_call = 0;
+  EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), kRefusalReply);
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3", "abort"}));
 }
 
 TEST_F(Bodies, RefusedWholeBodyGets577) {
   recorder_.refuse_data_call = 0;
   EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), k577);
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3"}));
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3", "abort"}));
 }
 
 TEST_F(Bodies, RefusedPrefixWithMoreToComeEndsSilently) {
   recorder_.refuse_data_call = 0;
   EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 30\r\n\r\nabc"), "");
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3"}));
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3", "abort"}));
 }
 
 TEST_F(Bodies, BeginHandlerThatRefusesAnswersAlone) {
