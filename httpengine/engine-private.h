@@ -63,6 +63,11 @@ constexpr std::chrono::seconds kBodyIdleLimit{60};
 // Connections one client address may hold at once (queued or being served), so that
 // one host cannot take every worker.
 constexpr int kMaxConnectionsPerAddress = 16;
+// Connections beyond that wait, unread, this long for one of their address's to end
+// before they are refused, so that a client opening many at once is served a little later
+// instead of cut off; up to this many per address.
+constexpr std::chrono::milliseconds kAddressWait{1000};
+constexpr int kMaxWaitingPerAddress = 48;
 // A body holds its worker for as long as its client trickles. Bodies being read at once,
 // per address and in all: one address cannot take the body workers of the others, and a
 // tenth of the workers (at least one) stays for requests without a body.
@@ -141,6 +146,7 @@ struct mg_ctx {
   int num_bodies = 0;  // requests with a body, queued or being served
   std::map<uint32_t, int> bodies_per_address;
   int bodies_waiting = 0;  // complete heads with a body that wait for a worker
+  int connections_waiting = 0;  // accepted beyond their address's share
   std::vector<mg_worker_conn*> serving;
 
   mg_wake_pipe wake;
@@ -207,8 +213,8 @@ void log_access(const mg_conn* conn);
 std::string dotted_address(uint32_t ip);
 
 // listener.cpp
-// Tells the listener that the number of bodies waiting changed.
-void set_bodies_waiting(mg_ctx* ctx, int count);
+// Records what waits at the listener, so that the workers wake it when they make room.
+void set_waiting(mg_ctx* ctx, int bodies, int connections);
 bool set_ports(mg_ctx* ctx, const std::string& ports);
 void* listener_thread(void* ctx);
 bool start_thread(void* (*body)(void*), void* arg);

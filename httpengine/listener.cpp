@@ -62,9 +62,48 @@ using Clock = std::chrono::steady_clock;
 // Connections accepted at once per wake-up of a listener, so that a burst costs one wait.
 constexpr int kAcceptBatch = 32;
 
-// Accepts what waits on the listener; each connection joins the pending ones with what
-// has arrived of its head.
-void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, std::vector<mg_pending>& pending) {
+// Connections the listener holds: heads still coming in, complete heads with a body that
+// wait for a body worker (pending), and connections beyond their address's share (over).
+struct held_connections {
+  std::vector<mg_pending> pending;
+  std::vector<mg_socket> over;
+};
+
+void refuse_over_share(mg_ctx* ctx, const mg_socket& socket) {
+  log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
+            dotted_address(socket.remote.ip).c_str());
+  close(socket.sock);
+}
+
+// Starts reading the head of a connection that holds its share of its address.
+void admit(mg_ctx* ctx, const mg_socket& socket, held_connections& held) {
+  mg_pending connection;
+  connection.socket = socket;
+  if (receive_head(connection) < 0) {
+    drop_pending(ctx, connection);
+  } else {
+    held.pending.push_back(std::move(connection));
+  }
+}
+
+// Admits the connections over their address's share once there is room, and refuses
+// those that waited too long.
+void admit_over_share(mg_ctx* ctx, held_connections& held) {
+  const auto now = Clock::now();
+  std::erase_if(held.over, [&](const mg_socket& socket) {
+    if (claim_address(ctx, socket.remote.ip)) {
+      admit(ctx, socket, held);
+    } else if (now >= socket.accepted + kAddressWait) {
+      refuse_over_share(ctx, socket);
+    } else {
+      return false;
+    }
+    return true;
+  });
+}
+
+// Accepts what waits on the listener.
+void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connections& held) {
   const std::string acl = get_option(ctx, kOptionAcl);
   for (int i = 0; i < kAcceptBatch; ++i) {
     sockaddr_in remote{};
@@ -72,25 +111,20 @@ void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, std::vector<
     const int sock = accept4(listener.sock, reinterpret_cast<sockaddr*>(&remote), &remote_length, SOCK_CLOEXEC);
     if (sock == -1) return;
 
-    mg_pending connection;
-    connection.socket = {sock, listener.local, {ntohl(remote.sin_addr.s_addr), ntohs(remote.sin_port)},
-                         listener.is_ssl, Clock::now()};
-    const uint32_t ip = connection.socket.remote.ip;
+    const mg_socket socket{sock, listener.local, {ntohl(remote.sin_addr.s_addr), ntohs(remote.sin_port)},
+                           listener.is_ssl, Clock::now()};
+    const uint32_t ip = socket.remote.ip;
     if (!acl.empty() && !acl_allows(acl, ip)) {
       log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection", dotted_address(ip).c_str());
       close(sock);
-      continue;
+    } else if (claim_address(ctx, ip)) {
+      admit(ctx, socket, held);
+    } else if (std::count_if(held.over.begin(), held.over.end(), [ip](const mg_socket& s) { return s.remote.ip == ip; }) <
+               kMaxWaitingPerAddress) {
+      held.over.push_back(socket);
+    } else {
+      refuse_over_share(ctx, socket);
     }
-    if (!claim_address(ctx, ip)) {
-      log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection", dotted_address(ip).c_str());
-      close(sock);
-      continue;
-    }
-    if (receive_head(connection) < 0) {
-      drop_pending(ctx, connection);
-      continue;
-    }
-    pending.push_back(std::move(connection));
   }
 }
 
@@ -114,7 +148,8 @@ void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector
 
 // Hands complete heads to the workers, those with a body only while a body worker is free
 // for them; the others wait here, in the order they came.
-void dispatch_heads(mg_ctx* ctx, std::vector<mg_pending>& pending) {
+void dispatch_heads(mg_ctx* ctx, held_connections& held) {
+  std::vector<mg_pending>& pending = held.pending;
   int waiting_bodies = 0;
   for (mg_pending& connection : pending) {
     if (connection.head_length == 0) continue;
@@ -126,11 +161,12 @@ void dispatch_heads(mg_ctx* ctx, std::vector<mg_pending>& pending) {
     connection.socket.sock = -1;
   }
   std::erase_if(pending, [](const mg_pending& p) { return p.socket.sock == -1; });
-  set_bodies_waiting(ctx, waiting_bodies);
+  set_waiting(ctx, waiting_bodies, static_cast<int>(held.over.size()));
 }
 
 // Waits for connections and heads until a stop is requested.
-void accept_until_stopped(mg_ctx* ctx, std::vector<mg_pending>& pending) {
+void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
+  std::vector<mg_pending>& pending = held.pending;
   std::vector<pollfd> waiting;
   auto next_slow_check = Clock::now();
   while (ctx->stop_flag.load() == 0) {
@@ -149,12 +185,17 @@ void accept_until_stopped(mg_ctx* ctx, std::vector<mg_pending>& pending) {
       const auto left = connection.socket.accepted + ctx->head_deadline - now;
       wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
     }
+    if (!held.over.empty()) {
+      const auto left = held.over.front().accepted + kAddressWait - now;
+      wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
+    }
     if (poll(waiting.data(), waiting.size(), static_cast<int>(wait.count())) < 0 && errno != EINTR) {
       std::this_thread::sleep_for(kListenerWait);
       continue;
     }
     if (waiting[listeners].revents != 0) ctx->wake.Drain();
     read_heads(ctx, pending, waiting, listeners + 1);
+    admit_over_share(ctx, held);
     {
       // The listeners may have been replaced meanwhile; a socket that is not ready simply
       // fails its non-blocking accept.
@@ -162,12 +203,12 @@ void accept_until_stopped(mg_ctx* ctx, std::vector<mg_pending>& pending) {
       for (const mg_socket& listener : ctx->listeners) {
         for (size_t i = 0; i < listeners; ++i) {
           if (waiting[i].fd == listener.sock && (waiting[i].revents & POLLIN) != 0) {
-            accept_new_connections(ctx, listener, pending);
+            accept_new_connections(ctx, listener, held);
           }
         }
       }
     }
-    dispatch_heads(ctx, pending);
+    dispatch_heads(ctx, held);
     if (Clock::now() >= next_slow_check) {
       cut_slow_bodies(ctx);
       next_slow_check = Clock::now() + kListenerWait;
@@ -214,14 +255,15 @@ bool start_thread(void* (*body)(void*), void* arg) {
 
 void* listener_thread(void* arg) {
   auto* ctx = static_cast<mg_ctx*>(arg);
-  std::vector<mg_pending> pending;
-  accept_until_stopped(ctx, pending);
+  held_connections held;
+  accept_until_stopped(ctx, held);
   {
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
     close_listeners(ctx);
   }
-  for (mg_pending& connection : pending) drop_pending(ctx, connection);
-  set_bodies_waiting(ctx, 0);
+  for (mg_pending& connection : held.pending) drop_pending(ctx, connection);
+  for (const mg_socket& socket : held.over) close(socket.sock);
+  set_waiting(ctx, 0, 0);
   const auto all_ended = [ctx] { return ctx->num_threads == 0; };
   std::unique_lock lock(ctx->thread_lock);
   ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
@@ -236,9 +278,10 @@ void* listener_thread(void* arg) {
   return nullptr;
 }
 
-void set_bodies_waiting(mg_ctx* ctx, int count) {
+void set_waiting(mg_ctx* ctx, int bodies, int connections) {
   std::lock_guard lock(ctx->thread_lock);
-  ctx->bodies_waiting = count;
+  ctx->bodies_waiting = bodies;
+  ctx->connections_waiting = connections;
 }
 
 mg_wake_pipe::mg_wake_pipe() {

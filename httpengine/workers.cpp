@@ -20,10 +20,11 @@ void release_count(std::map<uint32_t, int>& counts, uint32_t ip) {
 // Under the thread lock: gives up the address and the body worker of a connection.
 void release_locked(mg_ctx* ctx, const mg_pending& pending) {
   release_count(ctx->connections_per_address, pending.socket.remote.ip);
-  if (!pending.holds_body) return;
-  --ctx->num_bodies;
-  release_count(ctx->bodies_per_address, pending.socket.remote.ip);
-  if (ctx->bodies_waiting > 0) ctx->wake.Wake();
+  if (pending.holds_body) {
+    --ctx->num_bodies;
+    release_count(ctx->bodies_per_address, pending.socket.remote.ip);
+  }
+  if (ctx->bodies_waiting > 0 || ctx->connections_waiting > 0) ctx->wake.Wake();
 }
 
 // Takes the next queued connection; false when none came within the idle time.
@@ -115,6 +116,7 @@ bool queue_socket(mg_ctx* ctx, mg_pending&& pending) {
       lock.lock();
     }
   }
+  lock.unlock();  // the woken worker need not wait for the lock
   ctx->queue_not_empty.notify_one();
   return true;
 }
