@@ -21,11 +21,11 @@ uint32_t parse_content_length(const char* text) {
 }
 
 // Marks the body being read, for the listener's look at slow bodies.
-void set_reading_body(mg_conn* conn, bool reading, uint64_t bytes) {
+void set_reading_body(mg_conn* conn, bool reading) {
   std::lock_guard lock(conn->ctx->thread_lock);
   conn->state->reading_body = reading;
   conn->state->body_start = std::chrono::steady_clock::now();
-  conn->state->body_bytes = bytes;
+  conn->state->body_bytes = 0;
 }
 
 // Reads the rest of the body in large blocks and hands it to the data handler in pieces
@@ -34,7 +34,7 @@ int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) 
   mg_conn_state* state = conn->state;
   if (!state->body) state->body = std::make_unique_for_overwrite<char[]>(kBodyReadSize);
   char* block = state->body.get();
-  set_reading_body(conn, true, 0);
+  set_reading_body(conn, true);
   while (remainder > 0) {
     const size_t wanted = std::min<size_t>(remainder, kBodyReadSize);
     const auto deadline = std::chrono::steady_clock::now() + conn->ctx->body_idle_limit;
@@ -44,13 +44,13 @@ int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) 
     for (int offset = 0; offset < count; offset += static_cast<int>(kChunkSize)) {
       const int piece = std::min(count - offset, static_cast<int>(kChunkSize));
       if (entry.data != nullptr && entry.data(conn, &conn->request, block + offset, piece, entry.user_data) == 0) {
-        set_reading_body(conn, false, 0);
+        set_reading_body(conn, false);
         return 0;
       }
     }
     remainder -= static_cast<uint32_t>(count);
   }
-  set_reading_body(conn, false, 0);
+  set_reading_body(conn, false);
   return remainder == 0 ? 1 : 0;
 }
 
