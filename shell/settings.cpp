@@ -13,6 +13,7 @@ constexpr uint32_t kStringBufferSize = 1024;
 constexpr char kPortValue[] = "Port";
 constexpr char kLastUpdateCheckTimeValue[] = "LastUpdateCheckTime";
 constexpr char kMagicValue[] = "Magic";
+constexpr std::string::size_type kCloudUuidLength = 36;
 constexpr char kStartupValue[] = "OlvaroDesktop";
 constexpr char kAutorunSwitch[] = " /autorun";
 
@@ -98,6 +99,17 @@ std::string ReadMagicValue() {
   // Absent or unreadable: leave an empty identity for the cloud code to replace.
   SetString(*key, kMagicValue, "");
   return "-1";
+}
+
+bool IsValidCloudUuid(const std::string& text) {
+  return text.size() == kCloudUuidLength && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
+         });
+}
+
+std::string ReadStoredCloudUuid() {
+  std::string uuid = ReadSettingString(kMagicValue);
+  return IsValidCloudUuid(uuid) ? uuid : std::string();
 }
 
 bool IsStartupEntryPresent() {

@@ -21,6 +21,11 @@ bool WriteSettingString(const std::string& name, const std::string& text);
 // "Magic", the cloud identity: "-1" when there is none (an unreadable value is reset to "").
 std::string ReadMagicValue();
 
+// A cloud identity fit to store and to send: 36 letters, digits and hyphens.
+bool IsValidCloudUuid(const std::string& text);
+// The stored identity when it is valid, else "". Only reads.
+std::string ReadStoredCloudUuid();
+
 // The start-up entry ("Launch At Startup").
 bool IsStartupEntryPresent();
 // Adds the entry when `present` is false, removes it when true; returns the state after

@@ -33,6 +33,7 @@ protected:
   }
 
   RelayResponse Answer(const RelayRequest& request) const {
+    if (request.target == kUploadPath + "endless") return EndlessBody();
     RelayResponse response;
     if (request.target.rfind(kUploadPath, 0) == 0) {
       const auto found = uploads.find(request.target.substr(kUploadPath.size()));
@@ -48,6 +49,10 @@ protected:
     if (request.target == kUploadPath + "redirected") {
       response.status = 302;
       response.headers = {{"Location", "/files/moved"}};
+    }
+    if (request.target == kUploadPath + "downgraded") {
+      response.status = 302;
+      response.headers = {{"Location", plainBase + "/files/moved"}};
     }
     return response;
   }
@@ -67,6 +72,7 @@ protected:
   RelayTestEnvironment environment;
   std::map<std::string, std::string> uploads;
   int markStatus = 200;
+  std::string plainBase;
   std::unique_ptr<TestRelayServer> relay;
   RecordingSink sink;
   FakeDesktop desktop;
@@ -191,6 +197,31 @@ TEST_F(TransferTest, RedirectedDownloadsAreFollowed) {
   poller->ProcessQueue("redirected\ts\tmoved.pdf\t10\n");
   EXPECT_EQ(ReadTestFile(Spool() + "CloudPrint_0_moved.pdf"), Document(10));
   EXPECT_EQ(PrintCount("CloudPrint_0_moved.pdf"), 1u);
+}
+
+TEST_F(TransferTest, ARedirectToPlainHttpIsAFailedDownload) {
+  TestRelayServer plain([](const RelayRequest&) {
+    RelayResponse response;
+    response.body = Document(10);
+    return response;
+  }, TestRelayServer::Scheme::Http);
+  plainBase = plain.BaseUrl();
+  poller->ProcessQueue("downgraded\ts\tmoved.pdf\t10\n");
+  EXPECT_TRUE(plain.Requests().empty());
+  EXPECT_FALSE(InSpool("CloudPrint_0_moved.pdf"));
+  EXPECT_TRUE(desktop.Printed().empty());
+  EXPECT_EQ(sink.Events(), Events{"state0"});
+}
+
+TEST_F(TransferTest, ABodyLongerThanAnnouncedIsAFailedDownloadThatLeavesNoFile) {
+  uploads["long"] = Document(2049);
+  uploads["next"] = Document(3);
+  poller->ProcessQueue("long\ts1\tlong.pdf\t2048\nendless\ts2\tendless.pdf\t4096\nnext\ts3\tnext.txt\t3\n");
+  EXPECT_FALSE(InSpool("CloudPrint_0_long.pdf"));
+  EXPECT_FALSE(InSpool("CloudPrint_1_endless.pdf"));
+  EXPECT_EQ(Targets(), (Events{kUploadPath + "long", kUploadPath + "endless", kUploadPath + "next",
+                               "/api/olvarocloud/mark.php"}));
+  EXPECT_EQ(desktop.Printed(), Events{Spool() + "CloudPrint_2_next.txt"});
 }
 
 TEST_F(TransferTest, HostileDocumentNamesStayInsideTheSpoolFolder) {

@@ -60,27 +60,52 @@ TEST_F(PollerTest, AnnouncementAndQueueRequestCarryTheRelaysBytes) {
   EXPECT_EQ(sink.Events(), (Events{"state1", "busy1", "state1", "busy0"}));
 }
 
-TEST_F(PollerTest, NoAddressAndTheIdentityZeroGiveTheirOwnForms) {
+TEST_F(PollerTest, NoAddressGivesItsOwnForm) {
   StartRelay("0");
   desktop.addresses.clear();
-  TPrinterCloud poller(sink, "0", desktop.Environment());
+  TPrinterCloud poller(sink, kUuid, desktop.Environment());
   RunUntil(poller, 2);
   const auto requests = relay->Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].target,
-            "/api/olvarocloud/desktop.php?uuid=0&m=desk-1&ips=%20%20%20%20%20%20Not%20Found%0A&nh=iWork,Office,PDF");
-  EXPECT_EQ(requests[1].target, "/api/olvarocloud/q/0//0");
+  EXPECT_EQ(requests[0].target, "/api/olvarocloud/desktop.php?uuid=" + kUuid +
+                                    "&m=desk-1&ips=%20%20%20%20%20%20Not%20Found%0A&nh=iWork,Office,PDF");
   EXPECT_TRUE(desktop.Printed().empty());
 }
 
-TEST_F(PollerTest, TheQueuePathTakesWholeCharactersOfTheIdentity) {
-  StartRelay("");
-  const std::string identity = "\xC3\xA9\xC3\xBC" + kUuid.substr(2);
-  TPrinterCloud poller(sink, identity, desktop.Environment());
+TEST_F(PollerTest, WithoutAValidIdentityNothingIsAnnouncedOrPolled) {
+  StartRelay("k\ts\tshared.txt\t2");
+  for (const std::string& uuid : {std::string("0"), std::string("-1"), std::string(), kUuid.substr(1) + "/"}) {
+    TPrinterCloud poller(sink, uuid, desktop.Environment());
+    poller.Resume();
+    poller.WaitFor();  // ends by itself
+  }
+  EXPECT_TRUE(relay->Requests().empty());
+  EXPECT_TRUE(sink.Events().empty());
+}
+
+TEST_F(PollerTest, AQueueAnswerOverOneMebibyteIsRefused) {
+  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return EndlessBody(); });
+  environment.UseApiServer(relay->BaseUrl());
+  TPrinterCloud poller(sink, kUuid, desktop.Environment());
   poller.PollQueue();
-  const auto requests = relay->Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].target, "/api/olvarocloud/q/%C3%A9/%C3%BC/%C3%A9%C3%BC" + kUuid.substr(2));
+  EXPECT_EQ(relay->Requests().size(), 1u);
+  EXPECT_EQ(sink.Events(), (Events{"busy1", "state0", "busy0", "busy0"}));
+}
+
+TEST_F(PollerTest, AStopCutsOffARequestToASilentRelay) {
+  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) {
+    RelayResponse response;
+    response.stream = [](RelayStream& stream) { stream.Pause(20000); };
+    return response;
+  });
+  environment.UseApiServer(relay->BaseUrl());
+  TPrinterCloud poller(sink, kUuid, desktop.Environment());
+  poller.Resume();
+  ASSERT_TRUE(Eventually([&] { return relay->Requests().size() == 1; }));
+  const auto start = std::chrono::steady_clock::now();
+  poller.RequestStop();
+  poller.WaitFor();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 TEST_F(PollerTest, AnUnreachableServerIsReportedInTheWindowsOrder) {
