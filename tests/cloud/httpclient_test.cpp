@@ -170,8 +170,8 @@ TEST_F(HttpClientTest, TheTotalTimeOutEndsABodyThatNeverStopsTrickling) {
 TEST_F(HttpClientTest, CancelEndsTheRequestUnderWayAndEveryLaterOne) {
   TestRelayServer server([](const RelayRequest&) { return Trickle(1, 20000); });
   CHttpClient http;
-  std::thread canceller([&http] {
-    std::this_thread::sleep_for(300ms);
+  std::thread canceller([&] {
+    for (int i = 0; i < 1000 && server.Requests().empty(); ++i) std::this_thread::sleep_for(10ms);
     http.Cancel();
   });
   const auto start = Clock::now();

@@ -74,11 +74,12 @@ TEST_F(PollerTest, NoAddressGivesItsOwnForm) {
 
 TEST_F(PollerTest, WithoutAValidIdentityNothingIsAnnouncedOrPolled) {
   StartRelay("k\ts\tshared.txt\t2");
+  std::vector<std::unique_ptr<TPrinterCloud>> pollers;
   for (const std::string& uuid : {std::string("0"), std::string("-1"), std::string(), kUuid.substr(1) + "/"}) {
-    TPrinterCloud poller(sink, uuid, desktop.Environment());
-    poller.Resume();
-    poller.WaitFor();  // ends by itself
+    pollers.push_back(std::make_unique<TPrinterCloud>(sink, uuid, desktop.Environment()));
+    pollers.back()->Resume();
   }
+  std::this_thread::sleep_for(1s);  // a poller that went ahead would have asked by now
   EXPECT_TRUE(relay->Requests().empty());
   EXPECT_TRUE(sink.Events().empty());
 }
@@ -87,7 +88,9 @@ TEST_F(PollerTest, AQueueAnswerOverOneMebibyteIsRefused) {
   relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return EndlessBody(); });
   environment.UseApiServer(relay->BaseUrl());
   TPrinterCloud poller(sink, kUuid, desktop.Environment());
+  const auto start = std::chrono::steady_clock::now();
   poller.PollQueue();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);  // refused, not read until a time limit
   EXPECT_EQ(relay->Requests().size(), 1u);
   EXPECT_EQ(sink.Events(), (Events{"busy1", "state0", "busy0", "busy0"}));
 }
