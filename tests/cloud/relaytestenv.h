@@ -31,3 +31,10 @@ inline RelayResponse EndlessBody() {
   };
   return response;
 }
+
+// An answer that sends its head and then nothing more for 20 s.
+inline RelayResponse SilentAnswer() {
+  RelayResponse response;
+  response.stream = [](RelayStream& stream) { stream.Pause(20000); };
+  return response;
+}
