@@ -100,7 +100,6 @@ TEST_F(CloudIdentityTest, FailedAndHostileAnswersAreRetriedAfterGrowingPausesAnd
   EXPECT_GE(arrivals[1] - arrivals[0], 100ms);
   EXPECT_GE(arrivals[2] - arrivals[1], 200ms);
   EXPECT_GE(arrivals[4] - arrivals[3], 300ms);
-  EXPECT_LT(arrivals[4] - arrivals[0], 3s);
 }
 
 TEST_F(CloudIdentityTest, StopCutsOffARequestToASilentRelay) {
