@@ -99,24 +99,6 @@ TEST_F(StartupSequenceTest, StopCutsOffAPollerWaitingForASilentRelay) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
 }
 
-TEST_F(StartupSequenceTest, WithoutAnIdentityLocalRepliesDoNotWaitForASilentRelay) {
-  ASSERT_TRUE(WriteSettingString("Magic", ""));
-  SilentRelay relay;
-  ASSERT_TRUE(relay.Listening());
-  CStartupSequence startup;
-  startup.Run(StartupHooks{});
-  ASSERT_TRUE(relay.AcceptOne());  // the identity request, left unanswered
-
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_NE(ExchangeWithService(startup.ServicePort(), "GET /info HTTP/1.1\r\n\r\n").find("X-Cloud-Uuid: \r\n\r\n"),
-            std::string::npos);
-  const std::string reply = ExchangeWithService(startup.ServicePort(),
-                                                PrintRequestHead(4, {"X-FileName: note.txt"}) + "note");
-  EXPECT_NE(reply.find("X-Send-To-Print-Error-Number-Internal: 200\r\nX-Cloud-UUID: \r\n"), std::string::npos);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
-}
-
 TEST_F(StartupSequenceTest, ThePollerStartsOnceTheRelayIssuesAnIdentity) {
   ASSERT_TRUE(WriteSettingString("Magic", ""));
   const std::string issued = "1e2d3c4b-5a69-4788-9a0b-c1d2e3f4a5b6";

@@ -50,10 +50,6 @@ protected:
       response.status = 302;
       response.headers = {{"Location", "/files/moved"}};
     }
-    if (request.target == kUploadPath + "downgraded") {
-      response.status = 302;
-      response.headers = {{"Location", plainBase + "/files/moved"}};
-    }
     return response;
   }
 
@@ -72,7 +68,6 @@ protected:
   RelayTestEnvironment environment;
   std::map<std::string, std::string> uploads;
   int markStatus = 200;
-  std::string plainBase;
   std::unique_ptr<TestRelayServer> relay;
   RecordingSink sink;
   FakeDesktop desktop;
@@ -197,20 +192,6 @@ TEST_F(TransferTest, RedirectedDownloadsAreFollowed) {
   poller->ProcessQueue("redirected\ts\tmoved.pdf\t10\n");
   EXPECT_EQ(ReadTestFile(Spool() + "CloudPrint_0_moved.pdf"), Document(10));
   EXPECT_EQ(PrintCount("CloudPrint_0_moved.pdf"), 1u);
-}
-
-TEST_F(TransferTest, ARedirectToPlainHttpIsAFailedDownload) {
-  TestRelayServer plain([](const RelayRequest&) {
-    RelayResponse response;
-    response.body = Document(10);
-    return response;
-  }, TestRelayServer::Scheme::Http);
-  plainBase = plain.BaseUrl();
-  poller->ProcessQueue("downgraded\ts\tmoved.pdf\t10\n");
-  EXPECT_TRUE(plain.Requests().empty());
-  EXPECT_FALSE(InSpool("CloudPrint_0_moved.pdf"));
-  EXPECT_TRUE(desktop.Printed().empty());
-  EXPECT_EQ(sink.Events(), Events{"state0"});
 }
 
 TEST_F(TransferTest, ABodyLongerThanAnnouncedIsAFailedDownloadThatLeavesNoFile) {

@@ -84,29 +84,6 @@ TEST_F(PollerTest, WithoutAValidIdentityNothingIsAnnouncedOrPolled) {
   EXPECT_TRUE(sink.Events().empty());
 }
 
-TEST_F(PollerTest, AQueueAnswerOverOneMebibyteIsRefused) {
-  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return EndlessBody(); });
-  environment.UseApiServer(relay->BaseUrl());
-  TPrinterCloud poller(sink, kUuid, desktop.Environment());
-  const auto start = std::chrono::steady_clock::now();
-  poller.PollQueue();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);  // refused, not read until a time limit
-  EXPECT_EQ(relay->Requests().size(), 1u);
-  EXPECT_EQ(sink.Events(), (Events{"busy1", "state0", "busy0", "busy0"}));
-}
-
-TEST_F(PollerTest, AStopCutsOffARequestToASilentRelay) {
-  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return SilentAnswer(); });
-  environment.UseApiServer(relay->BaseUrl());
-  TPrinterCloud poller(sink, kUuid, desktop.Environment());
-  poller.Resume();
-  ASSERT_TRUE(Eventually([&] { return relay->Requests().size() == 1; }));
-  const auto start = std::chrono::steady_clock::now();
-  poller.RequestStop();
-  poller.WaitFor();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-}
-
 TEST_F(PollerTest, AnUnreachableServerIsReportedInTheWindowsOrder) {
   RefusingPort nowhere;
   environment.UseApiServer(nowhere.BaseUrl());
