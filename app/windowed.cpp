@@ -14,9 +14,9 @@
 
 namespace {
 
-// Ends the process when the cloud poller cannot be stopped in time: it waits for the
-// relay without a time limit, the print service has ended and every setting is written
-// whole, so nothing is lost by not waiting.
+// Ends the process when the cloud poller cannot be stopped in time (its request is cut
+// off, but it may be handing a job to the printer): the print service has ended and
+// every setting is written whole, so nothing is lost by not waiting.
 void StopOrLeave(CStartupSequence& startup) {
   if (!startup.Stop(kCloudStopGrace)) std::_Exit(0);
 }

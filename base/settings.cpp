@@ -13,6 +13,7 @@ constexpr uint32_t kStringBufferSize = 1024;
 constexpr char kPortValue[] = "Port";
 constexpr char kLastUpdateCheckTimeValue[] = "LastUpdateCheckTime";
 constexpr char kMagicValue[] = "Magic";
+constexpr std::string::size_type kCloudUuidLength = 36;
 constexpr char kStartupValue[] = "OlvaroDesktop";
 constexpr char kAutorunSwitch[] = " /autorun";
 
@@ -101,14 +102,13 @@ std::string ReadMagicValue() {
 }
 
 bool IsValidCloudUuid(const std::string& text) {
-  constexpr std::string::size_type kUuidLength = 36;
-  return text.size() == kUuidLength && std::ranges::all_of(text, [](unsigned char c) {
+  return text.size() == kCloudUuidLength && std::all_of(text.begin(), text.end(), [](unsigned char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
          });
 }
 
 std::string ReadStoredCloudUuid() {
-  std::string uuid = ReadMagicValue();
+  std::string uuid = ReadSettingString(kMagicValue);
   return IsValidCloudUuid(uuid) ? uuid : std::string();
 }
 

@@ -21,11 +21,9 @@ bool WriteSettingString(const std::string& name, const std::string& text);
 // "Magic", the cloud identity: "-1" when there is none (an unreadable value is reset to "").
 std::string ReadMagicValue();
 
-// True when `text` can be a cloud identity: 36 ASCII letters, digits and hyphens. Nothing
-// else is stored as one or sent anywhere.
+// A cloud identity fit to store and to send: 36 letters, digits and hyphens.
 bool IsValidCloudUuid(const std::string& text);
-
-// The stored cloud identity when it is valid, else "". Never asks the relay.
+// The stored identity when it is valid, else "". Only reads.
 std::string ReadStoredCloudUuid();
 
 // The start-up entry ("Launch At Startup").

@@ -1,5 +1,6 @@
 // olvaro-desktop as a process: one instance per user, a clean end on SIGTERM, and a
 // document from a "phone" coming out of a real CUPS queue.
+#include "base/settings.h"
 #include "tests/support/servicetest.h"
 #include "tests/support/xsession.h"
 
@@ -123,13 +124,18 @@ TEST_F(ProgramTest, UploadedPdfIsPrintedOncePerCopy) {
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(20)), 0);
 }
 
-TEST_F(ProgramTest, TerminationDoesNotWaitForAPollerStuckAtTheRelay) {
-  // A relay that accepts and never answers: the poller's request has no time limit.
+TEST_F(ProgramTest, ASilentRelayHoldsUpNeitherLocalRepliesNorTheEnd) {
+  // No identity yet, and a relay that accepts its request and never answers.
+  ASSERT_TRUE(WriteSettingString("Magic", ""));
   SilentRelay relay;
   ASSERT_TRUE(relay.Listening());
 
   ProgramProcess program(StderrFile("program.log"));
   ASSERT_TRUE(relay.AcceptOne());
+  // The service is up before the identity is asked for, so it answers at once.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitForService(port, std::chrono::seconds(3)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(10)), 0);
 }
