@@ -100,7 +100,7 @@ struct PageIdentity {
 
 struct RenderJob {
   PageIdentity page;
-  std::vector<std::string> renderer;  // the program first, as FindRenderer gave it
+  std::vector<std::string> renderer;  // `timeout` and the renderer, as FindRenderer gave them
   int copies = 1;
 };
 
