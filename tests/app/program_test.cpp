@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -79,6 +80,11 @@ TEST_F(ProgramTest, SecondStartAsksTheFirstToShowItselfAndEnds) {
   ProgramProcess first(StderrFile("first.log"));
   ASSERT_TRUE(WaitForService(port, std::chrono::seconds(20)));
 
+  // Another session's runtime folder (a login over ssh, a service) is the same user and
+  // settings folder: still the second copy.
+  const std::string otherRuntime = environment.Root() + "other-runtime";
+  ASSERT_TRUE(std::filesystem::create_directory(otherRuntime));
+  setenv("XDG_RUNTIME_DIR", otherRuntime.c_str(), 1);
   ProgramProcess second(StderrFile("second.log"));
   EXPECT_EQ(second.WaitForExit(std::chrono::seconds(10)), 0);
   EXPECT_FALSE(first.WaitForExit(std::chrono::milliseconds(0)).has_value());
