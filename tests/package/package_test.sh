@@ -42,12 +42,13 @@ check "lintian reports no error or warning" lintian --fail-on error,warning "$de
 
 apt install "$deb"
 check "apt-get installs the package" installed
-check "every file of the package is on disk" test "$(present)" = "$(printf '%s\n' "${paths[@]}")"
 
 file_of() { dpkg -L "$package" | grep -m1 "$1"; }
 desktop=$(file_of '^/usr/share/applications/.*\.desktop$')
 unit=$(file_of '/systemd/user/.*\.service$')
 check "the menu entry is valid" desktop-file-validate "$desktop"
+icon_installed() { dpkg -L "$package" | grep -q "/icons/hicolor/[^/]*/apps/$(sed -n 's/^Icon=//p' "$desktop")\.png$"; }
+check "the menu entry's icon is installed" icon_installed
 check "the AppStream data is valid" appstreamcli validate --no-net "$(file_of '^/usr/share/metainfo/')"
 check "the systemd user unit is valid" env XDG_RUNTIME_DIR="$work" systemd-analyze verify --user "$unit"
 
