@@ -1,6 +1,9 @@
 // Draws the desktop's artwork into PNG files: drawartwork <output folder>.
 // The pictures are ours alone; rerun scripts/artwork.sh after changing them.
+// drawartwork --icons <folder> draws the application icon into an icon theme's layout,
+// <folder>/<size>x<size>/apps/olvaro-desktop.png, at the sizes menus and stores ask for.
 #include <QColor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -87,12 +90,34 @@ void Gear(QPainter& p, const QRectF& box) {
   p.drawPath(teeth.united(body).subtracted(hole));
 }
 
+// The application icon: the mark on a rounded panel, the About window's picture.
+void AppIcon(QPainter& p, qreal side) {
+  RoundedBox(p, QRectF(0, 0, side, side), side * 10 / 48, kPanel, QColor());
+  Mark(p, QRectF(side / 8, side / 8, side * 3 / 4, side * 3 / 4));
+}
+
+bool SaveIconTheme(const QString& folder) {
+  bool ok = true;
+  for (int side : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+    const QString sized = QString("%1/%2x%2/apps").arg(folder).arg(side);
+    if (!QDir().mkpath(sized)) {
+      std::fprintf(stderr, "drawartwork: cannot create %s\n", qPrintable(sized));
+      return false;
+    }
+    ok &= Save(sized, "olvaro-desktop.png", side, side, [side](QPainter& p) { AppIcon(p, side); });
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
+  if (argc == 3 && QString(argv[1]) == "--icons") {
+    return SaveIconTheme(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: drawartwork <output folder>\n");
+    std::fprintf(stderr, "usage: drawartwork <output folder> | drawartwork --icons <folder>\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -128,10 +153,7 @@ int main(int argc, char** argv) {
   ok &= Save(out, "arrow-bottom.png", 36, 17, [](QPainter& p) {
     Triangle(p, QPolygonF({{0, 0}, {36, 0}, {18, 17}}), kPanel);
   });
-  ok &= Save(out, "about.png", 48, 48, [](QPainter& p) {
-    RoundedBox(p, QRectF(0, 0, 48, 48), 10, kPanel, QColor());
-    Mark(p, QRectF(6, 6, 36, 36));
-  });
+  ok &= Save(out, "about.png", 48, 48, [](QPainter& p) { AppIcon(p, 48); });
   ok &= Save(out, "tray.png", 16, 16, [](QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(kPanel);
