@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "base/eventlog.h"
+#include "cloud/relayaddress.h"
 #include "base/spool.h"
 #include "base/version.h"
 #include "platform/clock.h"
@@ -22,6 +23,17 @@ CCloudStatusSink& IgnoredCloudStatus() {
 }
 
 }  // namespace
+
+void CLoggedCloudStatus::CloudBusy(bool busy) { receiver->CloudBusy(busy); }
+
+void CLoggedCloudStatus::CloudState(bool connected) {
+  // Logged when the state changes, not at every poll.
+  if (connected != lastState.exchange(connected)) {
+    LogEvent(connected ? "the cloud relay " + RelayUrl("") + " answers"
+                       : "the cloud relay " + RelayUrl("") + " cannot be reached; documents sent through it wait there");
+  }
+  receiver->CloudState(connected);
+}
 
 bool IsUpdateCheckDue(uint64_t lastCheckTime, uint64_t now) {
   return now >= lastCheckTime && now - lastCheckTime >= kFileTimeDay;
@@ -45,8 +57,8 @@ void CStartupSequence::Run(const StartupHooks& hooks) {
     hooks.startUpdateCheck();
   }
 
-  cloudPoller.Start(hooks.cloudStatusSink != nullptr ? *hooks.cloudStatusSink
-                                                     : IgnoredCloudStatus());
+  cloudStatus.receiver = hooks.cloudStatusSink != nullptr ? hooks.cloudStatusSink : &IgnoredCloudStatus();
+  cloudPoller.Start(cloudStatus);
 }
 
 bool CStartupSequence::Stop(std::chrono::milliseconds cloudGrace) {

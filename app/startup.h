@@ -7,6 +7,7 @@
 #include "cloud/printercloud.h"
 #include "printservice/vostrelhttpserver.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,18 @@ struct StartupHooks {
 // True when the last update check (a local-time FILETIME, 0 for never) is at least a
 // day before `now`. A last check in the future waits for a day after it.
 bool IsUpdateCheckDue(uint64_t lastCheckTime, uint64_t now);
+
+// Passes the poller's reports on to `receiver` and logs each change of the relay's state.
+class CLoggedCloudStatus : public CCloudStatusSink {
+public:
+  void CloudBusy(bool busy) override;
+  void CloudState(bool connected) override;
+
+  CCloudStatusSink* receiver = nullptr;  // set before the poller starts
+
+private:
+  std::atomic<bool> lastState{true};  // no message until the first failure
+};
 
 class CStartupSequence {
 public:
@@ -48,5 +61,6 @@ public:
 private:
   uint32_t servicePort = 0;
   std::unique_ptr<CVostrelHttpServer> printServer;
+  CLoggedCloudStatus cloudStatus;  // outlives the poller, which reports to it
   CCloudPollerStart cloudPoller;
 };

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cloud/relayaddress.h"
+#include "base/documenthistory.h"
 #include "base/spool.h"
 
 void TPrinterCloud::ProcessQueue(const std::string& answer) {
@@ -49,9 +50,15 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
   }
   statusSink.CloudState(true);
   // A print method that reports failure does not stop the copies; one that throws does.
+  PrintOutcome outcome;
   try {
-    for (int32_t copy = 0; copy < task.copies; ++copy) environment.printFile(path);
-  } catch (const std::exception&) {
+    for (int32_t copy = 0; copy < task.copies; ++copy) {
+      PrintOutcome copyOutcome = environment.printDocument(path);
+      if (copy == 0 || (outcome.printed && !copyOutcome.printed)) outcome = std::move(copyOutcome);
+    }
+  } catch (const std::exception& error) {
     statusSink.CloudState(false);
+    outcome = {false, outcome.printer, std::string("the print engine failed: ") + error.what()};
   }
+  RecordDocument({0, task.name, kCloudSource, outcome.printer, outcome.printed, outcome.reason});
 }

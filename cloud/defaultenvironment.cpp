@@ -5,5 +5,5 @@
 #include "base/hostinfo.h"
 
 CloudEnvironment DefaultCloudEnvironment() {
-  return {&PrintFile, &BuildNotHaveList, &GetLocalIPv4Addresses, &GetLocalHostName};
+  return {&PrintDocument, &BuildNotHaveList, &GetLocalIPv4Addresses, &GetLocalHostName};
 }

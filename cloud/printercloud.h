@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/httpclient.h"
+#include "print/printer.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -30,7 +31,7 @@ public:
 
 // What the poller takes from the rest of the program; tests replace these.
 struct CloudEnvironment {
-  std::function<bool(const std::string& path)> printFile;
+  std::function<PrintOutcome(const std::string& path)> printDocument;
   std::function<std::string()> buildNotHaveList;
   std::function<std::vector<std::string>()> localIPv4Addresses;
   std::function<std::string()> hostName;
@@ -43,6 +44,7 @@ CloudEnvironment DefaultCloudEnvironment();
 struct QueueTask {
   std::string id;         // download key
   std::string file;       // server file name, sent back with the acknowledgement
+  std::string name;       // the document's name as the relay gave it
   std::string localName;  // "CloudPrint_" + position + "_" + sanitised document name
   int64_t size = 0;       // expected length in bytes
   int32_t copies = 1;     // 1 to 99

@@ -53,7 +53,8 @@ bool ParseQueueLine(const std::string& line, int position, QueueTask& task) {
   task.file = field(kFile);
   // Without a document name there is no spool file to write the job to.
   if (field(kName).empty()) return false;
-  task.localName = CloudSpoolName(position, field(kName));
+  task.name = field(kName);
+  task.localName = CloudSpoolName(position, task.name);
 
   // A missing field counts as empty (size 0, one copy); a present one must be a number.
   int32_t size = 0;

@@ -41,8 +41,7 @@ struct Upload {
 
 // The upload of the connection this worker serves. The engine runs begin, data and end
 // of one request on the worker that serves its connection, one connection at a time, so
-// every overlapping upload has its own. A file left open by a client that broke off
-// mid-body is closed by the worker's next upload, or when the worker ends.
+// every overlapping upload has its own; the abort handler drops one that broke off.
 thread_local std::optional<Upload> currentUpload;
 
 // Creates a new spool file for `name`. Two uploads of the same name may be given the
@@ -163,6 +162,17 @@ int CVostrelHttpServer::OnUploadData(mg_conn* conn, const mg_request*, const cha
   currentUpload.reset();
   self->SendPrintReply(conn, kUserFailed, kWriteFailed);
   return 0;
+}
+
+void CVostrelHttpServer::OnUploadAbort(mg_conn*, const mg_request*, void*) {
+  // The phone broke off, went quiet or the program is stopping: what arrived is never
+  // printed, and its partial file goes at once.
+  if (!currentUpload) return;
+  currentUpload->file.Close();
+  RemoveSpoolFile(currentUpload->path);
+  LogEvent("\"" + currentUpload->name + "\" from " + currentUpload->source +
+           " broke off before its end; the part received was removed");
+  currentUpload.reset();
 }
 
 void CVostrelHttpServer::OnUploadEnd(mg_conn* conn, const mg_request* request, void* server) {

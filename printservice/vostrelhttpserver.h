@@ -56,6 +56,7 @@ private:
   static int OnUploadData(mg_conn* conn, const mg_request* request, const char* bytes,
                           int length, void* server);
   static void OnUploadEnd(mg_conn* conn, const mg_request* request, void* server);
+  static void OnUploadAbort(mg_conn* conn, const mg_request* request, void* server);
   void SendPrintReply(mg_conn* conn, int user, int internal) const;
 
   static void AdvertiseThread(CVostrelHttpServer* server);

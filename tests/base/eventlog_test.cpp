@@ -36,7 +36,9 @@ TEST_F(EventLog, OneLineAnEventInThePrivateStateFolder) {
   const std::string text = ReadTestFile(LogFile()).value_or("");
   ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
   // "YYYY-MM-DD hh:mm:ss " before each message.
-  EXPECT_EQ(text.substr(4, 1) + text.substr(7, 1) + text.substr(13, 1) + text.substr(19, 1), "-- :") << text;
+  EXPECT_EQ(text.substr(4, 1) + text.substr(7, 1) + text.substr(10, 1) + text.substr(13, 1) + text.substr(19, 1),
+            "-- : ")
+      << text;
   EXPECT_NE(text.find(" first event\n"), std::string::npos);
   EXPECT_NE(text.find(" a name with  a forged line [31m\n"), std::string::npos) << text;
   EXPECT_EQ(std::filesystem::status(env_.Root() + "state/OlvaroDesktop").permissions(),

@@ -41,7 +41,7 @@ struct FakeDesktop {
     return {[this](const std::string& path) {
               const std::lock_guard lock(mutex);
               printed.push_back(path);
-              return true;
+              return PrintOutcome{true, "FakePrinter", ""};
             },
             [this] { return notHave; }, [this] { return addresses; }, [this] { return hostName; }};
   }

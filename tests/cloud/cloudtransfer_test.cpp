@@ -1,3 +1,4 @@
+#include "base/documenthistory.h"
 #include "cloud/printercloud.h"
 
 #include <gtest/gtest.h>
@@ -175,7 +176,7 @@ TEST_F(TransferTest, AJobWithoutADocumentNameIsSkippedWithoutARequest) {
 TEST_F(TransferTest, APrintCallThatThrowsEndsTheCopiesOfItsJobOnly) {
   CloudEnvironment throwing = desktop.Environment();
   int calls = 0;
-  throwing.printFile = [&calls, print = throwing.printFile](const std::string& path) {
+  throwing.printDocument = [&calls, print = throwing.printDocument](const std::string& path) {
     if (++calls == 2) throw std::runtime_error("printer gone");
     return print(path);
   };
@@ -186,6 +187,15 @@ TEST_F(TransferTest, APrintCallThatThrowsEndsTheCopiesOfItsJobOnly) {
   EXPECT_EQ(PrintCount("CloudPrint_0_first.pdf"), 1u);
   EXPECT_EQ(PrintCount("CloudPrint_1_second.pdf"), 1u);
   EXPECT_EQ(sink.Events(), (Events{"state1", "state1", "state0", "state1", "state1"}));
+  // What became of each job is kept, newest first, under its own name.
+  const std::vector<DocumentRecord> recent = RecentDocuments();
+  ASSERT_GE(recent.size(), 2u);
+  EXPECT_EQ(recent[0].name, "second.pdf");
+  EXPECT_TRUE(recent[0].printed);
+  EXPECT_EQ(recent[1].name, "first.pdf");
+  EXPECT_EQ(recent[1].source, kCloudSource);
+  EXPECT_FALSE(recent[1].printed);
+  EXPECT_EQ(recent[1].reason, "the print engine failed: printer gone");
 }
 
 TEST_F(TransferTest, RedirectedDownloadsAreFollowed) {

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,14 +26,18 @@ TEST_F(PlatformFiles, TempFolderFromTheEnvironment) {
   EXPECT_EQ(GetUserTempFolder(), env_.TempFolder());
   setenv("TMPDIR", (env_.Root() + "tmp/").c_str(), 1);
   EXPECT_EQ(GetUserTempFolder(), env_.TempFolder()) << "a trailing slash is not doubled";
-  // A relative or empty TMPDIR does not count; XDG_RUNTIME_DIR comes next, then /tmp.
+  // A relative or empty TMPDIR does not count; the cache folder on disk comes next, made
+  // when missing, never the session's small runtime folder.
   setenv("TMPDIR", "relative/tmp", 1);
-  EXPECT_EQ(GetUserTempFolder(), env_.RuntimeFolder());
+  unsetenv("XDG_CACHE_HOME");
+  EXPECT_EQ(GetUserTempFolder(), env_.Root() + "home/.cache/");
+  EXPECT_TRUE(std::filesystem::is_directory(env_.Root() + "home/.cache"));
   setenv("TMPDIR", "", 1);
-  EXPECT_EQ(GetUserTempFolder(), env_.RuntimeFolder());
-  unsetenv("TMPDIR");
-  unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(GetUserTempFolder(), "/tmp/");
+  setenv("XDG_CACHE_HOME", (env_.Root() + "cache").c_str(), 1);
+  EXPECT_EQ(GetUserTempFolder(), env_.Root() + "cache/");
+  setenv("XDG_CACHE_HOME", "relative/cache", 1);
+  EXPECT_EQ(GetUserTempFolder(), env_.Root() + "home/.cache/");
+  unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(PlatformFiles, PrivateFolderIsMode0700WhateverTheUmask) {

@@ -115,11 +115,27 @@ TEST_F(PrintProtocolTest, InfoReplyIsExactForEveryMethod) {
   EXPECT_EQ(ExchangeWithService(port, "POST /info HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"), expected);
 }
 
-TEST_F(PrintProtocolTest, ProgramFolderIsNotListed) {
-  // The engine serves the program's own folder; the service turns its listing off.
-  const std::string reply = ExchangeWithService(port, "GET / HTTP/1.1\r\n\r\n");
-  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply;
-  EXPECT_EQ(reply.find("printservice_protocol_test"), std::string::npos) << reply;
+TEST_F(PrintProtocolTest, ProgramFolderIsNeitherListedNorServed) {
+  const std::string landing = ExchangeWithService(port, "GET / HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(landing.starts_with("HTTP/1.1 200 OK\r\n")) << landing;
+  EXPECT_EQ(landing.find("printservice_protocol_test"), std::string::npos) << landing;
+  // Not the program itself, nor anything else of its folder.
+  const std::string program = ExchangeWithService(port, "GET /printservice_protocol_test HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(program.starts_with("HTTP/1.1 404 ")) << program.substr(0, 200);
+}
+
+TEST_F(PrintProtocolTest, UploadBrokenOffLeavesNothingBehind) {
+  {
+    PhoneConnection phone(port);
+    ASSERT_TRUE(phone.Send(PrintRequestHead(100000, {"X-FileName: brokenoff.pdf"}) + std::string(30000, 'x')));
+    // Everything sent has arrived before the phone goes away.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!NewSpoolNames().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(NewSpoolNames().empty());
 }
 
 TEST_F(PrintProtocolTest, PrintWithoutBodyAnswersMinus4) {

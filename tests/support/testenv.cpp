@@ -33,6 +33,9 @@ TestEnvironment::TestEnvironment() {
   setenv("XDG_CONFIG_HOME", ConfigFolder().c_str(), 1);
   setenv("TMPDIR", (root_ + "tmp").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (root_ + "runtime").c_str(), 1);
+  // Logs and caches of the code under test stay in the tree too.
+  setenv("XDG_CACHE_HOME", (root_ + "home/.cache").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root_ + "home/.local/state").c_str(), 1);
 }
 
 TestEnvironment::~TestEnvironment() {

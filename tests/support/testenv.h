@@ -1,5 +1,6 @@
-// A fresh set of per-user folders for one test: HOME, XDG_CONFIG_HOME, TMPDIR and
-// XDG_RUNTIME_DIR (mode 0700) point into a new temporary tree, removed again at the end.
+// A fresh set of per-user folders for one test: HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME,
+// XDG_STATE_HOME, TMPDIR and XDG_RUNTIME_DIR (mode 0700) point into a new temporary tree,
+// removed again at the end.
 #pragma once
 
 #include <optional>
