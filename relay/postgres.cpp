@@ -1,0 +1,61 @@
+#include "relay/sqldatabase.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+
+namespace {
+
+class PostgresConnection : public SqlConnection {
+public:
+  explicit PostgresConnection(PGconn* connection) : connection_(connection) {}
+  ~PostgresConnection() override { PQfinish(connection_); }
+
+  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params) override {
+    std::vector<const char*> values;
+    for (const std::string& param : params) values.push_back(param.c_str());
+    PGresult* answer = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                    values.data(), nullptr, nullptr, 0);
+    SqlResult result;
+    const ExecStatusType status = PQresultStatus(answer);
+    result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    if (!result.ok) result.error = PQresultErrorMessage(answer);
+    for (int row = 0; row < PQntuples(answer); ++row) {
+      SqlRow values;
+      for (int column = 0; column < PQnfields(answer); ++column) values.emplace_back(PQgetvalue(answer, row, column));
+      result.rows.push_back(std::move(values));
+    }
+    result.changed = std::atoll(PQcmdTuples(answer));
+    PQclear(answer);
+    return result;
+  }
+
+  bool LockedTransaction(const std::function<bool()>& body) override {
+    // A transaction-scoped advisory lock serialises the relays that share the database.
+    if (!Execute("BEGIN", {}).ok || !Execute("SELECT pg_advisory_xact_lock(7331001)", {}).ok) {
+      Execute("ROLLBACK", {});
+      return false;
+    }
+    if (body() && Execute("COMMIT", {}).ok) return true;
+    Execute("ROLLBACK", {});
+    return false;
+  }
+
+private:
+  PGconn* connection_;
+};
+
+}  // namespace
+
+std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string& error) {
+  PGconn* connection = PQconnectdb(url.c_str());
+  if (PQstatus(connection) != CONNECTION_OK) {
+    error = PQerrorMessage(connection);
+    PQfinish(connection);
+    return nullptr;
+  }
+  auto opened = std::make_unique<PostgresConnection>(connection);
+  // Notices such as "relation already exists, skipping" are not worth a log line.
+  opened->Execute("SET client_min_messages = warning", {});
+  return opened;
+}
