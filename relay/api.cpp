@@ -67,7 +67,7 @@ RelayReply Queue(RelayContext& relay, const std::string& rest) {
 
 RelayReply Download(RelayContext& relay, const std::string& id) {
   if (!IsJobId(id)) return TextReply(404, "no such document");
-  const auto size = relay.store.Download(id);
+  const auto size = relay.store.Download(id, Now());
   if (!size) return TextReply(404, "no such document");
   const int fd = open(relay.documents.PathOf(id).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   struct stat status {};

@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
   if (!ParseRelayOptions(argc, argv, options, error)) {
     std::fprintf(stderr,
                  "olvaro-relay: %s\nusage: olvaro-relay --listen ADDR:PORT --data DIR [--cert F --key F]"
-                 " [--database postgresql://...] [--threads N] [--max-document-mib N] [--max-waiting-jobs N]"
-                 " [--job-hours N] [--pc-days N]\n",
+                 " [--database postgresql://...]\n    [--threads 8] [--max-document-mib 50] [--max-waiting-jobs 100]"
+                 " [--job-lifetime 24h] [--pc-lifetime 90d]\n    [--code-lifetime 10m] [--pairing-lifetime 30d]"
+                 " [--max-wrong-codes 10] [--lock-time 15m]\n",
                  error.c_str());
     return 2;
   }

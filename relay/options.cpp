@@ -6,10 +6,21 @@
 
 namespace {
 
-bool ParseNumber(const char* text, long long& value) {
+// A positive whole number, with "s", "m", "h" or "d" after it when `durations`.
+bool ParseNumber(const char* text, bool durations, long long& value) {
   const char* end = text + std::strlen(text);
   const auto [stop, error] = std::from_chars(text, end, value);
-  return error == std::errc() && stop == end && value > 0;
+  if (error != std::errc() || value <= 0) return false;
+  if (stop == end) return true;
+  const std::string unit(stop, end);
+  static const std::pair<const char*, long long> kUnits[] = {{"s", 1}, {"m", 60}, {"h", 3600}, {"d", 86400}};
+  for (const auto& [name, seconds] : kUnits) {
+    if (durations && unit == name) {
+      value *= seconds;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool IsLoopback(const std::string& listen) {
@@ -22,18 +33,21 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
   struct NumberOption {
     const char* name;
     long long* value;
-    long long unit;
+    bool duration;  // seconds, written with a unit
   };
   long long threads = options.threads;
   long long maxMiB = options.limits.maxDocumentBytes >> 20;
-  long long jobHours = options.limits.jobLifetime / 3600;
-  long long pcDays = options.limits.pcLifetime / (24 * 3600);
+  RelayLimits& limits = options.limits;
   const NumberOption numbers[] = {
-      {"--threads", &threads, 1},
-      {"--max-document-mib", &maxMiB, 1},
-      {"--max-waiting-jobs", &options.limits.maxWaitingJobs, 1},
-      {"--job-hours", &jobHours, 1},
-      {"--pc-days", &pcDays, 1},
+      {"--threads", &threads, false},
+      {"--max-document-mib", &maxMiB, false},
+      {"--max-waiting-jobs", &limits.maxWaitingJobs, false},
+      {"--job-lifetime", &limits.jobLifetime, true},
+      {"--pc-lifetime", &limits.pcLifetime, true},
+      {"--code-lifetime", &limits.codeLifetime, true},
+      {"--pairing-lifetime", &limits.pairingLifetime, true},
+      {"--max-wrong-codes", &limits.maxWrongCodes, false},
+      {"--lock-time", &limits.lockSeconds, true},
   };
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -54,16 +68,14 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
         error = "unknown option " + name;
         return false;
       }
-      if (!ParseNumber(value, *number->value)) {
-        error = name + " needs a positive whole number";
+      if (!ParseNumber(value, number->duration, *number->value)) {
+        error = name + (number->duration ? " needs a duration such as 90s, 10m, 24h or 90d" : " needs a positive whole number");
         return false;
       }
     }
   }
   options.threads = static_cast<int>(std::min(threads, 256LL));
-  options.limits.maxDocumentBytes = maxMiB << 20;
-  options.limits.jobLifetime = jobHours * 3600;
-  options.limits.pcLifetime = pcDays * 24 * 3600;
+  limits.maxDocumentBytes = maxMiB << 20;
   if (options.dataFolder.empty()) error = "--data DIR is required";
   else if (options.certFile.empty() != options.keyFile.empty()) error = "--cert and --key go together";
   // Without TLS, pairing tokens would cross the network in the clear.

@@ -4,6 +4,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +161,9 @@ struct RelayServer::Impl {
       lock.unlock();
       for (const std::string& id : store.Sweep(Now())) documents.Remove(id);
       lock.lock();
-    } while (!wake.wait_for(lock, std::chrono::seconds(60), [this] { return stopping; }));
+      // Often enough that expired bytes do not linger long past their job.
+    } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
+                            [this] { return stopping; }));
   }
 
   RelayOptions options;
@@ -241,8 +244,4 @@ void RelayServer::Stop() {
   if (impl_->sweeper.joinable()) impl_->sweeper.join();
   if (impl_->daemon) MHD_stop_daemon(impl_->daemon);
   impl_.reset();
-}
-
-void RelayServer::Sweep() {
-  for (const std::string& id : impl_->store.Sweep(Now())) impl_->documents.Remove(id);
 }

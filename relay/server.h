@@ -33,8 +33,6 @@ public:
   int Port() const;
   // Stops serving; requests under way are cut off.
   void Stop();
-  // Forgets what has expired and removes its bytes.
-  void Sweep();
 
 private:
   struct Impl;

@@ -1,5 +1,6 @@
 #include "relay/store.h"
 
+#include <chrono>
 #include <string_view>
 
 #include "relay/random.h"
@@ -15,7 +16,8 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
         "CREATE TABLE pairings (token TEXT PRIMARY KEY, uuid TEXT NOT NULL, csrf TEXT NOT NULL,"
         " expires BIGINT NOT NULL)",
         "CREATE TABLE jobs (id TEXT PRIMARY KEY, uuid TEXT NOT NULL, token TEXT NOT NULL, name TEXT NOT NULL,"
-        " size BIGINT NOT NULL, copies INTEGER NOT NULL, created BIGINT NOT NULL, state INTEGER NOT NULL)",
+        " size BIGINT NOT NULL, copies INTEGER NOT NULL, created BIGINT NOT NULL, arrived BIGINT NOT NULL,"
+        " state INTEGER NOT NULL)",
         "CREATE INDEX jobs_by_pc ON jobs (uuid, state)",
         "CREATE INDEX jobs_by_pairing ON jobs (token)",
         "CREATE TABLE guesses (subject TEXT PRIMARY KEY, failures INTEGER NOT NULL, first_at BIGINT NOT NULL,"
@@ -27,6 +29,11 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
 constexpr int kPrinted = 2;
 
 std::string Text(long long value) { return std::to_string(value); }
+
+// Orders the jobs of one PC by their arrival, also within one second.
+long long Microseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 long long Number(const std::string& text) { return text.empty() ? 0 : std::stoll(text); }
 
@@ -107,19 +114,21 @@ std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, 
   auto db = pool_.Acquire();
   const SqlResult seen = db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
   if (!seen.ok || (seen.changed == 0 && !EnsurePc(*db, uuid, now))) return std::nullopt;
+  // Expired jobs are gone at once, before the sweep takes their bytes.
   const SqlResult jobs = db->Execute(
-      "SELECT id, name, size, copies, created FROM jobs WHERE uuid = $1 AND state < $2 ORDER BY created, id",
-      {uuid, Text(kPrinted)});
+      "SELECT id, name, size, copies, created FROM jobs WHERE uuid = $1 AND state < $2 AND created > $3"
+      " ORDER BY arrived, id",
+      {uuid, Text(kPrinted), Text(now - limits_.jobLifetime)});
   if (!jobs.ok) return std::nullopt;
   std::vector<QueuedJob> queue;
   for (const SqlRow& row : jobs.rows) queue.push_back({row[0], row[1], row[2], row[3], row[4]});
   return queue;
 }
 
-std::optional<long long> RelayStore::Download(const std::string& id) {
+std::optional<long long> RelayStore::Download(const std::string& id, long long now) {
   auto db = pool_.Acquire();
-  const SqlResult found =
-      db->Execute("UPDATE jobs SET state = 1 WHERE id = $1 AND state < $2 RETURNING size", {id, Text(kPrinted)});
+  const SqlResult found = db->Execute("UPDATE jobs SET state = 1 WHERE id = $1 AND state < $2 AND created > $3 RETURNING size",
+                                      {id, Text(kPrinted), Text(now - limits_.jobLifetime)});
   if (!found.ok || found.rows.empty()) return std::nullopt;
   return Number(found.rows[0][0]);
 }
@@ -206,7 +215,7 @@ std::optional<PcRecord> RelayStore::FindPc(const std::string& uuid) {
 std::vector<SentJob> RelayStore::SentJobs(const std::string& token) {
   auto db = pool_.Acquire();
   const SqlResult found = db->Execute(
-      "SELECT name, copies, state FROM jobs WHERE token = $1 ORDER BY created DESC, id LIMIT 20", {token});
+      "SELECT name, copies, state FROM jobs WHERE token = $1 ORDER BY arrived DESC, id LIMIT 20", {token});
   std::vector<SentJob> jobs;
   static const char* const kStates[] = {"waiting", "fetched", "printed"};
   for (const SqlRow& row : found.rows) jobs.push_back({row[0], row[1], kStates[Number(row[2]) % 3]});
@@ -224,10 +233,11 @@ AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job) {
   auto db = pool_.Acquire();
   // The count and the insert are one statement, so parallel uploads cannot overfill.
   const SqlResult added = db->Execute(
-      "INSERT INTO jobs (id, uuid, token, name, size, copies, created, state)"
-      " SELECT $1, $2, $3, $4, CAST($5 AS BIGINT), CAST($6 AS INTEGER), CAST($7 AS BIGINT), 0"
-      " WHERE (SELECT COUNT(*) FROM jobs WHERE uuid = $2 AND state < 2) < CAST($8 AS BIGINT)",
-      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(limits_.maxWaitingJobs)});
+      "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
+      " SELECT $1, $2, $3, $4, CAST($5 AS BIGINT), CAST($6 AS INTEGER), CAST($7 AS BIGINT), CAST($8 AS BIGINT), 0"
+      " WHERE (SELECT COUNT(*) FROM jobs WHERE uuid = $2 AND state < 2) < CAST($9 AS BIGINT)",
+      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(Microseconds()),
+       Text(limits_.maxWaitingJobs)});
   if (!added.ok) return AddJobOutcome::Failed;
   return added.changed == 1 ? AddJobOutcome::Added : AddJobOutcome::QueueFull;
 }
@@ -239,7 +249,7 @@ std::vector<std::string> RelayStore::Sweep(long long now) {
     for (const SqlRow& row : result.rows) gone.push_back(row[0]);
   };
   const std::string idleBefore = Text(now - limits_.pcLifetime);
-  collect(db->Execute("DELETE FROM jobs WHERE created < $1 RETURNING id", {Text(now - limits_.jobLifetime)}));
+  collect(db->Execute("DELETE FROM jobs WHERE created <= $1 RETURNING id", {Text(now - limits_.jobLifetime)}));
   collect(db->Execute("DELETE FROM jobs WHERE uuid IN (SELECT uuid FROM pcs WHERE last_seen < $1) RETURNING id",
                       {idleBefore}));
   db->Execute("DELETE FROM pairings WHERE expires <= $1 OR uuid IN (SELECT uuid FROM pcs WHERE last_seen < $2)",

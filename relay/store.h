@@ -71,7 +71,7 @@ public:
   // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen.
   std::optional<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
   // Marks job `id` fetched; its size, or nothing when no such job is waiting.
-  std::optional<long long> Download(const std::string& id);
+  std::optional<long long> Download(const std::string& id, long long now);
   // Marks job `id` of `uuid` printed; false when the PC has no such job.
   bool Acknowledge(const std::string& uuid, const std::string& id);
 
