@@ -148,7 +148,8 @@ int SendThroughRelay(const SendRequest& request) {
     return kFailed;
   }
   const std::string name = BaseName(request.file);
-  const std::string pc = JsonField(status.body, "name");
+  const std::string announced = JsonField(status.body, "name");
+  const std::string pc = announced.empty() ? "the PC" : announced;
   if (PcCannotPrint(JsonField(status.body, "notHave"), name) && !request.force) {
     std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.c_str(), name.c_str());
     return kRefusedFormat;
