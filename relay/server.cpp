@@ -192,7 +192,7 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
   sockaddr_storage address{};
   if (!ResolveListen(options.listen, address, error)) return false;
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_EPOLL;
-  if (address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  if (address.ss_family == AF_INET6) flags |= MHD_USE_DUAL_STACK;
   impl.tls = !options.certFile.empty();
   if (impl.tls) {
     const auto certificate = ReadWholeFile(options.certFile);

@@ -19,6 +19,7 @@ public:
   RelayProcess& operator=(const RelayProcess&) = delete;
 
   bool Started() const { return port_ > 0; }
+  pid_t Pid() const { return pid_; }
   int Port() const { return port_; }
   std::string BaseUrl() const;
   std::string Api(const std::string& path) const { return BaseUrl() + "/api/olvarocloud/" + path; }
