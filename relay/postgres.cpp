@@ -30,15 +30,10 @@ public:
     return result;
   }
 
-  bool LockedTransaction(const std::function<bool()>& body) override {
-    // A transaction-scoped advisory lock serialises the relays that share the database.
-    if (!Execute("BEGIN", {}).ok || !Execute("SELECT pg_advisory_xact_lock(7331001)", {}).ok) {
-      Execute("ROLLBACK", {});
-      return false;
-    }
-    if (body() && Execute("COMMIT", {}).ok) return true;
-    Execute("ROLLBACK", {});
-    return false;
+protected:
+  // A transaction-scoped advisory lock serialises the relays that share the database.
+  std::vector<std::string> BeginLocked() const override {
+    return {"BEGIN", "SELECT pg_advisory_xact_lock(7331001)"};
   }
 
 private:

@@ -27,6 +27,7 @@ constexpr char kApiPrefix[] = "/api/olvarocloud/";
 struct Exchange {
   RequestView view;
   std::unique_ptr<UploadSession> upload;
+  std::optional<RelayReply> refusal;  // given once the refused body has been read
   bool answered = false;
   bool formTooLarge = false;
   int status = 0;
@@ -133,22 +134,28 @@ struct RelayServer::Impl {
       *state = exchange;
       exchange->view = {connection, method, url, ClientAddress(connection, tls), ""};
       if (exchange->view.method == "POST" && exchange->view.path == "/upload") {
-        // Refused uploads are answered before their body is read.
         RelayReply refusal;
         exchange->upload = UploadSession::Begin(context, exchange->view, refusal);
-        if (!exchange->upload) return Answer(*exchange, refusal);
+        // A document announced too large is refused before its body (a client that asked
+        // "100-continue" never sends it). Other refusals wait for the end of the body: a
+        // client cut off while it still sends may never read the answer.
+        if (!exchange->upload && refusal.status == 413) return Answer(*exchange, refusal);
+        if (!exchange->upload) exchange->refusal = std::move(refusal);
       }
       return MHD_YES;
     }
     if (*size > 0) {
       exchange->received += static_cast<long long>(*size);
+      // Nothing of a refused upload is kept.
+      const bool form = !exchange->upload && !exchange->refusal && !exchange->answered;
       if (exchange->upload) exchange->upload->Receive(data, *size);
-      else if (exchange->view.body.size() + *size > kMaxFormBytes) exchange->formTooLarge = true;
-      else if (!exchange->answered) exchange->view.body.append(data, *size);
+      else if (form && exchange->view.body.size() + *size > kMaxFormBytes) exchange->formTooLarge = true;
+      else if (form) exchange->view.body.append(data, *size);
       *size = 0;
       return MHD_YES;
     }
     if (exchange->answered) return MHD_YES;
+    if (exchange->refusal) return Answer(*exchange, *exchange->refusal);
     if (exchange->upload) return Answer(*exchange, exchange->upload->Finish());
     if (exchange->formTooLarge) return Answer(*exchange, TextReply(413, "request too large"));
     const RequestView& view = exchange->view;

@@ -26,7 +26,11 @@ public:
   virtual SqlResult Execute(const std::string& sql, const std::vector<std::string>& params = {}) = 0;
   // Runs `body` in a transaction that no other connection's locked transaction overlaps;
   // commits when `body` returns true, rolls back otherwise.
-  virtual bool LockedTransaction(const std::function<bool()>& body) = 0;
+  bool LockedTransaction(const std::function<bool()>& body);
+
+protected:
+  // The statements that open such a transaction.
+  virtual std::vector<std::string> BeginLocked() const = 0;
 };
 
 // "postgresql://..." (or "postgres://...") opens PostgreSQL; anything else is the path of

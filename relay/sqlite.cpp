@@ -37,13 +37,9 @@ public:
     return result;
   }
 
-  bool LockedTransaction(const std::function<bool()>& body) override {
-    // IMMEDIATE takes the write lock at once, so two processes cannot interleave.
-    if (!Execute("BEGIN IMMEDIATE", {}).ok) return false;
-    if (body() && Execute("COMMIT", {}).ok) return true;
-    Execute("ROLLBACK", {});
-    return false;
-  }
+protected:
+  // IMMEDIATE takes the write lock at once, so two processes cannot interleave.
+  std::vector<std::string> BeginLocked() const override { return {"BEGIN IMMEDIATE"}; }
 
 private:
   sqlite3* db_;

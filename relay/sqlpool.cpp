@@ -5,6 +5,18 @@ std::unique_ptr<SqlConnection> OpenSqlConnection(const std::string& target, std:
   return OpenSqlite(target, error);
 }
 
+bool SqlConnection::LockedTransaction(const std::function<bool()>& body) {
+  for (const std::string& statement : BeginLocked()) {
+    if (!Execute(statement).ok) {
+      Execute("ROLLBACK");
+      return false;
+    }
+  }
+  if (body() && Execute("COMMIT").ok) return true;
+  Execute("ROLLBACK");
+  return false;
+}
+
 bool SqlPool::Open(const std::string& target, int count, std::string& error) {
   for (int i = 0; i < count; ++i) {
     auto connection = OpenSqlConnection(target, error);

@@ -27,6 +27,8 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
 
 // Job states: waiting for the PC, downloaded by it, acknowledged (bytes gone).
 constexpr int kPrinted = 2;
+// How stale the last-seen time of a polling PC may be, in seconds.
+constexpr long long kSeenPrecision = 10;
 
 std::string Text(long long value) { return std::to_string(value); }
 
@@ -112,16 +114,23 @@ bool RelayStore::Announce(const PcRecord& pc, long long now) {
 
 std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
   auto db = pool_.Acquire();
-  const SqlResult seen = db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
-  if (!seen.ok || (seen.changed == 0 && !EnsurePc(*db, uuid, now))) return std::nullopt;
+  // One read gives the PC and its jobs: its row alone (job columns empty) when it has none.
   // Expired jobs are gone at once, before the sweep takes their bytes.
-  const SqlResult jobs = db->Execute(
-      "SELECT id, name, size, copies, created FROM jobs WHERE uuid = $1 AND state < $2 AND created > $3"
-      " ORDER BY arrived, id",
+  const SqlResult found = db->Execute(
+      "SELECT p.last_seen, j.id, j.name, j.size, j.copies, j.created FROM pcs p LEFT JOIN jobs j"
+      " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 WHERE p.uuid = $1 ORDER BY j.arrived, j.id",
       {uuid, Text(kPrinted), Text(now - limits_.jobLifetime)});
-  if (!jobs.ok) return std::nullopt;
+  if (!found.ok) return std::nullopt;
+  if (found.rows.empty()) {
+    if (!EnsurePc(*db, uuid, now)) return std::nullopt;
+  } else if (Number(found.rows[0][0]) < now - kSeenPrecision) {
+    // A PC that polls more often than this is not written to on every poll.
+    db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
+  }
   std::vector<QueuedJob> queue;
-  for (const SqlRow& row : jobs.rows) queue.push_back({row[0], row[1], row[2], row[3], row[4]});
+  for (const SqlRow& row : found.rows) {
+    if (!row[1].empty()) queue.push_back({row[1], row[2], row[3], row[4], row[5]});
+  }
   return queue;
 }
 

@@ -92,7 +92,8 @@ Exchange HttpPostFile(const std::string& url, const std::string& path, const std
   curl_easy_setopt(easy.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
   std::vector<std::string> all = headers;
   all.push_back("Content-Type: application/octet-stream");
-  all.push_back("Expect:");  // send at once; the server answers a refusal early anyway
+  // A server that refuses the document says so before any byte of it is sent.
+  all.push_back("Expect: 100-continue");
   const bool terminal = isatty(STDERR_FILENO);
   if (terminal) {
     curl_easy_setopt(easy.get(), CURLOPT_XFERINFOFUNCTION, OnProgress);

@@ -2,11 +2,8 @@
 // simulated PCs, on SQLite and on PostgreSQL, beside nginx answering a static "0" on
 // the same path in the same run; and the relay's peak memory while a 1 GiB document
 // streams in, beside its memory at rest and the document's size.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,39 +25,12 @@ namespace {
 constexpr int kClients = 16;
 constexpr auto kMeasure = std::chrono::seconds(4);
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // One keep-alive request; true when the answer is 200 with the body "0".
-bool Poll(int fd, const std::string& path, std::string& pending) {
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: bench\r\n\r\n";
-  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return false;
-  char buffer[4096];
-  for (;;) {
-    const auto end = pending.find("\r\n\r\n");
-    if (end != std::string::npos) {
-      const auto lengthAt = pending.find("Content-Length: ");
-      const size_t length = lengthAt < end ? std::stoul(pending.substr(lengthAt + 16)) : 0;
-      if (pending.size() >= end + 4 + length) {
-        const bool ok = pending.starts_with("HTTP/1.1 200") && pending.compare(end + 4, length, "0") == 0;
-        pending.erase(0, end + 4 + length);
-        return ok;
-      }
-    }
-    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) return false;
-    pending.append(buffer, static_cast<size_t>(got));
-  }
+bool Poll(PhoneConnection& connection, const std::string& path) {
+  if (!connection.Send("GET " + path + " HTTP/1.1\r\nHost: bench\r\n\r\n")) return false;
+  const std::string head = connection.ReadUntil("\r\n\r\n");
+  return head.starts_with("HTTP/1.1 200") && head.find("Content-Length: 1\r\n") != std::string::npos &&
+         connection.ReadUntil("0") == "0";
 }
 
 std::string Identity(int pc) {
@@ -82,18 +52,16 @@ double PollsPerSecond(int port, int pcs, bool once = false) {
   std::vector<std::thread> clients;
   for (int client = 0; client < kClients; ++client) {
     clients.emplace_back([&, client] {
-      const int fd = Connect(port);
-      std::string pending;
-      for (int pc = client; fd >= 0; pc += kClients) {
+      PhoneConnection connection(static_cast<uint16_t>(port));
+      for (int pc = client; connection.IsConnected(); pc += kClients) {
         if (once && pc >= pcs) break;
         if (!once && std::chrono::steady_clock::now() - start > kMeasure) break;
-        if (!Poll(fd, QueuePath(Identity(pc % pcs)), pending)) {
+        if (!Poll(connection, QueuePath(Identity(pc % pcs)))) {
           failed = true;
           break;
         }
         ++answered;
       }
-      if (fd >= 0) close(fd);
     });
   }
   for (std::thread& client : clients) client.join();
@@ -117,11 +85,7 @@ pid_t StartNginx(const std::string& folder, int port) {
   pid_t pid = -1;
   if (posix_spawnp(&pid, "nginx", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
   for (int i = 0; i < 50; ++i) {
-    const int fd = Connect(port);
-    if (fd >= 0) {
-      close(fd);
-      return pid;
-    }
+    if (PhoneConnection(static_cast<uint16_t>(port)).IsConnected()) return pid;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return pid;
@@ -139,20 +103,15 @@ double PeakMemoryMiB(pid_t pid) {
 
 // Streams `mib` MiB to the relay as one upload; the answer's status line.
 std::string StreamUpload(const RelayProcess& relay, const SenderClient& sender, long long mib) {
-  const int fd = Connect(relay.Port());
-  const std::string head = "POST /upload?name=big.pdf&copies=1 HTTP/1.1\r\nHost: bench\r\nContent-Length: " +
-                           std::to_string(mib << 20) + "\r\nCookie: olvaro_pairing=" + sender.token +
-                           "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n";
-  send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+  PhoneConnection connection(static_cast<uint16_t>(relay.Port()));
+  connection.Send("POST /upload?name=big.pdf&copies=1 HTTP/1.1\r\nHost: bench\r\nContent-Length: " +
+                  std::to_string(mib << 20) + "\r\nCookie: olvaro_pairing=" + sender.token +
+                  "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n");
   const std::string chunk(1 << 20, 'p');
-  for (long long sent = 0; sent < mib; ++sent) {
-    if (send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(chunk.size())) break;
+  for (long long sent = 0; sent < mib && connection.Send(chunk); ++sent) {
   }
-  char answer[256] = "";
-  const ssize_t got = recv(fd, answer, sizeof answer - 1, 0);
-  close(fd);
-  const std::string text(answer, got > 0 ? static_cast<size_t>(got) : 0);
-  return text.substr(0, text.find("\r\n"));
+  const std::string status = connection.ReadUntil("\r\n");
+  return status.substr(0, status.find("\r\n"));
 }
 
 }  // namespace
