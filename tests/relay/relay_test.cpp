@@ -128,7 +128,7 @@ TEST_P(RelayStorageTest, AJobIsSeenAndAcknowledgedOnlyByItsPc) {
 }
 
 TEST_P(RelayStorageTest, WrongAndExpiredCodesLockTheAddressOutAndACodePairsOnce) {
-  RelayProcess relay(Data(), Options({"--code-lifetime", "1s", "--max-wrong-codes", "4"}));
+  RelayProcess relay(Data(), Options({"--code-lifetime", "2s", "--max-wrong-codes", "4"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender{relay};
@@ -137,7 +137,7 @@ TEST_P(RelayStorageTest, WrongAndExpiredCodesLockTheAddressOutAndACodePairsOnce)
   EXPECT_EQ(sender.Pair(code), 403);  // used: wrong from now on
 
   const std::string stale = desktop.AuthCode();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
   EXPECT_EQ(sender.Pair(stale), 410);
   EXPECT_EQ(sender.Pair("AAAAAA"), 403);
   EXPECT_EQ(sender.Pair("AAAAAB"), 403);  // the fourth wrong try locks
