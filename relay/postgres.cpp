@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -14,8 +15,11 @@ public:
   SqlResult Execute(const std::string& sql, const std::vector<std::string>& params) override {
     std::vector<const char*> values;
     for (const std::string& param : params) values.push_back(param.c_str());
-    PGresult* answer = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.data(), nullptr, nullptr, 0);
+    const int count = static_cast<int>(values.size());
+    const std::string statement = Prepared(sql, count);
+    PGresult* answer =
+        statement.empty() ? PQexecParams(connection_, sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)
+                          : PQexecPrepared(connection_, statement.c_str(), count, values.data(), nullptr, nullptr, 0);
     SqlResult result;
     const ExecStatusType status = PQresultStatus(answer);
     result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -37,7 +41,21 @@ protected:
   }
 
 private:
+  // The name of `sql` prepared on this connection: the relay repeats a few statements
+  // many times, so each is parsed and planned once. "" when it cannot be prepared.
+  std::string Prepared(const std::string& sql, int parameters) {
+    const auto known = prepared_.find(sql);
+    if (known != prepared_.end()) return known->second;
+    const std::string name = "s" + std::to_string(prepared_.size());
+    PGresult* result = PQprepare(connection_, name.c_str(), sql.c_str(), parameters, nullptr);
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    PQclear(result);
+    if (!ok) return "";
+    return prepared_[sql] = name;
+  }
+
   PGconn* connection_;
+  std::map<std::string, std::string> prepared_;
 };
 
 }  // namespace
