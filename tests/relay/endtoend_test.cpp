@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/relay/relayprocess.h"
@@ -112,10 +112,14 @@ TEST_F(EndToEndTest, OlvaroSendFindsTheDesktopOnTheNetworkAndPrintsThere) {
   // The list names each PC with its address and what its "/info" says.
   std::string pcName;
   for (int attempt = 0; attempt < 5 && pcName.empty(); ++attempt) {
-    const std::string list = ReadProgramOutput({OLVARO_SEND, "--list"}).value_or("");
-    std::smatch match;
-    if (std::regex_search(list, match, std::regex("(^|\n)([^\t\n]+)\t[0-9.]+:" + std::to_string(port) + "\t[^\n]*iWork"))) {
-      pcName = match[2];
+    std::istringstream list(ReadProgramOutput({OLVARO_SEND, "--list"}).value_or(""));
+    for (std::string line; std::getline(list, line);) {
+      // NAME, ADDRESS:PORT, then what "/info" says, with the not-have list last.
+      const auto tab = line.find('\t');
+      const auto portAt = line.find(":" + std::to_string(port) + "\t");
+      if (tab != std::string::npos && portAt != std::string::npos && portAt > tab && line.find("iWork") != std::string::npos) {
+        pcName = line.substr(0, tab);
+      }
     }
   }
   ASSERT_FALSE(pcName.empty());

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -30,6 +29,19 @@ std::vector<QueueTask> ParsedQueue(const std::string& answer) {
     tasks.push_back(task);
   }
   return tasks;
+}
+
+// `text` against `pattern`: x a lower-case hexadecimal digit, V one of 8, 9, a, b, C a
+// character of the auth-code alphabet; anything else stands for itself.
+bool Matches(const std::string& text, const std::string& pattern) {
+  const std::map<char, std::string> classes = {
+      {'x', "0123456789abcdef"}, {'V', "89ab"}, {'C', "ABCDEFGHJKMNPQRSTUVWXYZ23456789"}};
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto found = classes.find(pattern[i]);
+    if (found == classes.end() ? text[i] != pattern[i] : found->second.find(text[i]) == std::string::npos) return false;
+  }
+  return true;
 }
 
 size_t FilesIn(const std::string& folder) {
@@ -64,10 +76,10 @@ TEST_P(RelayStorageTest, DesktopFindsSentJobsInItsQueueAndTheAcknowledgementRemo
   RelayProcess relay(Data(), Options());
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const std::string uuid = HttpPostForm(relay.Api("generate-uuid.php"), "").body;
-  EXPECT_TRUE(std::regex_match(uuid, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));
+  EXPECT_TRUE(Matches(uuid, "xxxxxxxx-xxxx-4xxx-Vxxx-xxxxxxxxxxxx")) << uuid;
   const DesktopClient desktop{relay, uuid};
   const std::string code = desktop.AuthCode();
-  EXPECT_TRUE(std::regex_match(code, std::regex("[A-HJKMNP-Z2-9]{6}"))) << code;
+  EXPECT_TRUE(Matches(code, "CCCCCC")) << code;
   EXPECT_EQ(desktop.Announce("office-pc", "iWork,PDF").status, 200);
   EXPECT_EQ(desktop.Queue(), "0");
 
@@ -201,7 +213,7 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
   EXPECT_EQ(queued, expected);
   // The bytes are stored under random names only.
   for (const auto& entry : fs::directory_iterator(Data() + "/documents")) {
-    EXPECT_TRUE(std::regex_match(entry.path().filename().string(), std::regex("[0-9a-f]{32}")));
+    EXPECT_TRUE(Matches(entry.path().filename().string(), std::string(32, 'x')));
   }
 }
 

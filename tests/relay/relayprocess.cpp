@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "relay/sqldatabase.h"
 #include "tests/support/httpsrelay.h"
@@ -33,11 +32,19 @@ int ReadPort(int fd) {
     if (got <= 0) break;
     line.append(buffer, static_cast<size_t>(got));
   }
-  std::smatch match;
-  return std::regex_search(line, match, std::regex("port ([0-9]+)")) ? std::stoi(match[1]) : 0;
+  const auto at = line.find("port ");
+  return at == std::string::npos ? 0 : std::atoi(line.c_str() + at + 5);
 }
 
 std::atomic<int> uploads{0};
+
+// The hexadecimal digits that follow `marker` in `text`.
+std::string HexAfter(const std::string& text, const std::string& marker) {
+  const auto at = text.find(marker);
+  if (at == std::string::npos) return "";
+  const auto start = at + marker.size();
+  return text.substr(start, text.find_first_not_of("0123456789abcdef", start) - start);
+}
 
 int RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
@@ -154,11 +161,9 @@ Exchange DesktopClient::Acknowledge(const std::string& id) const {
 
 long SenderClient::Pair(const std::string& code) {
   const Exchange answer = HttpPostForm(relay.BaseUrl() + "/pair", "code=" + code);
-  std::smatch match;
   const std::string cookies = answer.headers.count("set-cookie") ? answer.headers.at("set-cookie") : "";
-  if (std::regex_search(cookies, match, std::regex("olvaro_pairing=([0-9a-f]+)"))) token = match[1];
-  const std::string status = Status().body;
-  if (std::regex_search(status, match, std::regex("\"csrf\":\"([0-9a-f]+)\""))) csrf = match[1];
+  if (answer.status == 200) token = HexAfter(cookies, "olvaro_pairing=");
+  csrf = HexAfter(Status().body, "\"csrf\":\"");
   return answer.status;
 }
 
