@@ -1,7 +1,8 @@
 #include "app/windowed.h"
 
+#include "base/eventlog.h"
 #include "platform/signals.h"
-#include "shell/ui/desktop.h"
+#include "desktop/desktop.h"
 #include "update/updatecheck.h"
 
 #include <QApplication>
@@ -13,9 +14,9 @@
 
 namespace {
 
-// Ends the process when the cloud poller cannot be stopped in time: it waits for the
-// relay without a time limit, the print service has ended and every setting is written
-// whole, so nothing is lost by not waiting.
+// Ends the process when the cloud poller cannot be stopped in time (its request is cut
+// off, but it may be handing a job to the printer): the print service has ended and
+// every setting is written whole, so nothing is lost by not waiting.
 void StopOrLeave(CStartupSequence& startup) {
   if (!startup.Stop(kCloudStopGrace)) std::_Exit(0);
 }
@@ -59,6 +60,9 @@ int RunWithWindow(CSingleInstance& instance, CStartupSequence& startup) {
 }
 
 int RunWithoutWindow(CSingleInstance& instance, CStartupSequence& startup) {
+  // Without a desktop nobody sees notifications: what happens goes to the standard error
+  // stream too, where a service manager's journal keeps it.
+  SetEventLogEcho(true);
   instance.ListenForShowRequests([] {
     std::fprintf(stderr, "olvaro-desktop: already running, without a window to show\n");
   });

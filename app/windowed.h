@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-// How long the end waits for a cloud poller that is inside a request.
+// How long the end waits for a cloud poller that is still busy, printing a job say.
 constexpr std::chrono::milliseconds kCloudStopGrace(1000);
 
 // Shows the tray icon, runs the start-up sequence from the window's creation and the

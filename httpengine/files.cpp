@@ -2,8 +2,10 @@
 #include "httpengine/engine-private.h"
 
 #include <cinttypes>
-#include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -45,13 +47,61 @@ std::string mime_type_of(mg_ctx* ctx, const std::string& path) {
   return "text/plain";
 }
 
+// A descriptor that closes itself.
+class descriptor {
+ public:
+  explicit descriptor(int fd = -1) : fd_(fd) {}
+  descriptor(descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  descriptor& operator=(descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// Opens a name inside a folder: never through a link, never anything but a regular file
+// or a folder (a pipe or device would block or never end).
+descriptor open_inside(int folder, const std::string& name, struct stat& status) {
+  if (name == "..") return descriptor();
+  descriptor opened(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (opened.get() < 0 || fstat(opened.get(), &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+    return descriptor();
+  }
+  return opened;
+}
+
+// Opens what rest names below base one name at a time, so that no link anywhere on the
+// way leads out of the folder. Invalid when base is no usable folder or rest names nothing.
+descriptor open_beneath(const std::string& base, std::string_view rest, struct stat& status) {
+  descriptor current(base.empty() ? -1 : open(base.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+  if (current.get() < 0 || fstat(current.get(), &status) != 0) return descriptor();
+  while (!rest.empty()) {
+    const size_t slash = rest.find('/');
+    const std::string name(rest.substr(0, slash));
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (name.empty() || name == ".") continue;
+    if (!S_ISDIR(status.st_mode)) return descriptor();
+    current = open_inside(current.get(), name, status);
+    if (current.get() < 0) return descriptor();
+  }
+  return current;
+}
+
 // Sends the file, or the part a "Range: bytes=first-last" header asks for.
-void send_file(mg_conn* conn, const std::string& path, const struct stat& status) {
-  mg_file file(fopen(path.c_str(), "rb"));
+void send_file(mg_conn* conn, descriptor fd, const std::string& path, const struct stat& status) {
+  mg_file file(fdopen(fd.get(), "rb"));
   if (!file) {
     send_error_reply(conn, 500, "Internal Server Error", "%s", "Cannot open file");
     return;
   }
+  fd.release();
   const uint64_t size = static_cast<uint64_t>(status.st_size);
   uint64_t first = 0, last = size == 0 ? 0 : size - 1;
   std::string range_header;
@@ -89,7 +139,7 @@ void send_file(mg_conn* conn, const std::string& path, const struct stat& status
 // A file: refused when it would be a CGI program or a page with server-side includes
 // (running those for anybody on the network is not worth the risk), 304 when the client
 // has a copy newer than the file, else the file.
-void serve_file(mg_conn* conn, const std::string& path, const struct stat& status) {
+void serve_file(mg_conn* conn, descriptor fd, const std::string& path, const struct stat& status) {
   if (has_extension_of(conn->ctx, kOptionCgiExt, path) || has_extension_of(conn->ctx, kOptionSsiExt, path)) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
@@ -100,21 +150,23 @@ void serve_file(mg_conn* conn, const std::string& path, const struct stat& statu
     send_error_reply(conn, 304, "Not Modified", "%s", "");
     return;
   }
-  send_file(conn, path, status);
+  send_file(conn, std::move(fd), path, status);
 }
 
 // A folder: its first index file, else the listing or the landing reply.
-void serve_folder(mg_conn* conn, const std::string& folder) {
+void serve_folder(mg_conn* conn, const descriptor& fd, const std::string& folder) {
   std::string index_path;
+  descriptor index;
   struct stat status;
   for_each_list_item(get_option(conn->ctx, kOptionIndexFiles), [&](std::string_view name) {
-    const std::string candidate = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
-    if (name.empty() || stat(candidate.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return true;
-    index_path = candidate;
+    if (name.empty()) return true;
+    index = open_inside(fd.get(), std::string(name), status);
+    if (index.get() < 0 || S_ISDIR(status.st_mode)) return true;
+    index_path = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
     return false;
   });
   if (!index_path.empty()) {
-    serve_file(conn, index_path, status);
+    serve_file(conn, std::move(index), index_path, status);
   } else if (option_is_true(get_option(conn->ctx, kOptionDirList))) {
     send_directory_listing(conn, folder);
   } else {
@@ -124,8 +176,9 @@ void serve_folder(mg_conn* conn, const std::string& folder) {
 
 }  // namespace
 
-void serve_document(mg_conn* conn, const std::string& path) {
+void serve_document(mg_conn* conn, const std::string& base, const std::string& rest) {
   const std::string_view method = conn->request.method;
+  const std::string path = base + rest;
   if (path.find(".htpasswd") != std::string::npos) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
@@ -142,14 +195,18 @@ void serve_document(mg_conn* conn, const std::string& path) {
     return;
   }
   struct stat status;
-  if (stat(path.c_str(), &status) != 0) {
+  descriptor fd = open_beneath(base, rest, status);
+  if (fd.get() < 0 && rest == "/") {
+    // No usable root: no files, but the landing text stays.
+    send_error_reply(conn, 200, "OK", "%s", kLandingText);
+  } else if (fd.get() < 0) {
     send_error_reply(conn, 404, "Not Found", "%s", "File not found");
   } else if (S_ISDIR(status.st_mode) && !std::string_view(conn->request.uri).ends_with('/')) {
     conn->request.status_code = 301;
     mg_send_formatted(conn, "HTTP/1.1 301 Moved Permanently\r\nLocation: %s/\r\n\r\n", conn->request.uri);
   } else if (S_ISDIR(status.st_mode)) {
-    serve_folder(conn, path);
+    serve_folder(conn, fd, path);
   } else {
-    serve_file(conn, path, status);
+    serve_file(conn, std::move(fd), path, status);
   }
 }

@@ -5,18 +5,77 @@
 #include <cerrno>
 #include <dns_sd.h>
 #include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// The longest DNS label, and so the longest service name.
+constexpr size_t kMaxNameBytes = 63;
+
+// The name the daemon gives a service registered without one: the host name up to its
+// first dot.
+std::string ComputerName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof(host) - 1) != 0) {
+    return "Olvaro Desktop";
+  }
+  const std::string name(host);
+  return name.substr(0, name.find('.'));
+}
+
+// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
+std::string CutUtf8(const std::string& text, size_t bytes) {
+  if (text.size() <= bytes) {
+    return text;
+  }
+  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) {
+    --bytes;
+  }
+  return text.substr(0, bytes);
+}
+
+}  // namespace
+
+std::string AlternativeServiceName(const std::string& name) {
+  std::string base = name;
+  unsigned long number = 2;
+  const auto mark = name.rfind(" #");
+  if (mark != std::string::npos && mark + 2 < name.size() && name[mark + 2] != '0' &&
+      name.size() - mark - 2 <= 9 &&
+      name.find_first_not_of("0123456789", mark + 2) == std::string::npos) {
+    base = name.substr(0, mark);
+    number = std::stoul(name.substr(mark + 2)) + 1;
+  }
+  const std::string suffix = " #" + std::to_string(number);
+  return CutUtf8(base, kMaxNameBytes - suffix.size()) + suffix;
+}
+
+static_assert(kDnsSdNameConflict == kDNSServiceErr_NameConflict);
 
 CDnsSdService::~CDnsSdService() {
   Withdraw();
 }
 
-// The daemon's answer to the registration. Success needs nothing; an error (the daemon
-// went away, the service was refused) is kept so that the next Serve reports it.
+// The daemon's answer to the registration. Success tells the name the daemon chose; an
+// error (the daemon went away, the name was taken) is kept so that the next Serve
+// reports it.
 void CDnsSdService::OnRegisterReply(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error,
-                                    const char*, const char*, const char*, void* context) {
+                                    const char* name, const char*, const char*, void* context) {
+  auto* service = static_cast<CDnsSdService*>(context);
   if (error != kDNSServiceErr_NoError) {
-    static_cast<CDnsSdService*>(context)->replyError_ = error;
+    service->replyError_ = error;
+  } else if (name != nullptr && name[0] != '\0') {
+    service->name_ = name;
   }
+}
+
+std::string CDnsSdService::Name() const {
+  return name_.empty() ? ComputerName() : name_;
+}
+
+std::string CDnsSdService::MoveToAlternativeName() {
+  name_ = AlternativeServiceName(Name());
+  return name_;
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
@@ -25,7 +84,8 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
   // A null name stands for the computer's name; Avahi refuses the empty one.
   DNSServiceRef ref = nullptr;
   const DNSServiceErrorType error =
-      DNSServiceRegister(&ref, 0, 0, nullptr, type.c_str(), domain.c_str(), nullptr,
+      DNSServiceRegister(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(),
+                         domain.c_str(), nullptr,
                          htons(port), 0, nullptr, &CDnsSdService::OnRegisterReply, this);
   if (error != kDNSServiceErr_NoError) {
     return error;
@@ -48,6 +108,9 @@ DnsSdServeResult CDnsSdService::Serve(int timeoutMs) {
   }
   if (ready > 0 && DNSServiceProcessResult(ref_) != kDNSServiceErr_NoError) {
     return DnsSdServeResult::Broken;
+  }
+  if (replyError_ == kDNSServiceErr_NameConflict) {
+    return DnsSdServeResult::NameConflict;
   }
   return replyError_ == 0 ? DnsSdServeResult::Idle : DnsSdServeResult::Broken;
 }
