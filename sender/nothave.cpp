@@ -1,9 +1,10 @@
 #include "sender/sender.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <vector>
+
+#include "text/ascii.h"
 
 namespace {
 
@@ -19,8 +20,7 @@ const std::map<std::string, std::vector<std::string>> kNotHaveExtensions = {
 }  // namespace
 
 bool PcCannotPrint(const std::string& notHave, const std::string& fileName) {
-  std::string lower = fileName;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = LowerAscii(fileName);
   size_t start = 0;
   while (start <= notHave.size()) {
     const auto end = std::min(notHave.find(',', start), notHave.size());

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "text/ascii.h"
+
 namespace {
 
 size_t OnBody(char* data, size_t, size_t size, void* exchange) {
@@ -20,8 +22,7 @@ size_t OnHeader(char* data, size_t, size_t size, void* exchange) {
   const std::string line(data, size);
   const auto colon = line.find(':');
   if (colon == std::string::npos) return size;
-  std::string name = line.substr(0, colon);
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string name = LowerAscii(line.substr(0, colon));
   std::string value = line.substr(colon + 1);
   value.erase(0, value.find_first_not_of(' '));
   while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.pop_back();
