@@ -1,0 +1,79 @@
+// What the relay's modules share: the request as handlers read it, the reply they
+// build, and the state every handler reaches. Handlers run on the server's threads.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "relay/documents.h"
+#include "relay/store.h"
+
+struct MHD_Connection;
+
+struct RelayContext {
+  RelayStore& store;
+  DocumentFolder& documents;
+};
+
+struct RelayReply {
+  int status = 200;
+  std::string type = "text/plain; charset=utf-8";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+  int fd = -1;          // when set, the reply's body is this file (owned), `fdSize` bytes
+  long long fdSize = 0;
+};
+
+// A request's head, its client and (for small forms) its body.
+struct RequestView {
+  MHD_Connection* connection = nullptr;
+  std::string method;
+  std::string path;
+  std::string address;  // the client; behind a proxy on loopback, the one it names
+  std::string body;
+
+  std::string Argument(const char* name) const;
+  std::string Header(const char* name) const;
+  std::string Cookie(const char* name) const;
+};
+
+// Seconds since the epoch.
+long long Now();
+
+RelayReply TextReply(int status, std::string body);
+RelayReply JsonReply(int status, std::string json);
+// `text` as a JSON string literal.
+std::string JsonString(const std::string& text);
+// The fields of an application/x-www-form-urlencoded body.
+std::map<std::string, std::string> ParseForm(const std::string& body);
+
+// The desktop's side under /api/olvarocloud/.
+RelayReply HandleApi(RelayContext& relay, const RequestView& request);
+// The page, its files, pairing and status.
+RelayReply HandleWeb(RelayContext& relay, const RequestView& request);
+
+// A document upload (POST /upload), streamed to disk as it arrives.
+class UploadSession {
+public:
+  // Checks pairing, form token and limits before any byte is taken. Null with `refusal`
+  // set when the upload is refused.
+  static std::unique_ptr<UploadSession> Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal);
+  void Receive(const char* data, size_t size);
+  RelayReply Finish();
+
+private:
+  UploadSession(RelayContext& relay, Pairing pairing, std::string name, int copies,
+                std::unique_ptr<DocumentFolder::Incoming> incoming)
+      : relay_(relay), pairing_(std::move(pairing)), name_(std::move(name)), copies_(copies),
+        incoming_(std::move(incoming)) {}
+
+  RelayContext& relay_;
+  Pairing pairing_;
+  std::string name_;
+  int copies_;
+  std::unique_ptr<DocumentFolder::Incoming> incoming_;  // dropped as soon as anything fails
+  long long received_ = 0;
+  bool tooLarge_ = false;
+};

@@ -1,0 +1,254 @@
+#include "relay/server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "relay/relay-private.h"
+
+namespace {
+
+// Forms from the desktop and the page are a few hundred bytes.
+constexpr size_t kMaxFormBytes = 8192;
+constexpr char kApiPrefix[] = "/api/olvarocloud/";
+
+// What one request carries from its first call to its log line.
+struct Exchange {
+  RequestView view;
+  std::unique_ptr<UploadSession> upload;
+  std::optional<RelayReply> refusal;  // given once the refused body has been read
+  bool answered = false;
+  bool formTooLarge = false;
+  int status = 0;
+  long long received = 0;
+};
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+std::string NumericAddress(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN] = "?";
+  if (address && address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  } else if (address && address->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+// The client's address; behind a reverse proxy on loopback, the last one it forwarded.
+std::string ClientAddress(MHD_Connection* connection, bool tls) {
+  const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  const std::string peer = NumericAddress(info ? info->client_addr : nullptr);
+  const char* forwarded = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For");
+  if (tls || !forwarded || (peer != "::1" && !peer.starts_with("127."))) return peer;
+  std::string last = forwarded;
+  last = last.substr(last.find_last_of(',') == std::string::npos ? 0 : last.find_last_of(',') + 1);
+  const auto start = last.find_first_not_of(' ');
+  return start == std::string::npos ? peer : last.substr(start, 64);
+}
+
+// The path as logged: identities and download keys stay out of the log.
+std::string LoggedPath(const std::string& path) {
+  for (const char* secret : {"q/", "upload/"}) {
+    const std::string prefix = std::string(kApiPrefix) + secret;
+    if (path.starts_with(prefix)) return prefix + "...";
+  }
+  std::string logged;
+  for (const char c : path.substr(0, 120)) logged += static_cast<unsigned char>(c) <= 0x20 ? '_' : c;
+  return logged;
+}
+
+void LogRequest(const Exchange& exchange) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::fprintf(stderr, "%s %s %s %s %d %lld\n", stamp, exchange.view.address.c_str(), exchange.view.method.c_str(),
+               LoggedPath(exchange.view.path).c_str(), exchange.status, exchange.received);
+}
+
+MHD_Result Answer(Exchange& exchange, const RelayReply& reply) {
+  MHD_Response* response =
+      reply.fd >= 0 ? MHD_create_response_from_fd64(static_cast<uint64_t>(reply.fdSize), reply.fd)
+                    : MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
+                                                      MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", reply.type.c_str());
+  for (const auto& [name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  exchange.answered = true;
+  exchange.status = reply.status;
+  const MHD_Result queued = MHD_queue_response(exchange.view.connection, static_cast<unsigned>(reply.status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+bool ResolveListen(const std::string& listen, sockaddr_storage& address, std::string& error) {
+  const auto colon = listen.rfind(':');
+  if (colon == std::string::npos) {
+    error = "--listen needs ADDR:PORT";
+    return false;
+  }
+  std::string host = listen.substr(0, colon);
+  if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), listen.substr(colon + 1).c_str(), &hints, &found) != 0 || !found) {
+    error = "cannot use listen address " + listen;
+    return false;
+  }
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  freeaddrinfo(found);
+  return true;
+}
+
+}  // namespace
+
+struct RelayServer::Impl {
+  explicit Impl(const RelayOptions& given) : options(given), store(given.limits) {}
+
+  MHD_Result OnRequest(MHD_Connection* connection, const char* url, const char* method, const char* data,
+                       size_t* size, void** state) {
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (!exchange) {
+      exchange = new Exchange;
+      *state = exchange;
+      exchange->view = {connection, method, url, ClientAddress(connection, tls), ""};
+      if (exchange->view.method == "POST" && exchange->view.path == "/upload") {
+        RelayReply refusal;
+        exchange->upload = UploadSession::Begin(context, exchange->view, refusal);
+        // A document announced too large is refused before its body (a client that asked
+        // "100-continue" never sends it). Other refusals wait for the end of the body: a
+        // client cut off while it still sends may never read the answer.
+        if (!exchange->upload && refusal.status == 413) return Answer(*exchange, refusal);
+        if (!exchange->upload) exchange->refusal = std::move(refusal);
+      }
+      return MHD_YES;
+    }
+    if (*size > 0) {
+      exchange->received += static_cast<long long>(*size);
+      // Nothing of a refused upload is kept.
+      const bool form = !exchange->upload && !exchange->refusal && !exchange->answered;
+      if (exchange->upload) exchange->upload->Receive(data, *size);
+      else if (form && exchange->view.body.size() + *size > kMaxFormBytes) exchange->formTooLarge = true;
+      else if (form) exchange->view.body.append(data, *size);
+      *size = 0;
+      return MHD_YES;
+    }
+    if (exchange->answered) return MHD_YES;
+    if (exchange->refusal) return Answer(*exchange, *exchange->refusal);
+    if (exchange->upload) return Answer(*exchange, exchange->upload->Finish());
+    if (exchange->formTooLarge) return Answer(*exchange, TextReply(413, "request too large"));
+    const RequestView& view = exchange->view;
+    return Answer(*exchange, view.path.starts_with(kApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
+  }
+
+  void SweepLoop() {
+    std::unique_lock lock(mutex);
+    do {
+      lock.unlock();
+      for (const std::string& id : store.Sweep(Now())) documents.Remove(id);
+      lock.lock();
+      // Often enough that expired bytes do not linger long past their job.
+    } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
+                            [this] { return stopping; }));
+  }
+
+  RelayOptions options;
+  RelayStore store;
+  DocumentFolder documents;
+  RelayContext context{store, documents};
+  bool tls = false;
+  std::string certificate, key;  // the daemon reads these for as long as it runs
+  MHD_Daemon* daemon = nullptr;
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::thread sweeper;
+};
+
+RelayServer::RelayServer() = default;
+RelayServer::~RelayServer() { Stop(); }
+
+bool RelayServer::Start(const RelayOptions& options, std::string& error) {
+  impl_ = std::make_unique<Impl>(options);
+  Impl& impl = *impl_;
+  const std::string database = options.database.empty() ? options.dataFolder + "/relay.sqlite" : options.database;
+  if (!impl.documents.Open(options.dataFolder, error) || !impl.store.Open(database, options.threads, error)) return false;
+
+  sockaddr_storage address{};
+  if (!ResolveListen(options.listen, address, error)) return false;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_EPOLL;
+  if (address.ss_family == AF_INET6) flags |= MHD_USE_DUAL_STACK;
+  impl.tls = !options.certFile.empty();
+  if (impl.tls) {
+    const auto certificate = ReadWholeFile(options.certFile);
+    const auto key = ReadWholeFile(options.keyFile);
+    if (!certificate || !key) {
+      error = "cannot read the certificate or key";
+      return false;
+    }
+    impl.certificate = *certificate;
+    impl.key = *key;
+    flags |= MHD_USE_TLS;
+  }
+  const MHD_AccessHandlerCallback onRequest = [](void* self, MHD_Connection* connection, const char* url,
+                                                 const char* method, const char*, const char* data, size_t* size,
+                                                 void** state) {
+    return static_cast<Impl*>(self)->OnRequest(connection, url, method, data, size, state);
+  };
+  const MHD_RequestCompletedCallback onCompleted = [](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    std::unique_ptr<Exchange> exchange(static_cast<Exchange*>(*state));
+    *state = nullptr;
+    if (exchange) LogRequest(*exchange);
+  };
+  // Options only TLS needs come last, so MHD_OPTION_END cuts them off for plain HTTP.
+  impl.daemon = MHD_start_daemon(
+      flags, 0, nullptr, nullptr, onRequest, &impl, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(options.threads), MHD_OPTION_CONNECTION_TIMEOUT, 120u,
+      MHD_OPTION_NOTIFY_COMPLETED, onCompleted, nullptr, impl.tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END,
+      impl.certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY, impl.key.c_str(), MHD_OPTION_END);
+  if (!impl.daemon) {
+    error = "cannot listen on " + options.listen;
+    return false;
+  }
+  impl.sweeper = std::thread([&impl] { impl.SweepLoop(); });
+  return true;
+}
+
+int RelayServer::Port() const {
+  const auto* info = impl_ && impl_->daemon ? MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
+  return info ? info->port : 0;
+}
+
+void RelayServer::Stop() {
+  if (!impl_) return;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopping = true;
+  }
+  impl_->wake.notify_all();
+  if (impl_->sweeper.joinable()) impl_->sweeper.join();
+  if (impl_->daemon) MHD_stop_daemon(impl_->daemon);
+  impl_.reset();
+}

@@ -1,0 +1,68 @@
+#include "relay/sqldatabase.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+class SqliteConnection : public SqlConnection {
+public:
+  explicit SqliteConnection(sqlite3* db) : db_(db) {}
+  ~SqliteConnection() override { sqlite3_close(db_); }
+
+  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params) override {
+    SqlResult result;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+      result.error = sqlite3_errmsg(db_);
+      return result;
+    }
+    // $n names the n-th parameter wherever it stands.
+    for (size_t i = 0; i < params.size(); ++i) {
+      const int index = sqlite3_bind_parameter_index(statement, ("$" + std::to_string(i + 1)).c_str());
+      if (index > 0) sqlite3_bind_text(statement, index, params[i].data(), static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
+    }
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+      SqlRow row;
+      for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+        const auto* text = sqlite3_column_text(statement, column);
+        row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+      }
+      result.rows.push_back(std::move(row));
+    }
+    result.ok = step == SQLITE_DONE;
+    if (!result.ok) result.error = sqlite3_errmsg(db_);
+    result.changed = sqlite3_changes(db_);
+    sqlite3_finalize(statement);
+    return result;
+  }
+
+protected:
+  // IMMEDIATE takes the write lock at once, so two processes cannot interleave.
+  std::vector<std::string> BeginLocked() const override { return {"BEGIN IMMEDIATE"}; }
+
+private:
+  sqlite3* db_;
+};
+
+}  // namespace
+
+std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 10000);
+  auto connection = std::make_unique<SqliteConnection>(db);
+  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
+    const SqlResult result = connection->Execute(pragma, {});
+    if (!result.ok) {
+      error = result.error;
+      return nullptr;
+    }
+  }
+  return connection;
+}

@@ -1,0 +1,84 @@
+// The sender's side: the page, pairing a browser with a PC, and what the page shows.
+#include "relay/relay-private.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "relay/webfiles.h"
+
+namespace {
+
+// A PC counts as online while its polls (one a minute) keep coming.
+constexpr long long kOnlineSeconds = 150;
+
+RelayReply StaticFile(const std::string& path) {
+  const std::string wanted = path == "/" ? "/index.html" : path;
+  const auto* end = kWebFiles + kWebFileCount;
+  const auto* file = std::find_if(kWebFiles, end, [&](const WebFile& each) { return wanted == each.path; });
+  if (file == end) return TextReply(404, "not found");
+  RelayReply reply = TextReply(200, std::string(reinterpret_cast<const char*>(file->data), file->size));
+  reply.type = file->type;
+  reply.headers.emplace_back("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
+  reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  return reply;
+}
+
+std::string NormalisedCode(const std::string& typed) {
+  std::string code;
+  for (const char c : typed) {
+    if (std::isalnum(static_cast<unsigned char>(c))) code += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return code;
+}
+
+RelayReply Pair(RelayContext& relay, const RequestView& request) {
+  const auto form = ParseForm(request.body);
+  const auto typed = form.find("code");
+  Pairing pairing;
+  const PairOutcome outcome =
+      relay.store.Pair(NormalisedCode(typed == form.end() ? "" : typed->second), request.address, Now(), pairing);
+  switch (outcome) {
+    case PairOutcome::Paired: {
+      RelayReply reply = JsonReply(200, "{\"paired\":true}");
+      reply.headers.emplace_back("Set-Cookie", "olvaro_pairing=" + pairing.token + "; Path=/; Max-Age=" +
+                                                   std::to_string(relay.store.Limits().pairingLifetime) +
+                                                   "; Secure; HttpOnly; SameSite=Strict");
+      return reply;
+    }
+    case PairOutcome::Wrong: return JsonReply(403, "{\"error\":\"wrong code\"}");
+    case PairOutcome::Expired: return JsonReply(410, "{\"error\":\"expired code\"}");
+    case PairOutcome::Locked: {
+      RelayReply reply = JsonReply(429, "{\"error\":\"too many wrong codes, try again later\"}");
+      reply.headers.emplace_back("Retry-After", std::to_string(relay.store.Limits().lockSeconds));
+      return reply;
+    }
+    case PairOutcome::Failed: break;
+  }
+  return JsonReply(503, "{\"error\":\"storage unavailable\"}");
+}
+
+RelayReply Status(RelayContext& relay, const RequestView& request) {
+  const auto pairing = relay.store.FindPairing(request.Cookie("olvaro_pairing"), Now());
+  const auto pc = pairing ? relay.store.FindPc(pairing->uuid) : std::nullopt;
+  if (!pc) return JsonReply(401, "{\"error\":\"not paired\"}");
+  const long long ago = std::max(0LL, Now() - pc->lastSeen);
+  std::string jobs;
+  for (const SentJob& job : relay.store.SentJobs(pairing->token)) {
+    jobs += std::string(jobs.empty() ? "" : ",") + "{\"name\":" + JsonString(job.name) + ",\"copies\":" + job.copies +
+            ",\"state\":" + JsonString(job.state) + "}";
+  }
+  return JsonReply(200, "{\"name\":" + JsonString(pc->host) + ",\"addresses\":" + JsonString(pc->addresses) +
+                            ",\"notHave\":" + JsonString(pc->notHave) + ",\"lastSeenSeconds\":" + std::to_string(ago) +
+                            ",\"online\":" + (ago <= kOnlineSeconds ? "true" : "false") +
+                            ",\"maxBytes\":" + std::to_string(relay.store.Limits().maxDocumentBytes) +
+                            ",\"csrf\":" + JsonString(pairing->csrf) + ",\"jobs\":[" + jobs + "]}");
+}
+
+}  // namespace
+
+RelayReply HandleWeb(RelayContext& relay, const RequestView& request) {
+  if (request.method == "POST" && request.path == "/pair") return Pair(relay, request);
+  if (request.method == "GET" && request.path == "/status") return Status(relay, request);
+  if (request.method == "GET") return StaticFile(request.path);
+  return TextReply(404, "not found");
+}

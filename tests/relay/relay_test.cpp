@@ -1,0 +1,311 @@
+// olvaro-relay as a process on its two storages: the desktop's requests answered as its
+// poller parses them, pairing, uploads and every refusal, expiry, a crash mid-upload,
+// and two relays sharing one PostgreSQL database.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "cloud/printercloud.h"
+#include "tests/relay/relayprocess.h"
+#include "tests/support/servicetest.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kUuid = "3b1f0a9c-5d2e-4c61-9a7b-0e8f2d4c6a10";
+const std::string kOtherUuid = "9f8e7d6c-5b4a-4321-8765-43210fedcba9";
+
+std::vector<QueueTask> ParsedQueue(const std::string& answer) {
+  std::vector<QueueTask> tasks;
+  const auto lines = SplitText(answer, '\n');
+  for (size_t i = 0; i < lines.size(); ++i) {
+    QueueTask task;
+    EXPECT_TRUE(ParseQueueLine(lines[i], static_cast<int>(i), task)) << lines[i];
+    tasks.push_back(task);
+  }
+  return tasks;
+}
+
+// `text` against `pattern`: x a lower-case hexadecimal digit, V one of 8, 9, a, b, C a
+// character of the auth-code alphabet; anything else stands for itself.
+bool Matches(const std::string& text, const std::string& pattern) {
+  const std::map<char, std::string> classes = {
+      {'x', "0123456789abcdef"}, {'V', "89ab"}, {'C', "ABCDEFGHJKMNPQRSTUVWXYZ23456789"}};
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto found = classes.find(pattern[i]);
+    if (found == classes.end() ? text[i] != pattern[i] : found->second.find(text[i]) == std::string::npos) return false;
+  }
+  return true;
+}
+
+size_t FilesIn(const std::string& folder) {
+  std::error_code ignored;
+  return static_cast<size_t>(std::distance(fs::directory_iterator(folder, ignored), fs::directory_iterator()));
+}
+
+class RelayStorageTest : public testing::TestWithParam<std::string> {
+protected:
+  // The storage options of this run: SQLite in the data folder, or a fresh PostgreSQL database.
+  std::vector<std::string> Options(std::vector<std::string> more = {}) {
+    if (GetParam() == "postgresql") {
+      if (database.empty()) database = PostgresServer::Get().NewDatabase();
+      if (database.empty()) ADD_FAILURE() << "no PostgreSQL: " << PostgresServer::Get().Error();
+      more.insert(more.end(), {"--database", database.empty() ? "postgresql://unavailable" : database});
+    }
+    return more;
+  }
+  std::string Data() const { return environment.Root() + "data"; }
+  // Pairs a sender with the desktop's PC through a fresh code.
+  SenderClient PairedSender(const RelayProcess& relay, const DesktopClient& desktop) {
+    SenderClient sender{relay};
+    EXPECT_EQ(sender.Pair(desktop.AuthCode()), 200);
+    return sender;
+  }
+
+  TestEnvironment environment;
+  std::string database;
+};
+
+TEST_P(RelayStorageTest, DesktopFindsSentJobsInItsQueueAndTheAcknowledgementRemovesThem) {
+  RelayProcess relay(Data(), Options());
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const std::string uuid = HttpPostForm(relay.Api("generate-uuid.php"), "").body;
+  EXPECT_TRUE(Matches(uuid, "xxxxxxxx-xxxx-4xxx-Vxxx-xxxxxxxxxxxx")) << uuid;
+  const DesktopClient desktop{relay, uuid};
+  const std::string code = desktop.AuthCode();
+  EXPECT_TRUE(Matches(code, "CCCCCC")) << code;
+  EXPECT_EQ(desktop.Announce("office-pc", "iWork,PDF").status, 200);
+  EXPECT_EQ(desktop.Queue(), "0");
+
+  SenderClient sender{relay};
+  ASSERT_EQ(sender.Pair(code), 200);
+  const std::string status = sender.Status().body;
+  EXPECT_NE(status.find("\"name\":\"office-pc\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"addresses\":\"192.168.1.5, 10.0.0.2\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"notHave\":\"iWork,PDF\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"online\":true"), std::string::npos) << status;
+
+  const std::string first = WritePatternFile(environment.Root(), "a", 300000, 1);
+  ASSERT_EQ(sender.Upload("report.pdf", first, 3), 201);
+  ASSERT_EQ(sender.Upload("notes.txt", "short", 1), 201);
+  // The desktop's own parser reads the answer.
+  const auto tasks = ParsedQueue(desktop.Queue());
+  ASSERT_EQ(tasks.size(), 2u);
+  EXPECT_EQ(tasks[0].localName, "CloudPrint_0_report.pdf");
+  EXPECT_EQ(tasks[0].size, 300000);
+  EXPECT_EQ(tasks[0].copies, 3);
+  EXPECT_EQ(tasks[1].localName, "CloudPrint_1_notes.txt");
+  EXPECT_EQ(tasks[1].copies, 1);
+
+  const Exchange download = desktop.Download(tasks[0].id);
+  EXPECT_EQ(download.status, 200);
+  EXPECT_TRUE(download.body == first);
+  EXPECT_NE(sender.Status().body.find("\"state\":\"fetched\""), std::string::npos);
+  EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
+  EXPECT_EQ(desktop.Download(tasks[0].id).status, 404);
+  EXPECT_EQ(FilesIn(Data() + "/documents"), 1u);
+  EXPECT_NE(sender.Status().body.find("\"state\":\"printed\""), std::string::npos);
+
+  // The log names requests, not identities, keys or contents.
+  const std::string log = relay.Log();
+  EXPECT_NE(log.find("GET /api/olvarocloud/q/... 200"), std::string::npos) << log;
+  EXPECT_EQ(log.find(uuid), std::string::npos);
+  EXPECT_EQ(log.find(tasks[0].id), std::string::npos);
+}
+
+TEST_P(RelayStorageTest, AJobIsSeenAndAcknowledgedOnlyByItsPc) {
+  RelayProcess relay(Data(), Options());
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  const DesktopClient other{relay, kOtherUuid};
+  SenderClient sender = PairedSender(relay, desktop);
+  ASSERT_EQ(sender.Upload("mine.pdf", "mine"), 201);
+
+  EXPECT_EQ(other.Queue(), "0");
+  const auto tasks = ParsedQueue(desktop.Queue());
+  ASSERT_EQ(tasks.size(), 1u);
+  EXPECT_EQ(other.Acknowledge(tasks[0].file).status, 404);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
+  // Identities that break the desktop's rules, and a queue path that does not fit its identity.
+  EXPECT_EQ(DesktopClient({relay, "0"}).AuthCode(), "unknown identity");
+  EXPECT_EQ(HttpGet(relay.Api("q/x/y/" + kUuid)).status, 404);
+  EXPECT_EQ(HttpGet(relay.Api("upload/../relay.sqlite")).status, 404);
+}
+
+TEST_P(RelayStorageTest, WrongAndExpiredCodesLockTheAddressOutAndACodePairsOnce) {
+  RelayProcess relay(Data(), Options({"--code-lifetime", "2s", "--max-wrong-codes", "4"}));
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  SenderClient sender{relay};
+  const std::string code = desktop.AuthCode();
+  ASSERT_EQ(sender.Pair(code), 200);
+  EXPECT_EQ(sender.Pair(code), 403);  // used: wrong from now on
+
+  const std::string stale = desktop.AuthCode();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  EXPECT_EQ(sender.Pair(stale), 410);
+  EXPECT_EQ(sender.Pair("AAAAAA"), 403);
+  EXPECT_EQ(sender.Pair("AAAAAB"), 403);  // the fourth wrong try locks
+  // Locked: even a good code is refused.
+  SenderClient late{relay};
+  EXPECT_EQ(late.Pair(desktop.AuthCode()), 429);
+  EXPECT_TRUE(late.token.empty());
+}
+
+TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfThemIsKept) {
+  RelayProcess relay(Data(), Options({"--max-document-mib", "1", "--max-waiting-jobs", "2"}));
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  SenderClient sender = PairedSender(relay, desktop);
+
+  const std::string large = WritePatternFile(environment.Root(), "large", (1 << 20) + 1, 2);
+  EXPECT_EQ(sender.Upload("large.pdf", large), 413);
+  // Without a declared length the limit strikes while the bytes stream in.
+  const Exchange chunked = HttpPostFile(relay.BaseUrl() + "/upload?name=x.pdf&copies=1", environment.Root() + "large",
+                                        {"Cookie: olvaro_pairing=" + sender.token, "X-CSRF-Token: " + sender.csrf,
+                                         "Transfer-Encoding: chunked"});
+  EXPECT_EQ(chunked.status, 413);
+  SenderClient stranger{relay};
+  EXPECT_EQ(stranger.Upload("a.pdf", "x"), 401);
+  SenderClient forged = sender;
+  forged.csrf = "0";
+  EXPECT_EQ(forged.Upload("a.pdf", "x"), 403);
+  EXPECT_EQ(sender.Upload("a.pdf", "x", 0), 400);
+  EXPECT_EQ(desktop.Queue(), "0");
+
+  EXPECT_EQ(sender.Upload("1.pdf", "one"), 201);
+  EXPECT_EQ(sender.Upload("2.pdf", "two"), 201);
+  EXPECT_EQ(sender.Upload("3.pdf", "three"), 429);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 2u);
+  EXPECT_EQ(FilesIn(Data() + "/documents"), 2u);
+  EXPECT_EQ(FilesIn(Data() + "/incoming"), 0u);
+}
+
+TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
+  RelayProcess relay(Data(), Options());
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  SenderClient sender = PairedSender(relay, desktop);
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"../../etc/passwd", "passwd"},
+      {"C:\\Users\\x\\report.pdf", "report.pdf"},
+      {"a\tb\nc\rd.pdf", "a_b_c_d.pdf"},
+      {"..", "document"},
+      {".hidden.pdf", "hidden.pdf"},
+      {"$(reboot);`x`.pdf", "_(reboot)__x_.pdf"},
+      {std::string(300, 'n') + ".pdf", std::string(116, 'n') + ".pdf"},
+  };
+  for (const auto& [sent, expected] : names) ASSERT_EQ(sender.Upload(sent, "x"), 201) << sent;
+  const auto tasks = ParsedQueue(desktop.Queue());
+  ASSERT_EQ(tasks.size(), names.size());
+  std::multiset<std::string> queued, expected;
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    queued.insert(tasks[i].localName.substr(tasks[i].localName.find('_', 11) + 1));
+    expected.insert(names[i].second);
+  }
+  EXPECT_EQ(queued, expected);
+  // The bytes are stored under random names only.
+  for (const auto& entry : fs::directory_iterator(Data() + "/documents")) {
+    EXPECT_TRUE(Matches(entry.path().filename().string(), std::string(32, 'x')));
+  }
+}
+
+TEST_P(RelayStorageTest, AJobNeverAcknowledgedWaitsThenExpiresWithItsBytes) {
+  RelayProcess relay(Data(), Options({"--job-lifetime", "3s"}));
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  SenderClient sender = PairedSender(relay, desktop);
+  ASSERT_EQ(sender.Upload("forgotten.pdf", "bytes"), 201);
+  const auto tasks = ParsedQueue(desktop.Queue());
+  ASSERT_EQ(tasks.size(), 1u);
+  EXPECT_EQ(desktop.Download(tasks[0].id).status, 200);
+  // Fetched but not acknowledged: offered again.
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  EXPECT_EQ(desktop.Queue(), "0");
+  EXPECT_EQ(desktop.Download(tasks[0].id).status, 404);
+  for (int i = 0; i < 50 && FilesIn(Data() + "/documents") > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(FilesIn(Data() + "/documents"), 0u);
+}
+
+TEST_P(RelayStorageTest, ARelayKilledMidUploadServesNothingOfItAfterARestart) {
+  // Plain HTTP on loopback lets the test hold an upload half-sent on a raw socket.
+  auto relay = std::make_unique<RelayProcess>(Data(), Options(), false);
+  ASSERT_TRUE(relay->Started()) << relay->Log();
+  const DesktopClient desktop{*relay, kUuid};
+  SenderClient sender = PairedSender(*relay, desktop);
+  PhoneConnection upload(static_cast<uint16_t>(relay->Port()));
+  ASSERT_TRUE(upload.Send("POST /upload?name=half.pdf&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n"
+                          "Cookie: olvaro_pairing=" + sender.token + "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n" +
+                          std::string(50000, 'h')));
+  for (int i = 0; i < 100 && FilesIn(Data() + "/incoming") == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(FilesIn(Data() + "/incoming"), 1u);
+  relay->Kill();
+
+  relay = std::make_unique<RelayProcess>(Data(), Options(), false);
+  ASSERT_TRUE(relay->Started()) << relay->Log();
+  EXPECT_EQ(DesktopClient({*relay, kUuid}).Queue(), "0");
+  EXPECT_EQ(FilesIn(Data() + "/incoming"), 0u);
+  EXPECT_EQ(FilesIn(Data() + "/documents"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, RelayStorageTest, testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+// Two relays behind one address share the database and the data folder; the PC's
+// requests land on either of them.
+TEST(RelayPostgresTest, TwoRelaysServeOnePcWithoutLosingOrDuplicatingAJob) {
+  TestEnvironment environment;
+  const std::string database = PostgresServer::Get().NewDatabase();
+  ASSERT_FALSE(database.empty()) << PostgresServer::Get().Error();
+  const std::string data = environment.Root() + "data";
+  RelayProcess first(data, {"--database", database});
+  RelayProcess second(data, {"--database", database});
+  ASSERT_TRUE(first.Started() && second.Started()) << first.Log() << second.Log();
+  const DesktopClient desktops[] = {{first, kUuid}, {second, kUuid}};
+  SenderClient senders[] = {{first}, {second}};
+  ASSERT_EQ(senders[0].Pair(desktops[1].AuthCode()), 200);
+  ASSERT_EQ(senders[1].Pair(desktops[0].AuthCode()), 200);
+
+  constexpr int kJobs = 24;
+  std::map<std::string, std::string> sent;  // name -> content
+  for (int i = 0; i < kJobs; ++i) sent["job" + std::to_string(i) + ".pdf"] = std::string(1000 + i, static_cast<char>('a' + i));
+  std::vector<std::thread> uploaders;
+  for (int half = 0; half < 2; ++half) {
+    uploaders.emplace_back([&, half] {
+      for (int i = half; i < kJobs; i += 2) {
+        const std::string name = "job" + std::to_string(i) + ".pdf";
+        EXPECT_EQ(senders[half].Upload(name, sent.at(name)), 201);
+      }
+    });
+  }
+  // The PC works meanwhile: poll one relay, download from the other, acknowledge on the first.
+  std::map<std::string, std::string> printed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int pass = 0; printed.size() < kJobs && std::chrono::steady_clock::now() < deadline; ++pass) {
+    const DesktopClient& poller = desktops[pass % 2];
+    const DesktopClient& fetcher = desktops[(pass + 1) % 2];
+    for (const QueueTask& task : ParsedQueue(poller.Queue())) {
+      const std::string name = task.localName.substr(task.localName.find('_', 11) + 1);
+      const Exchange download = fetcher.Download(task.id);
+      ASSERT_EQ(download.status, 200);
+      ASSERT_EQ(poller.Acknowledge(task.file).status, 200);
+      EXPECT_FALSE(printed.count(name)) << name << " came twice";
+      printed[name] = download.body;
+    }
+  }
+  for (std::thread& uploader : uploaders) uploader.join();
+  EXPECT_EQ(printed, sent);
+  EXPECT_EQ(desktops[0].Queue(), "0");
+  EXPECT_EQ(desktops[1].Queue(), "0");
+}
+
+}  // namespace
