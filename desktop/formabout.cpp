@@ -1,8 +1,5 @@
 #include "desktop/formabout.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include "desktop/widgetparts.h"
 #include "desktopcore/popuptexts.h"
 
@@ -25,12 +22,4 @@ void TFormAbout::FormCreate() {
   versionLabel->setText(QString::fromStdString(AboutVersionText()));
 }
 
-void TFormAbout::ShowAbout() {
-  if (!isVisible()) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) move(screen->availableGeometry().center() - rect().center());
-  }
-  show();
-  raise();
-  activateWindow();
-}
+void TFormAbout::ShowAbout() { ShowCentred(this); }

@@ -1,11 +1,10 @@
 #include "desktop/formrecentdocuments.h"
 
-#include <QGuiApplication>
 #include <QHeaderView>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "base/documenthistory.h"
+#include "desktop/widgetparts.h"
 #include "desktopcore/popuptexts.h"
 
 namespace {
@@ -35,11 +34,5 @@ void TFormRecentDocuments::ShowRecentDocuments() {
     auto* item = new QTreeWidgetItem(documentList, ToStringList(RecentDocumentRow(record)));
     if (!record.printed) item->setForeground(4, QBrush(Qt::darkRed));
   }
-  if (!isVisible()) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) move(screen->availableGeometry().center() - rect().center());
-  }
-  show();
-  raise();
-  activateWindow();
+  ShowCentred(this);
 }

@@ -1,7 +1,9 @@
 #include "desktop/widgetparts.h"
 
+#include <QGuiApplication>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 
 QFont TahomaFont(int pixelHeight, bool bold) {
   QFont font(QStringLiteral("Tahoma"));
@@ -32,4 +34,14 @@ QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont
   label->move(x, y);
   label->adjustSize();
   return label;
+}
+
+void ShowCentred(QWidget* window) {
+  if (!window->isVisible()) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) window->move(screen->availableGeometry().center() - window->rect().center());
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
 }

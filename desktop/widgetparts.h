@@ -20,3 +20,6 @@ QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont
 
 // The artwork `name` as a pixmap path in the resources.
 QString ArtworkPath(const QString& name);
+
+// Shows `window` centred on the primary screen, or brings it to the front when open.
+void ShowCentred(QWidget* window);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/settings.h"
 #include "tests/desktop/desktoptest.h"
 #include "tests/support/httpsrelay.h"
 #include "update/updatecheck.h"
@@ -20,8 +21,8 @@ namespace {
 const TaskbarPosition kBottomTaskbar{{0, 1040, 1920, 1080}, TaskbarEdge::Bottom};
 const std::string kUuid = "0123456789abcdef0123456789abcdef0123";
 
-// A relay on loopback whose answers the case sets; generate-uuid and generate-magic are
-// all the window asks for. `hold` keeps every request waiting until released.
+// A relay on loopback whose answers the case sets; the window asks only generate-magic
+// for the stored identity. `hold` keeps every request waiting until released.
 class LocalRelay {
  public:
   LocalRelay()
@@ -46,16 +47,12 @@ class LocalRelay {
   std::string magic = "K7Q2XZ";
 
  private:
-  RelayResponse Answer(const RelayRequest& request) {
+  RelayResponse Answer(const RelayRequest&) {
     std::unique_lock lock(mutex_);
     wake_.wait(lock, [this] { return !hold_; });
     RelayResponse response;
-    if (request.target.find("generate-uuid.php") != std::string::npos) {
-      response.body = kUuid;
-    } else {
-      response.status = magicStatus;
-      response.body = magic;
-    }
+    response.status = magicStatus;
+    response.body = magic;
     return response;
   }
 
@@ -66,6 +63,10 @@ class LocalRelay {
 
 class FormMainAsyncTest : public testing::Test {
  protected:
+  // The window never asks the relay for an identity; it shows the code of the stored one.
+  void SetUp() override { WriteSettingString("Magic", kUuid); }
+  void TearDown() override { WriteSettingString("Magic", ""); }
+
   RecordingStartup startup;
 };
 
