@@ -1,21 +1,15 @@
 // Listening sockets, the listener thread and accepting connections.
 #include "httpengine/engine-private.h"
+#include "platform/sockets.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 void close_listeners(mg_ctx* ctx) {
-  for (const mg_socket& listener : ctx->listeners) close(listener.sock);
+  for (const mg_socket& listener : ctx->listeners) CloseSocket(listener.sock);
   ctx->listeners.clear();
 }
 
@@ -28,53 +22,36 @@ int mg_open_listening_port(mg_ctx* ctx, const std::string& entry, mg_address& ad
     if (a > 255 || b > 255 || c > 255 || d > 255) return -1;
     address.ip = (a << 24) | (b << 16) | (c << 8) | d;
   } else if (sscanf(entry.c_str(), "%d", &port) == 1) {
-    address.ip = INADDR_ANY;
+    address.ip = 0;  // every address
   } else {
     return -1;
   }
   address.port = static_cast<uint16_t>(port);
 
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_addr.s_addr = htonl(address.ip);
-  socket_address.sin_port = htons(address.port);
-  const int on = 1;
   // Non-blocking, so that an accept never waits while the listener holds the "ports" lock.
-  const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (sock == -1 || setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      bind(sock, reinterpret_cast<const sockaddr*>(&socket_address), sizeof socket_address) != 0 ||
-      listen(sock, kListenBacklog) != 0) {
-    log_error(ctx, nullptr, "%s(%d): %s", "mg_open_listening_port", port, strerror(errno));
-    if (sock != -1) close(sock);
-    return -1;
-  }
-  // Port 0 asks the system for a free port; record the one it gave.
-  socklen_t length = sizeof socket_address;
-  if (getsockname(sock, reinterpret_cast<sockaddr*>(&socket_address), &length) == 0) {
-    address.port = ntohs(socket_address.sin_port);
-  }
+  std::string error;
+  const int sock = OpenListeningSocket(address.ip, address.port, kListenBacklog, error);
+  if (sock == -1) log_error(ctx, nullptr, "%s(%d): %s", "mg_open_listening_port", port, error.c_str());
   return sock;
 }
 
 void accept_new_connection(mg_ctx* ctx, const mg_socket& listener) {
-  sockaddr_in remote{};
-  socklen_t remote_length = sizeof remote;
-  const int sock = accept4(listener.sock, reinterpret_cast<sockaddr*>(&remote), &remote_length, SOCK_CLOEXEC);
+  mg_address remote{};
+  const int sock = AcceptConnection(listener.sock, remote.ip, remote.port);
   if (sock == -1) return;
 
-  mg_socket record{sock, listener.local, {ntohl(remote.sin_addr.s_addr), ntohs(remote.sin_port)}, listener.is_ssl,
-                   std::chrono::steady_clock::now()};
+  mg_socket record{sock, listener.local, remote, listener.is_ssl, std::chrono::steady_clock::now()};
   const std::string acl = get_option(ctx, kOptionAcl);
   if (!acl.empty() && !acl_allows(acl, record.remote.ip)) {
     log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection",
               dotted_address(record.remote.ip).c_str());
-    close(sock);
+    CloseSocket(sock);
     return;
   }
   if (!claim_address(ctx, record.remote.ip)) {
     log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
               dotted_address(record.remote.ip).c_str());
-    close(sock);
+    CloseSocket(sock);
     return;
   }
   queue_socket(ctx, record);
@@ -82,25 +59,26 @@ void accept_new_connection(mg_ctx* ctx, const mg_socket& listener) {
 
 // Waits for connections on every listener and queues them, until a stop is requested.
 void accept_until_stopped(mg_ctx* ctx) {
-  std::vector<pollfd> waiting;
+  std::vector<int> waiting;
+  std::vector<bool> ready;
   while (ctx->stop_flag.load() == 0) {
     waiting.clear();
     {
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-      for (const mg_socket& listener : ctx->listeners) waiting.push_back({listener.sock, POLLIN, 0});
+      for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
-    const int ready = waiting.empty() ? -1 : poll(waiting.data(), waiting.size(), kListenerWait.count());
-    if (ready < 0) {
+    const int count = waiting.empty() ? -1 : WaitUntilReadable(waiting, ready, kListenerWait.count());
+    if (count < 0) {
       std::this_thread::sleep_for(kListenerWait);
       continue;
     }
-    if (ready == 0) continue;
+    if (count == 0) continue;
     // The listeners may have been replaced meanwhile; a socket that is not ready simply
     // fails its non-blocking accept.
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
     for (const mg_socket& listener : ctx->listeners) {
-      for (const pollfd& entry : waiting) {
-        if (entry.fd == listener.sock && (entry.revents & POLLIN) != 0) accept_new_connection(ctx, listener);
+      for (size_t i = 0; i < waiting.size(); ++i) {
+        if (waiting[i] == listener.sock && ready[i]) accept_new_connection(ctx, listener);
       }
     }
   }
@@ -123,7 +101,7 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
       return false;
     }
     if (listener.is_ssl) {  // no secure context exists in this engine
-      close(listener.sock);
+      CloseSocket(listener.sock);
       log_error(ctx, nullptr, "cannot add SSL socket, please specify -ssl_cert option BEFORE -ports option");
       return false;
     }

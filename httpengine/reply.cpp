@@ -1,21 +1,15 @@
 // Writing to the client: raw and formatted output, error replies, the Digest challenge.
 #include "httpengine/engine-private.h"
 
+#include "platform/sockets.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
-#include <sys/socket.h>
 
 int mg_send(mg_conn* conn, const void* bytes, int length) {
-  const auto* next = static_cast<const char*>(bytes);
-  int sent = 0;
-  while (sent < length) {
-    // MSG_NOSIGNAL: a client that went away must not end the whole program.
-    const ssize_t count = send(conn->client.sock, next + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    sent += static_cast<int>(count);
-  }
+  const int sent = length > 0 ? static_cast<int>(SendAll(conn->client.sock, static_cast<const char*>(bytes),
+                                                          static_cast<size_t>(length)))
+                             : 0;
   conn->num_bytes_sent += static_cast<uint64_t>(sent);
   return sent;
 }

@@ -1,13 +1,10 @@
 // Reading and parsing one request per connection, and closing the connection.
 #include "httpengine/engine-private.h"
 
+#include "platform/sockets.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -93,17 +90,7 @@ int head_length(const char* bytes, size_t length) {
 }
 
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    // Bytes that are there already need no wait: one system call per chunk, not two.
-    const ssize_t count = recv(conn->client.sock, bytes, length, MSG_DONTWAIT);
-    if (count >= 0) return static_cast<int>(count);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd entry{conn->client.sock, POLLIN, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (ready == 0 || (ready < 0 && errno != EINTR)) return -1;
-  }
+  return ReceiveBefore(conn->client.sock, bytes, length, deadline);
 }
 
 void serve_connection(mg_worker_conn* worker) {
@@ -152,11 +139,5 @@ void serve_connection(mg_worker_conn* worker) {
 
 void finish_connection(mg_conn* conn) {
   conn->request.remote_user.clear();
-  const int sock = conn->client.sock;
-  shutdown(sock, SHUT_WR);
-  fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
-  char drain[kChunkSize];
-  while (recv(sock, drain, sizeof drain, 0) > 0) {
-  }
-  close(sock);
+  FinishConnection(conn->client.sock);
 }

@@ -1,0 +1,14 @@
+#include "platform/tempfolder.h"
+
+#include <windows.h>
+
+#include "platform/win/widetext.h"
+
+std::string GetUserTempFolder() {
+  wchar_t buffer[MAX_PATH + 2] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 2, buffer);
+  if (length == 0 || length > MAX_PATH + 1) return "C:/Windows/Temp/";
+  std::string folder = FromWidePath(std::wstring_view(buffer, length));
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
