@@ -6,19 +6,10 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
 namespace {
-
-// Ends the process when the cloud poller cannot be stopped in time: it waits for the
-// relay without a time limit, the print service has ended and every setting is written
-// whole, so nothing is lost by not waiting.
-void StopOrLeave(CStartupSequence& startup) {
-  if (!startup.Stop(kCloudStopGrace)) std::_Exit(0);
-}
 
 // The window's start-up steps are the program's sequence; the poller's status sink is
 // kept for as long as the poller may call it.
@@ -56,14 +47,4 @@ int RunWithWindow(CSingleInstance& instance, CStartupSequence& startup) {
       QMetaObject::invokeMethod(qApp, [] { if (shownWindow) shownWindow->BringToFront(); }, Qt::QueuedConnection);
     });
   });
-}
-
-int RunWithoutWindow(CSingleInstance& instance, CStartupSequence& startup) {
-  instance.ListenForShowRequests([] {
-    std::fprintf(stderr, "olvaro-desktop: already running, without a window to show\n");
-  });
-  startup.Run(StartupHooks{nullptr, [] { StartUpdateCheck(ReportNewVersionOnStderr); }});
-  WaitForTerminationSignal();
-  StopOrLeave(startup);
-  return 0;
 }

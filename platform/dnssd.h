@@ -29,10 +29,11 @@ public:
   // Withdraws the service; nothing happens when none is registered.
   void Withdraw();
 
-  bool IsRegistered() const { return ref_ != nullptr; }
+  bool IsRegistered() const { return ref_ != nullptr || system_ != nullptr; }
 
 private:
   struct _DNSServiceRef_t* ref_ = nullptr;
+  struct SystemRegistration* system_ = nullptr;  // Windows' own DNS-SD, without dnssd.dll
   int replyError_ = 0;  // written by the daemon's reply, read after each Serve
 
   static void OnRegisterReply(struct _DNSServiceRef_t* ref, uint32_t flags, int32_t error,
