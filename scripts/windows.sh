@@ -28,4 +28,6 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot -i
 # Windows without a display: the null graphics driver still gives windows and GDI.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+# A crash ends the process instead of waiting in a debugger for nobody.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null
 ctest --test-dir "$dir" --output-on-failure
