@@ -30,4 +30,15 @@ wineboot -i
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
 # A crash ends the process instead of waiting in a debugger for nobody.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null
+# Two HTTPS relays of the Linux build (scripts/test.sh builds it first), each with an
+# authority of its own; the tests trust the first one's. They are named "localhost":
+# Wine checks a certificate's DNS names only, not its IP addresses.
+relay="$top/build/tests/platform/windows_test_relay"
+[ -x "$relay" ] || cmake --build "$top/build" --target windows_test_relay
+coproc TRUSTED { exec "$relay"; }
+read -r trusted_port trusted_ca <&"${TRUSTED[0]}"
+coproc UNTRUSTED { exec "$relay"; }
+read -r untrusted_port _ <&"${UNTRUSTED[0]}"
+export OLVARO_TEST_RELAY="https://localhost:$trusted_port" OLVARO_TEST_RELAY_CA="Z:$trusted_ca"
+export OLVARO_TEST_UNTRUSTED_RELAY="https://localhost:$untrusted_port"
 ctest --test-dir "$dir" --output-on-failure

@@ -3,6 +3,7 @@
 #include "platform/httpclient.h"
 
 #include <algorithm>
+#include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
 
@@ -36,7 +37,10 @@ bool IsTlsError(DWORD error) {
 // Before the answer began, a time-out or a broken connection means no connection.
 HttpFailure ClassifyError(DWORD error, bool answerStarted) {
   if (IsTlsError(error)) return HttpFailure::Tls;
-  if (error == ERROR_WINHTTP_TIMEOUT) return answerStarted ? HttpFailure::Timeout : HttpFailure::Connect;
+  // Wine reports the socket's own time-out where Windows reports WinHTTP's.
+  if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) {
+    return answerStarted ? HttpFailure::Timeout : HttpFailure::Connect;
+  }
   if (error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
       error == ERROR_WINHTTP_INVALID_URL || error == ERROR_WINHTTP_UNRECOGNIZED_SCHEME ||
       (error == ERROR_WINHTTP_CONNECTION_ERROR && !answerStarted)) {
