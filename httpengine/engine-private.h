@@ -94,6 +94,10 @@ struct mg_ctx {
   std::condition_variable queue_not_empty;
   long max_threads = 0;
   int num_threads = 0;
+  // Workers not yet past their last touch of the context. Unlocking a mutex may still
+  // read it after another thread took it (so with winpthreads), so the context is freed
+  // only once this is 0; it is changed outside thread_lock.
+  std::atomic<int> threads_inside{0};
   int num_idle = 0;
   std::array<mg_socket, kQueueSize> queue{};
   int queue_head = 0;

@@ -133,6 +133,7 @@ void* listener_thread(void* arg) {
     ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
     ctx->all_workers_ended.wait(lock, [ctx] { return ctx->num_threads == 0; });
   }
+  while (ctx->threads_inside.load() != 0) std::this_thread::yield();
   ctx->stop_flag.store(2);  // the context belongs to mg_stop from here on
   return nullptr;
 }

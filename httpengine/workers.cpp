@@ -57,9 +57,11 @@ void queue_socket(mg_ctx* ctx, const mg_socket& socket) {
   // Idle workers that have not yet woken for earlier records are spoken for: start one
   // more whenever the queue holds more records than there are idle workers.
   if (ctx->queue_head - ctx->queue_tail > ctx->num_idle && ctx->num_threads < ctx->max_threads) {
+    ++ctx->threads_inside;
     if (start_thread(worker_thread, ctx)) {
       ++ctx->num_threads;
     } else {
+      --ctx->threads_inside;
       const int error = errno;
       lock.unlock();  // the log hook may take its time
       log_error(ctx, nullptr, "Cannot start thread: %d", error);
@@ -83,9 +85,12 @@ void* worker_thread(void* arg) {
     release_address(ctx, socket.remote.ip);
   }
   worker.reset();
-  std::lock_guard lock(ctx->thread_lock);
-  --ctx->num_threads;
-  --ctx->num_idle;
-  ctx->all_workers_ended.notify_all();
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    --ctx->num_threads;
+    --ctx->num_idle;
+    ctx->all_workers_ended.notify_all();
+  }
+  ctx->threads_inside.fetch_sub(1);  // the last touch of the context
   return nullptr;
 }

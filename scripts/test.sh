@@ -19,3 +19,7 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 "$top/scripts/build.sh" "$dir" "${opts[@]}"
 ctest --test-dir "$dir" --output-on-failure -j 2
+# The Windows build of the same sources, its tests run under Wine (not for --sanitize).
+if [ "${1:-}" != "--sanitize" ]; then
+  "$top/scripts/windows.sh" --test
+fi

@@ -23,18 +23,6 @@ CNewFile CNewFile::Create(const std::string& path) {
   return CNewFile(fd);
 }
 
-CNewFile::~CNewFile() { Close(); }
-
-CNewFile::CNewFile(CNewFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-CNewFile& CNewFile::operator=(CNewFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool CNewFile::Write(const void* data, size_t size) {
   if (fd_ < 0) return false;
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
