@@ -13,16 +13,17 @@ struct CCloudPollerStart::Run {
   bool stopping = false;
   std::unique_ptr<TPrinterCloud> poller;
   std::promise<void> ended;
+  CCloudUuidRequest identity;
 
   void Execute(CCloudStatusSink& statusSink);
 };
 
-// Starts the poller when there is an identity, then stays until the owner stops it, so
+// Starts the poller once there is an identity, then stays until the owner stops it, so
 // that the poller is awaited and destroyed on this thread and never on the owner's.
 void CCloudPollerStart::Run::Execute(CCloudStatusSink& statusSink) {
-  const std::string uuid = GetCloudUuid();
+  const std::string uuid = identity.Obtain();
   std::unique_lock<std::mutex> lock(mutex);
-  if (!stopping && uuid != "-1" && !uuid.empty()) {
+  if (!stopping && !uuid.empty()) {
     try {
       poller = std::make_unique<TPrinterCloud>(statusSink, uuid);
       poller->Resume();
@@ -71,6 +72,7 @@ void CCloudPollerStart::RequestStop() {
       run->poller->RequestStop();
     }
   }
+  run->identity.Stop();
   run->stopWake.notify_all();
 }
 

@@ -1,5 +1,6 @@
-// The cloud poller of one run: the identity is obtained and the poller started on a
-// thread of this object, so that a slow API server holds up nothing else.
+// The cloud poller of one run: the identity is obtained (in the background, retried
+// until the API server issues one) and the poller started on a thread of this object,
+// so that a slow or silent API server holds up nothing else.
 // Start, Stop and destruction belong to the thread that owns the object; the status
 // sink is called on the poller's thread.
 #pragma once
@@ -19,14 +20,14 @@ public:
   CCloudPollerStart(const CCloudPollerStart&) = delete;
   CCloudPollerStart& operator=(const CCloudPollerStart&) = delete;
 
-  // Obtains the identity and, when there is one, starts the poller reporting to
+  // Obtains the identity and, once there is a valid one, starts the poller reporting to
   // `statusSink`. Once.
   void Start(CCloudStatusSink& statusSink);
 
-  // Asks the poller to end and waits up to `grace`. True when everything ended (or never
-  // ran). False when the identity request or a poller request is still under way; they
-  // have no time limit and are left to end with the process, which must then end
-  // without destroying the status sink.
+  // Cuts off the identity request or the poller's request under way and waits up to
+  // `grace` for the thread. True when everything ended (or never ran). False when the
+  // poller is still busy, printing a job say; it is left to end with the process, which
+  // must then end without destroying the status sink.
   bool Stop(std::chrono::milliseconds grace);
 
 private:

@@ -4,7 +4,7 @@
 #include "app/windowed.h"
 #include "platform/signals.h"
 #include "platform/singleinstance.h"
-#include "shell/ui/desktop.h"
+#include "desktop/desktop.h"
 
 #include <QApplication>
 #include <cstdlib>

@@ -1,5 +1,6 @@
 #include "app/service.h"
 
+#include "base/eventlog.h"
 #include "platform/signals.h"
 #include "update/updatecheck.h"
 
@@ -11,6 +12,9 @@ void StopOrLeave(CStartupSequence& startup) {
 }
 
 int RunWithoutWindow(CSingleInstance& instance, CStartupSequence& startup) {
+  // Without a desktop nobody sees notifications: what happens goes to the standard error
+  // stream too, where a service manager's journal keeps it.
+  SetEventLogEcho(true);
   instance.ListenForShowRequests([] {
     std::fprintf(stderr, "olvaro-desktop: already running, without a window to show\n");
   });

@@ -6,12 +6,12 @@
 
 #include <chrono>
 
-// How long the end waits for a cloud poller that is inside a request.
+// How long the end waits for a cloud poller that is still busy, printing a job say.
 constexpr std::chrono::milliseconds kCloudStopGrace(1000);
 
-// Ends the sequence; when the cloud poller cannot be stopped in time the process ends
-// at once: it waits for the relay without a time limit, the print service has ended and
-// every setting is written whole, so nothing is lost by not waiting.
+// Ends the sequence; when the cloud poller cannot be stopped in time (its request is cut
+// off, but it may be handing a job to the printer) the process ends at once: the print
+// service has ended and every setting is written whole, so nothing is lost by not waiting.
 void StopOrLeave(CStartupSequence& startup);
 
 // Runs the start-up sequence without a window until the system asks the program to end.

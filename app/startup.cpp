@@ -1,7 +1,10 @@
 #include "app/startup.h"
 
+#include "base/eventlog.h"
+#include "base/spool.h"
+#include "base/version.h"
 #include "platform/clock.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
 
@@ -32,8 +35,10 @@ void CStartupSequence::Run(const StartupHooks& hooks) {
   const uint64_t lastCheckTime = ReadLastUpdateCheckTime();
   const uint64_t now = GetLocalFileTime();
 
-  printServer = std::make_unique<CVostrelHttpServer>();
+  printServer = std::make_unique<CVostrelHttpServer>(StoredCloudIdentity());
   printServer->Start(servicePort);
+  LogEvent("Olvaro Desktop " + std::string(kProductVersion) + " serving phones on port " +
+           std::to_string(servicePort) + ", documents in " + GetSpoolFolderPath());
 
   // When due, start the update check.
   if (hooks.startUpdateCheck && IsUpdateCheckDue(lastCheckTime, now)) {

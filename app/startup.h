@@ -34,11 +34,11 @@ public:
   CStartupSequence& operator=(const CStartupSequence&) = delete;
 
   // Reads the settings, starts the print service on the configured port, starts the
-  // update check when it is due and the cloud poller when there is an identity. Once.
+  // update check when it is due and the cloud poller once there is an identity. Once.
   void Run(const StartupHooks& hooks);
 
-  // Ends the print service (waiting for its requests) and asks the cloud poller to end,
-  // waiting up to `cloudGrace` for it. False when the poller is still inside a request:
+  // Ends the print service (waiting for its requests) and the cloud poller (cutting off
+  // its request), waiting up to `cloudGrace` for it. False when the poller is still busy:
   // the process must then end without destroying the hooks' status sink.
   bool Stop(std::chrono::milliseconds cloudGrace);
 

@@ -1,7 +1,7 @@
 #include "app/windowed.h"
 
 #include "platform/signals.h"
-#include "shell/ui/desktop.h"
+#include "desktop/desktop.h"
 #include "update/updatecheck.h"
 
 #include <QApplication>

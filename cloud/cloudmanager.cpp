@@ -1,16 +1,16 @@
 #include "cloud/cloudmanager.h"
 
-#include <mutex>
+#include <algorithm>
 
 #include "cloud/relayaddress.h"
-#include "platform/httpclient.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
 
-constexpr std::string::size_type kUuidLength = 36;
 constexpr std::string::size_type kAuthCodeLength = 6;
+constexpr int kAuthCodeConnectTimeoutMs = 2000;
 constexpr int kAuthCodeReadTimeoutMs = 2000;
+constexpr int kAuthCodeTotalTimeoutMs = 4000;
 
 // Characters, not bytes: a UTF-8 continuation byte does not start one.
 std::string::size_type CharacterCount(const std::string& text) {
@@ -19,36 +19,50 @@ std::string::size_type CharacterCount(const std::string& text) {
   return count;
 }
 
-bool IsValidUuid(const std::string& uuid) { return CharacterCount(uuid) == kUuidLength; }
-
 }  // namespace
 
-std::string GetCloudUuid() {
-  std::string uuid = ReadMagicValue();
-  if (IsValidUuid(uuid)) return uuid;
+std::string GetCloudUuid() { return ReadStoredCloudUuid(); }
 
-  // Callers that find no identity at the same moment wait for the first one's request
-  // and then read what it stored, so only one identity is ever issued.
-  static std::mutex firstRequest;
-  const std::lock_guard lock(firstRequest);
-  uuid = ReadMagicValue();
-  if (IsValidUuid(uuid)) return uuid;
-  uuid = RequestCloudUuid();
-  WriteSettingString("Magic", uuid);
-  return uuid;
-}
-
-std::string RequestCloudUuid() {
-  CHttpClient http;
+std::string RequestCloudUuid(CHttpClient& http) {
   const HttpResult answer = http.Post(RelayUrl("generate-uuid.php"), {});
-  return answer.ok() ? answer.text : "0";
+  return answer.ok() && IsValidCloudUuid(answer.text) ? answer.text : std::string();
 }
 
 std::string RequestAuthCode(const std::string& uuid) {
   CHttpClient http;
+  http.SetConnectTimeout(kAuthCodeConnectTimeoutMs);
   http.SetReadTimeout(kAuthCodeReadTimeoutMs);
+  http.SetTotalTimeout(kAuthCodeTotalTimeoutMs);
   const HttpResult answer = http.Post(RelayUrl("generate-magic.php"), {"uuid=" + uuid});
   if (!answer.ok()) return {};
   if (answer.status == 200 && CharacterCount(answer.text) != kAuthCodeLength) return {};
   return answer.text;
+}
+
+CCloudUuidRequest::CCloudUuidRequest(std::chrono::milliseconds firstPause, std::chrono::milliseconds longestPause)
+    : firstPause(firstPause), longestPause(longestPause) {}
+
+std::string CCloudUuidRequest::Obtain() {
+  std::string uuid = ReadStoredCloudUuid();
+  for (auto pause = firstPause; uuid.empty(); pause = std::min(pause * 2, longestPause)) {
+    uuid = RequestCloudUuid(http);
+    if (!uuid.empty()) {
+      // A failed store still leaves this run with its identity.
+      WriteSettingString("Magic", uuid);
+      break;
+    }
+    std::unique_lock lock(mutex);
+    if (stopWake.wait_for(lock, pause, [this] { return stopping; })) break;
+  }
+  const std::lock_guard lock(mutex);
+  return stopping ? std::string() : uuid;
+}
+
+void CCloudUuidRequest::Stop() {
+  {
+    const std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  http.Cancel();
+  stopWake.notify_all();
 }

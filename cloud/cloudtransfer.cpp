@@ -4,11 +4,12 @@
 #include <filesystem>
 
 #include "cloud/relayaddress.h"
-#include "printservice/spool.h"
+#include "base/spool.h"
 
 void TPrinterCloud::ProcessQueue(const std::string& answer) {
   const std::vector<std::string> lines = SplitText(answer, '\n');
-  for (size_t position = 0; position < lines.size(); ++position) {
+  // After a stop every request fails at once: the rest of the answer is left alone.
+  for (size_t position = 0; position < lines.size() && !stopRequested; ++position) {
     QueueTask task;
     // A line that cannot be read is skipped like any other failed job.
     if (ParseQueueLine(lines[position], static_cast<int>(position), task)) TransferJob(task);
@@ -20,14 +21,15 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
   // Checked afresh for every job: the folder must still be ours before anything in it
   // is replaced.
   spoolFolder = GetSpoolFolder();
-  if (spoolFolder.empty()) return;
+  if (spoolFolder.empty() || task.size < 0) return;
   const std::string path = spoolFolder + task.localName;
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // an earlier file of this name is replaced
   CNewFile file = CreateSpoolFile(path);
   if (!file.IsOpen()) return;
 
-  const bool downloaded = http.Get(RelayUrl("upload/" + task.id), file).ok() && file.Close();
+  // Never more than the announced size: a longer body is a failed download.
+  const bool downloaded = http.Get(RelayUrl("upload/" + task.id), file, task.size).ok() && file.Close();
   if (!downloaded) {
     statusSink.CloudState(false);
     file.Close();
@@ -36,10 +38,10 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
   }
   statusSink.CloudState(true);
 
-  // A short or long download stays for inspection; the relay offers the job again.
+  // A short download stays for inspection; the relay offers the job again.
   std::error_code sizeError;
   const auto length = std::filesystem::file_size(path, sizeError);
-  if (sizeError || task.size < 0 || length != static_cast<uintmax_t>(task.size)) return;
+  if (sizeError || length != static_cast<uintmax_t>(task.size)) return;
 
   if (!http.Post(RelayUrl("mark.php"), {"uuid=" + uuid, "file=" + task.file}).ok()) {
     statusSink.CloudState(false);

@@ -2,7 +2,7 @@
 
 #include "print/printer.h"
 #include "print/printers.h"
-#include "shell/hostinfo.h"
+#include "base/hostinfo.h"
 
 CloudEnvironment DefaultCloudEnvironment() {
   return {&PrintFile, &BuildNotHaveList, &GetLocalIPv4Addresses, &GetLocalHostName};

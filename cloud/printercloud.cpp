@@ -4,7 +4,8 @@
 #include <chrono>
 
 #include "cloud/relayaddress.h"
-#include "printservice/spool.h"
+#include "base/spool.h"
+#include "base/settings.h"
 
 namespace {
 
@@ -26,17 +27,9 @@ std::string JoinAddresses(const std::vector<std::string>& addresses) {
   return joined;
 }
 
-// The queue path names the identity's first two characters as folders ("" when missing).
-// A character is a whole UTF-8 sequence: a continuation byte stays with its lead byte.
+// The queue path names the identity's first two characters as folders.
 std::string QueuePath(const std::string& uuid) {
-  std::string characters[2];
-  size_t count = 0;
-  for (const unsigned char c : uuid) {
-    if (count == 0 || (c & 0xC0) != 0x80) ++count;
-    if (count > 2) break;
-    characters[count - 1] += static_cast<char>(c);
-  }
-  return "q/" + characters[0] + "/" + characters[1] + "/" + uuid;
+  return "q/" + uuid.substr(0, 1) + "/" + uuid.substr(1, 1) + "/" + uuid;
 }
 
 }  // namespace
@@ -61,6 +54,7 @@ void TPrinterCloud::RequestStop() {
     const std::lock_guard lock(pauseMutex);
     stopRequested = true;
   }
+  http.Cancel();
   pauseWake.notify_all();
 }
 
@@ -69,6 +63,8 @@ void TPrinterCloud::WaitFor() {
 }
 
 void TPrinterCloud::Execute() {
+  // Without an identity of its own the desktop would read a queue shared with others.
+  if (!IsValidCloudUuid(uuid)) return;
   Announce();
   while (!stopRequested) {
     PollQueue();

@@ -68,12 +68,14 @@ public:
 
   // Starts the thread (once).
   void Resume();
-  // Sets stopRequested and cuts the pause short; a pass under way finishes first.
+  // Sets stopRequested and cuts the pause and a request under way short; the rest of a
+  // pass fails its requests at once.
   void RequestStop();
   // Waits for the thread to end.
   void WaitFor();
 
   // The thread body: announcement, then queue passes 60 seconds apart until stopped.
+  // Returns at once, without a request, when the identity is not valid.
   void Execute();
   // One queue pass.
   void PollQueue();

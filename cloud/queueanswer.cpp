@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "printservice/spool.h"
+#include "base/spool.h"
 
 namespace {
 

@@ -11,12 +11,14 @@
 namespace {
 
 // The document root by default: the executable's folder, without its final separator.
+// Without it the root stays empty and no file is served: the working folder, which may
+// be anything, is no fallback.
 std::string executable_folder(mg_ctx* ctx) {
   const std::string folder = GetExecutableFolder();
   if (folder.size() > 1) return folder.substr(0, folder.size() - 1);
   if (!folder.empty()) return folder;
   log_error(ctx, nullptr, "%s: getcwd: %s", "mg_start", strerror(errno));
-  return std::string(1, '.');
+  return std::string();
 }
 
 }  // namespace
@@ -45,6 +47,7 @@ mg_ctx* mg_start() {
 
 void mg_stop(mg_ctx* ctx) {
   ctx->stop_flag.store(1);
+  ctx->wake.Wake();
   while (ctx->stop_flag.load() != 2) std::this_thread::sleep_for(kStopPollStep);
   delete ctx;
 }

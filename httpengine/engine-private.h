@@ -45,13 +45,15 @@ constexpr int kMaxListeners = 9;
 constexpr int kQueueSize = 20;
 constexpr int kListenBacklog = 128;
 constexpr std::chrono::milliseconds kListenerWait{1000};
-constexpr std::chrono::milliseconds kStopPollStep{1000};
+constexpr std::chrono::milliseconds kStopPollStep{20};
 constexpr size_t kMaxHandlerEntries = 19;  // of a table of 20
 constexpr size_t kHeadBufferSize = 8192;
 constexpr size_t kFormatBufferSize = 8192;
 constexpr size_t kErrorBodySize = 512;
 constexpr size_t kLogMessageSize = 512;
-constexpr size_t kChunkSize = 512;
+constexpr size_t kChunkSize = 512;          // the most a data handler gets at once
+constexpr size_t kBodyReadSize = 64 * 1024;  // body bytes read from the socket at once
+constexpr size_t kOutputBufferSize = 8192;   // a reply head gathered before it is sent
 
 // A client must deliver its whole request head this soon after the accept, and may not
 // pause longer than the body limit inside a body: otherwise silent or trickling clients
@@ -61,6 +63,22 @@ constexpr std::chrono::seconds kBodyIdleLimit{60};
 // Connections one client address may hold at once (queued or being served), so that
 // one host cannot take every worker.
 constexpr int kMaxConnectionsPerAddress = 16;
+// Connections beyond that wait, unread, this long for one of their address's to end
+// before they are refused, so that a client opening many at once is served a little later
+// instead of cut off; up to this many per address.
+constexpr std::chrono::milliseconds kAddressWait{1000};
+constexpr int kMaxWaitingPerAddress = 48;
+// A body holds its worker for as long as its client trickles. Bodies being read at once,
+// per address and in all: one address cannot take the body workers of the others, and a
+// tenth of the workers (at least one) stays for requests without a body.
+constexpr int kMaxBodiesPerAddress = 4;
+constexpr int kReservedWorkerShare = 10;
+// While a body waits for a worker, bodies that have run this long and averaged less than
+// this rate make room for it.
+constexpr std::chrono::seconds kSlowBodyGrace{10};
+constexpr uint64_t kMinBodyRate = 1024;  // bytes per second
+// A stopping engine lets running requests go on this long, then cuts them off.
+constexpr std::chrono::seconds kStopGrace{5};
 
 struct mg_handler_entry {
   std::string pattern;
@@ -70,12 +88,37 @@ struct mg_handler_entry {
   bool is_auth;
   int status_code;
   void* user_data;
+  mg_abort_handler abort = nullptr;
+  void* abort_data = nullptr;
 };
 
 struct mg_file_closer {
   void operator()(FILE* file) const { fclose(file); }
 };
 using mg_file = std::unique_ptr<FILE, mg_file_closer>;
+
+// A connection from its accept until a worker takes it, with its head as read so far.
+struct mg_pending {
+  mg_socket socket{};
+  std::unique_ptr<char[]> head;  // kHeadBufferSize bytes
+  size_t received = 0;
+  int head_length = 0;      // > 0 once the head is complete
+  bool wants_body = false;  // POST or PUT: it needs a body worker
+  bool holds_body = false;  // and has one
+};
+
+// A socket that wakes the listener from its wait.
+struct mg_wake {
+  mg_wake();
+  ~mg_wake();
+  mg_wake(const mg_wake&) = delete;
+  mg_wake& operator=(const mg_wake&) = delete;
+  void Wake() const;
+  void Drain() const;
+  int sock = -1;
+};
+
+struct mg_worker_conn;
 
 struct mg_ctx {
   std::atomic<int> stop_flag{0};  // 0 running, 1 stop requested, 2 stopped
@@ -88,7 +131,7 @@ struct mg_ctx {
   std::mutex handlers_lock;
   std::vector<mg_handler_entry> handlers;
 
-  std::mutex thread_lock;  // guards everything down to connections_per_address
+  std::mutex thread_lock;  // guards everything down to serving
   std::condition_variable all_workers_ended;
   std::condition_variable queue_not_full;
   std::condition_variable queue_not_empty;
@@ -99,10 +142,17 @@ struct mg_ctx {
   // only once this is 0; it is changed outside thread_lock.
   std::atomic<int> threads_inside{0};
   int num_idle = 0;
-  std::array<mg_socket, kQueueSize> queue{};
+  std::array<mg_pending, kQueueSize> queue{};
   int queue_head = 0;
   int queue_tail = 0;
   std::map<uint32_t, int> connections_per_address;
+  int num_bodies = 0;  // requests with a body, queued or being served
+  std::map<uint32_t, int> bodies_per_address;
+  int bodies_waiting = 0;  // complete heads with a body that wait for a worker
+  int connections_waiting = 0;  // accepted beyond their address's share
+  std::vector<mg_worker_conn*> serving;
+
+  mg_wake wake;
 
   std::mutex log_lock;  // guards the two streams
   mg_file error_log;    // nullptr: the standard error stream
@@ -112,12 +162,29 @@ struct mg_ctx {
   // The client time limits; tests shorten them before any connection arrives.
   std::chrono::milliseconds head_deadline = kHeadDeadline;
   std::chrono::milliseconds body_idle_limit = kBodyIdleLimit;
+  std::chrono::milliseconds slow_body_grace = kSlowBodyGrace;
+  std::chrono::milliseconds stop_grace = kStopGrace;
 };
 
-// A worker's connection record with the head buffer that its request texts point into.
+// What the engine keeps for a connection beside the public record.
+struct mg_conn_state {
+  char output[kOutputBufferSize];  // reply bytes not sent yet
+  size_t output_length = 0;
+  bool output_failed = false;  // a send failed: the rest is dropped
+  std::unique_ptr<char[]> body;  // kBodyReadSize bytes, made for the first body
+  // Read by the listener under the thread lock: a body being read, since when, how much.
+  bool reading_body = false;
+  std::chrono::steady_clock::time_point body_start;
+  std::atomic<uint64_t> body_bytes{0};
+  std::atomic<bool> cut_off{false};  // the listener shut the socket: stop reading
+};
+
+// A worker's connection record with the head that its request texts point into.
 struct mg_worker_conn {
-  mg_conn conn;
-  char head[kHeadBufferSize];
+  mg_worker_conn() { conn.state = &state; }
+  mg_conn conn{};
+  mg_conn_state state;
+  mg_pending pending;
 };
 
 // options.cpp
@@ -149,6 +216,8 @@ void log_access(const mg_conn* conn);
 std::string dotted_address(uint32_t ip);
 
 // listener.cpp
+// Records what waits at the listener, so that the workers wake it when they make room.
+void set_waiting(mg_ctx* ctx, int bodies, int connections);
 bool set_ports(mg_ctx* ctx, const std::string& ports);
 void* listener_thread(void* ctx);
 bool start_thread(void* (*body)(void*), void* arg);
@@ -159,17 +228,31 @@ bool acl_allows(const std::string& acl, uint32_t ip);
 
 // workers.cpp
 bool claim_address(mg_ctx* ctx, uint32_t ip);
-void queue_socket(mg_ctx* ctx, const mg_socket& socket);
+// Takes a body worker for the connection; false when its address or the engine has its share.
+bool claim_body(mg_ctx* ctx, mg_pending& pending);
+// Closes a connection that no worker took and gives up what it holds.
+void drop_pending(mg_ctx* ctx, mg_pending& pending);
+// Hands the connection to the workers; false when the engine stops first (then it is dropped).
+bool queue_socket(mg_ctx* ctx, mg_pending&& pending);
 void* worker_thread(void* ctx);
+// Cuts the bodies that are too slow while others wait; the listener calls it.
+void cut_slow_bodies(mg_ctx* ctx);
+// Shuts the sockets of every request being served and drops the queued ones.
+void cut_off_requests(mg_ctx* ctx);
 
 // request.cpp
 int head_length(const char* bytes, size_t length);
+// Reads what has arrived of the head without waiting: 1 complete, 0 more to come,
+// -1 no valid head (closed, invalid, too long).
+int receive_head(mg_pending& pending);
 void serve_connection(mg_worker_conn* worker);
 void finish_connection(mg_conn* conn);
 // Reads up to length bytes, waiting at most until deadline: >0 bytes, 0 closed, -1 failed or late.
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline);
 
 // reply.cpp
+// Sends the gathered reply bytes; false when a send failed now or before.
+bool flush_output(mg_conn* conn);
 void send_error_reply(mg_conn* conn, int status, const char* reason, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 void send_authorization_request(mg_conn* conn);
@@ -191,7 +274,8 @@ bool credentials_valid(mg_conn* conn, const std::string& password_file);
 bool check_authorization(mg_conn* conn, const std::string& path);
 
 // files.cpp
-void serve_document(mg_conn* conn, const std::string& path);
+// base: the root or an alias folder; rest: the URI's part below it.
+void serve_document(mg_conn* conn, const std::string& base, const std::string& rest);
 
 // dates.cpp
 // "Sun, 06 Nov 1994 08:49:37 GMT" for a time in seconds since 1970.

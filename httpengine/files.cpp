@@ -2,8 +2,9 @@
 #include "httpengine/engine-private.h"
 
 #include <cinttypes>
-#include <filesystem>
-#include <sys/stat.h>
+#include <utility>
+
+#include "platform/filebeneath.h"
 
 namespace {
 
@@ -46,13 +47,9 @@ std::string mime_type_of(mg_ctx* ctx, const std::string& path) {
 }
 
 // Sends the file, or the part a "Range: bytes=first-last" header asks for.
-void send_file(mg_conn* conn, const std::string& path, const struct stat& status) {
-  mg_file file(fopen(path.c_str(), "rb"));
-  if (!file) {
-    send_error_reply(conn, 500, "Internal Server Error", "%s", "Cannot open file");
-    return;
-  }
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
+void send_file(mg_conn* conn, FileBeneath found, const std::string& path) {
+  mg_file file(found.file.release());
+  const uint64_t size = found.size;
   uint64_t first = 0, last = size == 0 ? 0 : size - 1;
   std::string range_header;
   const char* range = mg_find_header(conn, "Range");
@@ -73,7 +70,7 @@ void send_file(mg_conn* conn, const std::string& path, const struct stat& status
                     "HTTP/1.1 %d %s\r\nDate: %s\r\nLast-Modified: %s\r\nEtag: \"%lx.%" PRIx64 "\"\r\n"
                     "Content-Type: %s\r\nContent-Length: %" PRIu64 "\r\nConnection: close\r\nAccept-Ranges: bytes\r\n%s\r\n",
                     conn->request.status_code, partial ? "Partial Content" : "OK", format_http_date(time(nullptr)).c_str(),
-                    format_http_date(status.st_mtime).c_str(), static_cast<unsigned long>(status.st_mtime), size,
+                    format_http_date(found.modified).c_str(), static_cast<unsigned long>(found.modified), size,
                     mime_type_of(conn->ctx, path).c_str(), length, range_header.c_str());
   if (std::string_view(conn->request.method) == "HEAD") return;
 
@@ -89,32 +86,33 @@ void send_file(mg_conn* conn, const std::string& path, const struct stat& status
 // A file: refused when it would be a CGI program or a page with server-side includes
 // (running those for anybody on the network is not worth the risk), 304 when the client
 // has a copy newer than the file, else the file.
-void serve_file(mg_conn* conn, const std::string& path, const struct stat& status) {
+void serve_file(mg_conn* conn, FileBeneath found, const std::string& path) {
   if (has_extension_of(conn->ctx, kOptionCgiExt, path) || has_extension_of(conn->ctx, kOptionSsiExt, path)) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
   }
   const char* since = mg_find_header(conn, "If-Modified-Since");
   time_t client_copy;
-  if (since != nullptr && parse_http_date(since, client_copy) && client_copy > status.st_mtime) {
+  if (since != nullptr && parse_http_date(since, client_copy) && client_copy > found.modified) {
     send_error_reply(conn, 304, "Not Modified", "%s", "");
     return;
   }
-  send_file(conn, path, status);
+  send_file(conn, std::move(found), path);
 }
 
 // A folder: its first index file, else the listing or the landing reply.
-void serve_folder(mg_conn* conn, const std::string& folder) {
+void serve_folder(mg_conn* conn, const std::string& base, const std::string& rest) {
+  const std::string folder = base + rest;
   std::string index_path;
-  struct stat status;
+  FileBeneath index;
   for_each_list_item(get_option(conn->ctx, kOptionIndexFiles), [&](std::string_view name) {
-    const std::string candidate = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
-    if (name.empty() || stat(candidate.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return true;
-    index_path = candidate;
+    if (name.empty() || name == "..") return true;
+    if (!OpenBeneath(base, rest + "/" + std::string(name), index) || index.isFolder) return true;
+    index_path = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
     return false;
   });
   if (!index_path.empty()) {
-    serve_file(conn, index_path, status);
+    serve_file(conn, std::move(index), index_path);
   } else if (option_is_true(get_option(conn->ctx, kOptionDirList))) {
     send_directory_listing(conn, folder);
   } else {
@@ -124,8 +122,9 @@ void serve_folder(mg_conn* conn, const std::string& folder) {
 
 }  // namespace
 
-void serve_document(mg_conn* conn, const std::string& path) {
+void serve_document(mg_conn* conn, const std::string& base, const std::string& rest) {
   const std::string_view method = conn->request.method;
+  const std::string path = base + rest;
   if (path.find(".htpasswd") != std::string::npos) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
@@ -141,15 +140,19 @@ void serve_document(mg_conn* conn, const std::string& path) {
     }
     return;
   }
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) {
+  FileBeneath found;
+  const bool opened = OpenBeneath(base, rest, found);
+  if (!opened && rest == "/") {
+    // No usable root: no files, but the landing text stays.
+    send_error_reply(conn, 200, "OK", "%s", kLandingText);
+  } else if (!opened) {
     send_error_reply(conn, 404, "Not Found", "%s", "File not found");
-  } else if (S_ISDIR(status.st_mode) && !std::string_view(conn->request.uri).ends_with('/')) {
+  } else if (found.isFolder && !std::string_view(conn->request.uri).ends_with('/')) {
     conn->request.status_code = 301;
     mg_send_formatted(conn, "HTTP/1.1 301 Moved Permanently\r\nLocation: %s/\r\n\r\n", conn->request.uri);
-  } else if (S_ISDIR(status.st_mode)) {
-    serve_folder(conn, path);
+  } else if (found.isFolder) {
+    serve_folder(conn, base, rest);
   } else {
-    serve_file(conn, path, status);
+    serve_file(conn, std::move(found), path);
   }
 }

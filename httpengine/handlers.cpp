@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -19,8 +20,42 @@ uint32_t parse_content_length(const char* text) {
   return negative ? static_cast<uint32_t>(0 - value) : static_cast<uint32_t>(value);
 }
 
-// Feeds the body to the data handler in chunks of at most 512 bytes; 1 when all of it
-// arrived and was accepted. Answers the client itself on failure.
+// Marks the body being read, for the listener's look at slow bodies.
+void set_reading_body(mg_conn* conn, bool reading) {
+  std::lock_guard lock(conn->ctx->thread_lock);
+  conn->state->reading_body = reading;
+  conn->state->body_start = std::chrono::steady_clock::now();
+  conn->state->body_bytes = 0;
+}
+
+// Reads the rest of the body in large blocks and hands it to the data handler in pieces
+// of at most 512 bytes; 1 when all of it arrived and was taken.
+int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) {
+  mg_conn_state* state = conn->state;
+  if (!state->body) state->body = std::make_unique_for_overwrite<char[]>(kBodyReadSize);
+  char* block = state->body.get();
+  set_reading_body(conn, true);
+  while (remainder > 0) {
+    const size_t wanted = std::min<size_t>(remainder, kBodyReadSize);
+    const auto deadline = std::chrono::steady_clock::now() + conn->ctx->body_idle_limit;
+    const int count = read_socket(conn, block, wanted, deadline);
+    if (count <= 0 || state->cut_off) break;
+    state->body_bytes += static_cast<uint64_t>(count);
+    for (int offset = 0; offset < count; offset += static_cast<int>(kChunkSize)) {
+      const int piece = std::min(count - offset, static_cast<int>(kChunkSize));
+      if (entry.data != nullptr && entry.data(conn, &conn->request, block + offset, piece, entry.user_data) == 0) {
+        set_reading_body(conn, false);
+        return 0;
+      }
+    }
+    remainder -= static_cast<uint32_t>(count);
+  }
+  set_reading_body(conn, false);
+  return remainder == 0 ? 1 : 0;
+}
+
+// Streams the body to the handlers; 1 when all of it arrived and was accepted. Answers
+// the client itself on failure, unless a handler has answered already.
 int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
   mg_request& request = conn->request;
   const char* length_text = mg_find_header(conn, "Content-Length");
@@ -40,31 +75,30 @@ int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
   const uint32_t content_length = parse_content_length(length_text);
   const int prefix_length = request.body_prefix_length;
   if (entry.begin != nullptr && entry.begin(conn, &request, entry.user_data) == 0) return 0;
+  flush_output(conn);
+  const uint64_t sent_before_body = conn->num_bytes_sent;
 
   int result;
+  bool answer = true;
   if (static_cast<uint32_t>(prefix_length) >= content_length) {
     request.body_prefix_length = static_cast<int>(content_length);  // surplus bytes are no body
     result = entry.data == nullptr ? 1 : entry.data(conn, &request, request.body_prefix, request.body_prefix_length,
                                                      entry.user_data);
+  } else if (prefix_length > 0 && entry.data != nullptr &&
+             entry.data(conn, &request, request.body_prefix, prefix_length, entry.user_data) == 0) {
+    result = 0;
+    answer = false;
   } else {
-    if (prefix_length > 0 && entry.data != nullptr &&
-        entry.data(conn, &request, request.body_prefix, prefix_length, entry.user_data) == 0) {
-      return 0;
-    }
-    uint32_t remainder = content_length - static_cast<uint32_t>(prefix_length);
-    char chunk[kChunkSize];
-    while (remainder > 0) {
-      const size_t wanted = std::min<size_t>(remainder, sizeof chunk);
-      const auto deadline = std::chrono::steady_clock::now() + conn->ctx->body_idle_limit;
-      const int count = read_socket(conn, chunk, wanted, deadline);
-      if (count <= 0) break;
-      if (entry.data != nullptr && entry.data(conn, &request, chunk, count, entry.user_data) == 0) break;
-      remainder -= static_cast<uint32_t>(count);
-    }
-    result = remainder == 0 ? 1 : 0;
+    result = read_body(conn, entry, content_length - static_cast<uint32_t>(prefix_length));
   }
-  if (result != 1) send_error_reply(conn, 577, "Internal Server Error", "%s", "Error handling body data");
-  return result;
+  if (result == 1) return 1;
+  // One connection, one reply: a handler that stopped the body may have answered.
+  if (answer && conn->num_bytes_sent == sent_before_body) {
+    send_error_reply(conn, 577, "Internal Server Error", "%s", "Error handling body data");
+  }
+  flush_output(conn);
+  if (entry.abort != nullptr) entry.abort(conn, &request, entry.abort_data);
+  return 0;
 }
 
 }  // namespace
@@ -74,11 +108,22 @@ void mg_set_uri_handlers(mg_ctx* ctx, const char* pattern, mg_begin_handler begi
   {
     std::lock_guard lock(ctx->handlers_lock);
     if (ctx->handlers.size() < kMaxHandlerEntries) {
-      ctx->handlers.push_back({pattern, end, begin, data, false, -1, user_data});
+      ctx->handlers.push_back({pattern, end, begin, data, false, -1, user_data, nullptr, nullptr});
       return;
     }
   }
   log_error(ctx, nullptr, "Too many callbacks! Increase MAX_CALLBACKS.");
+}
+
+int mg_set_abort_handler(mg_ctx* ctx, const char* pattern, mg_abort_handler abort, void* user_data) {
+  std::lock_guard lock(ctx->handlers_lock);
+  for (mg_handler_entry& entry : ctx->handlers) {
+    if (entry.pattern != pattern) continue;
+    entry.abort = abort;
+    entry.abort_data = user_data;
+    return 1;
+  }
+  return 0;
 }
 
 bool match_pattern(std::string_view pattern, std::string_view uri) {
@@ -117,6 +162,7 @@ void call_uri_handler(mg_conn* conn, const mg_handler_entry& entry) {
   const std::string_view method = conn->request.method;
   if ((method == "POST" || method == "PUT") && stream_request_body(conn, entry) != 1) return;
   if (entry.end != nullptr) entry.end(conn, &conn->request, entry.user_data);
+  flush_output(conn);
 }
 
 const char* mg_find_header(const mg_conn* conn, const char* name) {

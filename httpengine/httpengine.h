@@ -1,10 +1,16 @@
 // The embedded HTTP/1.x engine: one listener thread, worker threads started on demand,
 // exactly one request served per connection.
 //
-// Threads: mg_start, mg_set_option, mg_set_uri_handlers and mg_set_log_hook may be called
-// from any thread while the engine runs; mg_stop once, from a thread that is not one of
+// Threads: mg_start, mg_set_option, mg_set_uri_handlers, mg_set_abort_handler and
+// mg_set_log_hook may be called from any thread while the engine runs; mg_stop once, from a thread that is not one of
 // the engine's own. mg_find_header, mg_send and mg_send_formatted are for the worker that
 // serves the connection, that is, inside the URI handlers.
+//
+// Clients: the listener reads request heads itself, so a client that is silent or slow
+// with its head holds no worker. Requests with a body (POST, PUT) take at most 4 workers
+// per client address and never the last tenth of the workers, which stay for requests
+// without a body; while a body waits for a worker, bodies that have run 10 s at less than
+// 1 KiB/s are cut off.
 #pragma once
 
 #include <chrono>
@@ -13,6 +19,7 @@
 #include <string>
 
 struct mg_ctx;
+struct mg_conn_state;
 
 // Request headers kept per request; later header lines are ignored.
 constexpr int kMaxRequestHeaders = 64;
@@ -61,7 +68,8 @@ struct mg_conn {
   mg_ctx* ctx;
   mg_socket client;
   time_t birth_time;        // start of the current request, seconds since 1970
-  uint64_t num_bytes_sent;
+  uint64_t num_bytes_sent;  // bytes the handlers and the engine gave to mg_send
+  mg_conn_state* state;     // the engine's own bookkeeping for the connection
 };
 
 // URI handlers. begin: non-zero to go on, 0 after it answered itself. data: 1 to go on,
@@ -69,6 +77,12 @@ struct mg_conn {
 using mg_begin_handler = int (*)(mg_conn*, const mg_request*, void* user_data);
 using mg_data_handler = int (*)(mg_conn*, const mg_request*, const char* bytes, int length, void* user_data);
 using mg_end_handler = void (*)(mg_conn*, const mg_request*, void* user_data);
+// Told that a body which began (its begin handler went on) will never reach the end
+// handler: the client broke off or went quiet, a data handler stopped it, the body was too
+// slow while others waited for a worker, or the engine is stopping. Called exactly once
+// for such a request, on the worker that served it, after the last data call, so that the
+// owner can drop what the begin handler made.
+using mg_abort_handler = void (*)(mg_conn*, const mg_request*, void* user_data);
 
 // Receives every error-log message; conn and request are nullptr for messages that
 // belong to no connection. The default hook writes the error-log line.
@@ -79,19 +93,27 @@ mg_ctx* mg_start();
 // 1: stored and checked; 0: stored but the check failed; -1: no such option, nothing stored.
 // A nullptr value empties the option.
 int mg_set_option(mg_ctx*, const char* name, const char* value);
-// Stops the engine, waits for its threads and releases the context.
+// Stops the engine, waits for its threads and releases the context. Requests still running
+// 5 s after the call are cut off: their sockets are shut, so that reading and sending fail
+// at once, and their bodies reported to the abort handlers. Returns soon after, unless a
+// handler itself keeps running.
 void mg_stop(mg_ctx*);
 
 // Adds a handler entry; the pattern's '*' matches any run of characters. begin and data
 // may be nullptr.
 void mg_set_uri_handlers(mg_ctx*, const char* pattern, mg_begin_handler, mg_data_handler, mg_end_handler,
                          void* user_data);
+// Adds an abort handler to the entry whose pattern is exactly this text; 1 when there is
+// one, else 0 (nothing registered). nullptr removes it.
+int mg_set_abort_handler(mg_ctx*, const char* pattern, mg_abort_handler, void* user_data);
 // Replaces the log hook (nullptr restores the default).
 void mg_set_log_hook(mg_ctx*, mg_log_hook);
 
 // Value of the first request header of that name (ASCII case ignored), or nullptr.
 const char* mg_find_header(const mg_conn*, const char* name);
-// Sends all bytes unless a send fails; returns the number of bytes sent.
+// Sends all bytes unless a send fails; returns the number of bytes taken. The lines of a
+// reply head are gathered and go out together once its empty line is written, or when the
+// handler returns; after a failed send the rest of the output is dropped and 0 returned.
 int mg_send(mg_conn*, const void* bytes, int length);
 // Formats into 8192 bytes (longer output is cut and logged) and sends; returns bytes sent.
 int mg_send_formatted(mg_conn*, const char* format, ...) __attribute__((format(printf, 2, 3)));

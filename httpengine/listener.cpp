@@ -2,6 +2,7 @@
 #include "httpengine/engine-private.h"
 #include "platform/sockets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <pthread.h>
 #include <thread>
@@ -35,51 +36,160 @@ int mg_open_listening_port(mg_ctx* ctx, const std::string& entry, mg_address& ad
   return sock;
 }
 
-void accept_new_connection(mg_ctx* ctx, const mg_socket& listener) {
-  mg_address remote{};
-  const int sock = AcceptConnection(listener.sock, remote.ip, remote.port);
-  if (sock == -1) return;
+using Clock = std::chrono::steady_clock;
 
-  mg_socket record{sock, listener.local, remote, listener.is_ssl, std::chrono::steady_clock::now()};
-  const std::string acl = get_option(ctx, kOptionAcl);
-  if (!acl.empty() && !acl_allows(acl, record.remote.ip)) {
-    log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection",
-              dotted_address(record.remote.ip).c_str());
-    CloseSocket(sock);
-    return;
-  }
-  if (!claim_address(ctx, record.remote.ip)) {
-    log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
-              dotted_address(record.remote.ip).c_str());
-    CloseSocket(sock);
-    return;
-  }
-  queue_socket(ctx, record);
+// Connections accepted at once per wake-up of a listener, so that a burst costs one wait.
+constexpr int kAcceptBatch = 32;
+
+// Connections the listener holds: heads still coming in, complete heads with a body that
+// wait for a body worker (pending), and connections beyond their address's share (over).
+struct held_connections {
+  std::vector<mg_pending> pending;
+  std::vector<mg_socket> over;
+};
+
+void refuse_over_share(mg_ctx* ctx, const mg_socket& socket) {
+  log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
+            dotted_address(socket.remote.ip).c_str());
+  CloseSocket(socket.sock);
 }
 
-// Waits for connections on every listener and queues them, until a stop is requested.
-void accept_until_stopped(mg_ctx* ctx) {
+// Starts reading the head of a connection that holds its share of its address.
+void admit(mg_ctx* ctx, const mg_socket& socket, held_connections& held) {
+  mg_pending connection;
+  connection.socket = socket;
+  if (receive_head(connection) < 0) {
+    drop_pending(ctx, connection);
+  } else {
+    held.pending.push_back(std::move(connection));
+  }
+}
+
+// Admits the connections over their address's share once there is room, and refuses
+// those that waited too long.
+void admit_over_share(mg_ctx* ctx, held_connections& held) {
+  const auto now = Clock::now();
+  std::erase_if(held.over, [&](const mg_socket& socket) {
+    if (claim_address(ctx, socket.remote.ip)) {
+      admit(ctx, socket, held);
+    } else if (now >= socket.accepted + kAddressWait) {
+      refuse_over_share(ctx, socket);
+    } else {
+      return false;
+    }
+    return true;
+  });
+}
+
+// Accepts what waits on the listener.
+void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connections& held) {
+  const std::string acl = get_option(ctx, kOptionAcl);
+  for (int i = 0; i < kAcceptBatch; ++i) {
+    mg_address remote{};
+    const int sock = AcceptConnection(listener.sock, remote.ip, remote.port);
+    if (sock == -1) return;
+
+    const mg_socket socket{sock, listener.local, remote, listener.is_ssl, Clock::now()};
+    const uint32_t ip = socket.remote.ip;
+    if (!acl.empty() && !acl_allows(acl, ip)) {
+      log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection", dotted_address(ip).c_str());
+      CloseSocket(sock);
+    } else if (claim_address(ctx, ip)) {
+      admit(ctx, socket, held);
+    } else if (std::count_if(held.over.begin(), held.over.end(), [ip](const mg_socket& s) { return s.remote.ip == ip; }) <
+               kMaxWaitingPerAddress) {
+      held.over.push_back(socket);
+    } else {
+      refuse_over_share(ctx, socket);
+    }
+  }
+}
+
+// Reads the heads that have come in, drops the connections that closed, sent no valid
+// head or missed the head deadline. waiting holds, from first on, the connections still
+// reading their heads, in their order.
+void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector<bool>& ready_sockets, size_t first) {
+  const auto now = Clock::now();
+  size_t next = first;
+  for (mg_pending& connection : pending) {
+    if (connection.head_length != 0) continue;
+    const bool ready = ready_sockets[next++];
+    if ((ready && receive_head(connection) < 0) ||
+        (connection.head_length == 0 && now >= connection.socket.accepted + ctx->head_deadline)) {
+      drop_pending(ctx, connection);
+      connection.socket.sock = -1;
+    }
+  }
+  std::erase_if(pending, [](const mg_pending& p) { return p.socket.sock == -1; });
+}
+
+// Hands complete heads to the workers, those with a body only while a body worker is free
+// for them; the others wait here, in the order they came.
+void dispatch_heads(mg_ctx* ctx, held_connections& held) {
+  std::vector<mg_pending>& pending = held.pending;
+  int waiting_bodies = 0;
+  for (mg_pending& connection : pending) {
+    if (connection.head_length == 0) continue;
+    if (connection.wants_body && !claim_body(ctx, connection)) {
+      ++waiting_bodies;
+      continue;
+    }
+    queue_socket(ctx, std::move(connection));
+    connection.socket.sock = -1;
+  }
+  std::erase_if(pending, [](const mg_pending& p) { return p.socket.sock == -1; });
+  set_waiting(ctx, waiting_bodies, static_cast<int>(held.over.size()));
+}
+
+// Waits for connections and heads until a stop is requested.
+void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
+  std::vector<mg_pending>& pending = held.pending;
   std::vector<int> waiting;
   std::vector<bool> ready;
+  auto next_slow_check = Clock::now();
   while (ctx->stop_flag.load() == 0) {
     waiting.clear();
     {
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
-    const int count = waiting.empty() ? -1 : WaitUntilReadable(waiting, ready, kListenerWait.count());
-    if (count < 0) {
+    const size_t listeners = waiting.size();
+    waiting.push_back(ctx->wake.sock);
+    const auto now = Clock::now();
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
+    for (const mg_pending& connection : pending) {
+      if (connection.head_length != 0) continue;
+      waiting.push_back(connection.socket.sock);
+      const auto left = connection.socket.accepted + ctx->head_deadline - now;
+      wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
+    }
+    if (!held.over.empty()) {
+      const auto left = held.over.front().accepted + kAddressWait - now;
+      wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
+    }
+    if (WaitUntilReadable(waiting, ready, static_cast<int>(wait.count())) < 0) {
       std::this_thread::sleep_for(kListenerWait);
       continue;
     }
-    if (count == 0) continue;
-    // The listeners may have been replaced meanwhile; a socket that is not ready simply
-    // fails its non-blocking accept.
-    std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-    for (const mg_socket& listener : ctx->listeners) {
-      for (size_t i = 0; i < waiting.size(); ++i) {
-        if (waiting[i] == listener.sock && ready[i]) accept_new_connection(ctx, listener);
+    if (ready[listeners]) ctx->wake.Drain();
+    read_heads(ctx, pending, ready, listeners + 1);
+    admit_over_share(ctx, held);
+    {
+      // The listeners may have been replaced meanwhile; a socket that is not ready simply
+      // fails its non-blocking accept.
+      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
+      for (const mg_socket& listener : ctx->listeners) {
+        for (size_t i = 0; i < listeners; ++i) {
+          if (waiting[i] == listener.sock && ready[i]) {
+            accept_new_connections(ctx, listener, held);
+          }
+        }
       }
+    }
+    dispatch_heads(ctx, held);
+    if (Clock::now() >= next_slow_check) {
+      cut_slow_bodies(ctx);
+      next_slow_check = Clock::now() + kListenerWait;
     }
   }
 }
@@ -123,17 +233,42 @@ bool start_thread(void* (*body)(void*), void* arg) {
 
 void* listener_thread(void* arg) {
   auto* ctx = static_cast<mg_ctx*>(arg);
-  accept_until_stopped(ctx);
+  held_connections held;
+  accept_until_stopped(ctx, held);
   {
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
     close_listeners(ctx);
   }
-  {
-    std::unique_lock lock(ctx->thread_lock);
-    ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
-    ctx->all_workers_ended.wait(lock, [ctx] { return ctx->num_threads == 0; });
+  for (mg_pending& connection : held.pending) drop_pending(ctx, connection);
+  for (const mg_socket& socket : held.over) CloseSocket(socket.sock);
+  set_waiting(ctx, 0, 0);
+  const auto all_ended = [ctx] { return ctx->num_threads == 0; };
+  std::unique_lock lock(ctx->thread_lock);
+  ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
+  if (!ctx->all_workers_ended.wait_for(lock, ctx->stop_grace, all_ended)) {
+    lock.unlock();
+    cut_off_requests(ctx);
+    lock.lock();
+    ctx->all_workers_ended.wait(lock, all_ended);
   }
+  lock.unlock();
   while (ctx->threads_inside.load() != 0) std::this_thread::yield();
   ctx->stop_flag.store(2);  // the context belongs to mg_stop from here on
   return nullptr;
 }
+
+void set_waiting(mg_ctx* ctx, int bodies, int connections) {
+  std::lock_guard lock(ctx->thread_lock);
+  ctx->bodies_waiting = bodies;
+  ctx->connections_waiting = connections;
+}
+
+mg_wake::mg_wake() : sock(OpenWakeSocket()) {}
+
+mg_wake::~mg_wake() {
+  if (sock != -1) CloseSocket(sock);
+}
+
+void mg_wake::Wake() const { WakeSocket(sock); }
+
+void mg_wake::Drain() const { DrainWakeSocket(sock); }

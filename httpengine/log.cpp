@@ -68,6 +68,10 @@ bool open_log_stream(mg_ctx* ctx, mg_option_slot slot, const std::string& path) 
 void log_access(const mg_conn* conn) {
   const mg_request& request = conn->request;
   if (request.method == nullptr) return;
+  {
+    std::lock_guard lock(conn->ctx->log_lock);
+    if (!conn->ctx->access_log) return;
+  }
   char date[64];
   tm local{};
   const time_t birth = conn->birth_time;

@@ -5,13 +5,52 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 
+namespace {
+
+// Sends straight away, after what is gathered; false when a send failed.
+bool send_now(mg_conn* conn, const char* bytes, size_t length) {
+  mg_conn_state* state = conn->state;
+  if (!flush_output(conn)) return false;
+  if (SendAll(conn->client.sock, bytes, length) == length) return true;
+  if (state != nullptr) state->output_failed = true;
+  return false;
+}
+
+}  // namespace
+
+bool flush_output(mg_conn* conn) {
+  mg_conn_state* state = conn->state;
+  if (state == nullptr) return true;
+  if (state->output_failed) return false;
+  const size_t length = state->output_length;
+  state->output_length = 0;
+  state->output_failed = SendAll(conn->client.sock, state->output, length) != length;
+  return !state->output_failed;
+}
+
+// A reply's lines are gathered until its head is complete, so that it goes out in one
+// send; what does not fit goes straight out.
 int mg_send(mg_conn* conn, const void* bytes, int length) {
-  const int sent = length > 0 ? static_cast<int>(SendAll(conn->client.sock, static_cast<const char*>(bytes),
-                                                          static_cast<size_t>(length)))
-                             : 0;
-  conn->num_bytes_sent += static_cast<uint64_t>(sent);
-  return sent;
+  mg_conn_state* state = conn->state;
+  const auto* text = static_cast<const char*>(bytes);
+  const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+  if (state != nullptr && state->output_failed) return 0;
+  bool sent;
+  if (state == nullptr || state->output_length + size > sizeof state->output) {
+    sent = send_now(conn, text, size);
+  } else {
+    // The head ends with its empty line, which may straddle two calls.
+    const size_t from = state->output_length > 3 ? state->output_length - 3 : 0;
+    memcpy(state->output + state->output_length, text, size);
+    state->output_length += size;
+    const std::string_view gathered(state->output + from, state->output_length - from);
+    sent = gathered.find("\r\n\r\n") == std::string_view::npos || flush_output(conn);
+  }
+  if (!sent) return 0;
+  conn->num_bytes_sent += size;
+  return static_cast<int>(size);
 }
 
 int mg_send_formatted(mg_conn* conn, const char* format, ...) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -61,21 +62,6 @@ void parse_headers(mg_request& request, char* bytes, size_t position, size_t end
   }
 }
 
-// Reads until the head is complete, invalid, the buffer full, the peer gone or the
-// head deadline over; returns the head length (0 or -1 when there is no valid head).
-int read_head(mg_conn* conn, char* buffer, size_t& received) {
-  const auto deadline = conn->client.accepted + conn->ctx->head_deadline;
-  received = 0;
-  int head = 0;
-  while (head == 0 && received < kHeadBufferSize) {
-    const int count = read_socket(conn, buffer + received, kHeadBufferSize - received, deadline);
-    if (count <= 0) break;
-    received += static_cast<size_t>(count);
-    head = head_length(buffer, received);
-  }
-  return head;
-}
-
 }  // namespace
 
 int head_length(const char* bytes, size_t length) {
@@ -89,17 +75,37 @@ int head_length(const char* bytes, size_t length) {
   return 0;
 }
 
+int receive_head(mg_pending& pending) {
+  if (!pending.head) pending.head = std::make_unique_for_overwrite<char[]>(kHeadBufferSize);
+  char* head = pending.head.get();
+  while (pending.received < kHeadBufferSize) {
+    const int count = ReceiveArrived(pending.socket.sock, head + pending.received, kHeadBufferSize - pending.received);
+    if (count == kNothingArrived) return 0;
+    if (count <= 0) return -1;
+    pending.received += static_cast<size_t>(count);
+    pending.head_length = head_length(head, pending.received);
+    if (pending.head_length < 0) return -1;
+    if (pending.head_length > 0) {
+      const std::string_view text(head, pending.received);
+      pending.wants_body = text.starts_with("POST ") || text.starts_with("PUT ");
+      return 1;
+    }
+  }
+  return -1;
+}
+
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
   return ReceiveBefore(conn->client.sock, bytes, length, deadline);
 }
 
 void serve_connection(mg_worker_conn* worker) {
   mg_conn* conn = &worker->conn;
-  char* bytes = worker->head;
+  char* bytes = worker->pending.head.get();
+  const size_t received = worker->pending.received;
+  const int head = worker->pending.head_length;
   conn->request = mg_request{};
-
-  size_t received = 0;
-  const int head = read_head(conn, bytes, received);
+  worker->state.output_length = 0;
+  worker->state.output_failed = false;
   if (head <= 0) return;
 
   // The request line is checked before anything is written into the buffer, so that a
@@ -138,6 +144,7 @@ void serve_connection(mg_worker_conn* worker) {
 }
 
 void finish_connection(mg_conn* conn) {
+  flush_output(conn);
   conn->request.remote_user.clear();
   FinishConnection(conn->client.sock);
 }

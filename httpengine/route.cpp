@@ -14,27 +14,30 @@ int hex_value(char c) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-// The root followed by the URI, "aliases" prefixes replaced, with '/' as the only separator.
-std::string translate_path(mg_ctx* ctx, const char* uri) {
-  const std::string_view text(uri);
-  std::string path;
-  {
-    std::lock_guard root_lock(ctx->option_locks[kOptionRoot]);
-    std::lock_guard aliases_lock(ctx->option_locks[kOptionAliases]);
-    path = ctx->options[kOptionRoot] + uri;
-    for_each_list_item(ctx->options[kOptionAliases], [&](std::string_view item) {
-      std::string_view prefix, folder;
-      if (!split_pair(item, prefix, folder) || !text.starts_with(prefix)) return true;
-      path = std::string(folder) + std::string(text.substr(prefix.size()));
-      return false;
-    });
-  }
+// Runs of separators after the first character cut to one, each written '/'.
+std::string clean_separators(std::string_view path) {
   std::string result;
   for (char c : path) {
     if (is_separator(c) && !result.empty() && result.back() == '/') continue;
     result += is_separator(c) ? '/' : c;
   }
   return result;
+}
+
+// The folder a URI is served from (the root, or the folder of an "aliases" prefix) and
+// the URI's part below it.
+void translate_path(mg_ctx* ctx, std::string_view uri, std::string& base, std::string& rest) {
+  std::lock_guard root_lock(ctx->option_locks[kOptionRoot]);
+  std::lock_guard aliases_lock(ctx->option_locks[kOptionAliases]);
+  base = ctx->options[kOptionRoot];
+  rest = uri;
+  for_each_list_item(ctx->options[kOptionAliases], [&](std::string_view item) {
+    std::string_view prefix, folder;
+    if (!split_pair(item, prefix, folder) || !uri.starts_with(prefix)) return true;
+    base = folder;
+    rest = uri.substr(prefix.size());
+    return false;
+  });
 }
 
 }  // namespace
@@ -77,7 +80,9 @@ void route_request(mg_conn* conn, char* uri) {
   decode_uri(uri);
   normalise_uri(uri);
 
-  const std::string path = translate_path(conn->ctx, uri);
+  std::string base, rest;
+  translate_path(conn->ctx, uri, base, rest);
+  const std::string path = clean_separators(base + rest);
   if (!check_authorization(conn, path)) {
     send_authorization_request(conn);
     return;
@@ -86,6 +91,6 @@ void route_request(mg_conn* conn, char* uri) {
   if (find_uri_handler(conn->ctx, uri, entry)) {
     call_uri_handler(conn, entry);
   } else {
-    serve_document(conn, path);
+    serve_document(conn, clean_separators(base), clean_separators(rest));
   }
 }

@@ -7,9 +7,13 @@
 
 // Result of serving the daemon's connection for a while.
 enum class DnsSdServeResult {
-  Idle,    // nothing to do, or the daemon's messages were handled
-  Broken,  // the daemon went away or refused the service: register again
+  Idle,          // nothing to do, or the daemon's messages were handled
+  Broken,        // the daemon went away or refused the service: register again
+  NameConflict,  // another service on the network has our name: register under another
 };
+
+// DNS-SD's error number for a name that another service already holds.
+constexpr int kDnsSdNameConflict = -65548;
 
 class CDnsSdService {
 public:
@@ -18,9 +22,9 @@ public:
   CDnsSdService(const CDnsSdService&) = delete;
   CDnsSdService& operator=(const CDnsSdService&) = delete;
 
-  // Announces `type` in `domain` on `port` under the computer's name, with no TXT
-  // record; an earlier registration of this object is withdrawn first. 0 on success,
-  // otherwise the DNS-SD error number.
+  // Announces `type` in `domain` on `port` under Name(), with no TXT record; an earlier
+  // registration of this object is withdrawn first. 0 on success, otherwise the DNS-SD
+  // error number (kDnsSdNameConflict when the name is taken).
   int Register(const std::string& type, const std::string& domain, uint16_t port);
 
   // Waits up to `timeoutMs` for messages from the daemon and handles them.
@@ -31,12 +35,23 @@ public:
 
   bool IsRegistered() const { return ref_ != nullptr || system_ != nullptr; }
 
+  // The name registered under: the computer's name until a conflict made us move on.
+  std::string Name() const;
+
+  // After a conflict: the next name as DNS-SD responders choose it ("name #2", "name #3",
+  // ...), used from the next Register on. Returns that name.
+  std::string MoveToAlternativeName();
+
 private:
   struct _DNSServiceRef_t* ref_ = nullptr;
   struct SystemRegistration* system_ = nullptr;  // Windows' own DNS-SD, without dnssd.dll
   int replyError_ = 0;  // written by the daemon's reply, read after each Serve
+  std::string name_;    // empty: the computer's name, as the daemon has it
 
   static void OnRegisterReply(struct _DNSServiceRef_t* ref, uint32_t flags, int32_t error,
                               const char* name, const char* type, const char* domain,
                               void* context);
 };
+
+// The name after `name` in the sequence "name", "name #2", "name #3", ...
+std::string AlternativeServiceName(const std::string& name);

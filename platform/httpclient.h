@@ -1,6 +1,8 @@
 // HTTP client facility: blocking GET and form POST over http and https on libcurl, with
-// certificate checks always on. One client object belongs to one thread at a time;
-// separate objects may run on any threads at once.
+// certificate checks always on. Every request has a connect limit, a read limit and a
+// total limit, so none waits for ever on a server that stays silent. One client object
+// belongs to one thread at a time (Cancel excepted); separate objects may run on any
+// threads at once.
 #pragma once
 
 #include "platform/newfile.h"
@@ -14,10 +16,13 @@ enum class HttpFailure {
   None,
   Connect,   // no connection: refused, unreachable, connect time-out, bad address
   Tls,       // handshake or certificate failure
-  Timeout,   // the read time-out struck: no byte arrived for that long
+  Timeout,   // a time limit struck: connect, read (no byte for that long) or total
   Status,    // the server answered with an error status (400 and up, or a 3xx not followed)
   Write,     // the body could not be written to the file
-  Other,     // anything else libcurl reports (too many redirects, protocol errors, ...)
+  TooLarge,  // the body is longer than the request allows
+  Cancelled, // Cancel was called
+  Other,     // anything else libcurl reports (too many redirects, a redirect from https
+             // to another scheme, protocol errors, ...)
 };
 
 struct HttpResult {
@@ -36,21 +41,34 @@ public:
   CHttpClient(const CHttpClient&) = delete;
   CHttpClient& operator=(const CHttpClient&) = delete;
 
-  // 0 leaves the library's default (a connect limit of 300 s, no read limit).
+  // Connection and TLS handshake; 10 s unless set.
   void SetConnectTimeout(int milliseconds);
-  // The longest silence between two received bytes once the connection stands.
+  // The longest silence between two received bytes once the connection stands; 30 s
+  // unless set.
   void SetReadTimeout(int milliseconds);
-  // Off by default; when on, at most 15 redirects are followed.
+  // The whole request, connection included; 60 s unless set. A download into a file is
+  // given one more second for every 64 KiB it may bring.
+  void SetTotalTimeout(int milliseconds);
+  // Off by default; when on, at most 15 redirects are followed, and a request made over
+  // https is never redirected to anything else.
   void SetFollowRedirects(bool follow);
   // The Host header sent with each request; empty sends the URL's own host.
   void SetHost(const std::string& host);
 
-  // The body, decoded from the charset the answer declares, in `text`.
+  // The body, decoded from the charset the answer declares, in `text`. A body over
+  // kMaxTextBody bytes is refused (TooLarge).
   HttpResult Get(const std::string& url);
-  // The body written to the open `file` as it arrives; nothing is held in memory.
-  HttpResult Get(const std::string& url, CNewFile& file);
+  // The body written to the open `file` as it arrives; nothing is held in memory. A body
+  // longer than `maxBytes` stops there and fails (TooLarge).
+  HttpResult Get(const std::string& url, CNewFile& file, long long maxBytes);
   // `form` holds "name=value" lines, sent in order as application/x-www-form-urlencoded.
   HttpResult Post(const std::string& url, const std::vector<std::string>& form);
+
+  // Ends the request under way, and every later one at once, with Cancelled. The one
+  // call that may come from another thread.
+  void Cancel();
+
+  static constexpr long long kMaxTextBody = 1024 * 1024;
 
   // Status code of the last answer, 0 when none arrived.
   int GetResponseCode() const;

@@ -90,3 +90,5 @@ std::string UrlEncode(const std::string& url) {
   }
   return out;
 }
+
+bool IsHttpsUrl(const std::string& url) { return Lowered(url.substr(0, 6)) == "https:"; }

@@ -11,3 +11,6 @@ std::string CharsetOf(const std::string& contentType);
 // The body of a form post: the "name=value" lines form-encoded (blanks become '+') and
 // joined with '&'.
 std::string FormBody(const std::vector<std::string>& form);
+
+// True when `url` is an https URL, whatever the case of its scheme.
+bool IsHttpsUrl(const std::string& url);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "text/ascii.h"
+
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
@@ -12,14 +14,8 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Bytes per line of hex data, as regedit wraps them near 80 columns.
 constexpr size_t kHexBytesPerLine = 25;
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
 auto NameIs(std::string_view name) {
-  return [name](const RegistryValue& value) { return EqualsIgnoringCase(value.name, name); };
+  return [name](const RegistryValue& value) { return EqualsIgnoringAsciiCase(value.name, name); };
 }
 
 std::string_view Trim(std::string_view text) {
@@ -99,14 +95,14 @@ std::optional<RegistryValue> ParseData(std::string_view text) {
   if (colon == std::string_view::npos) return std::nullopt;
   const std::string_view form = Trim(text.substr(0, colon));
   const std::string_view body = text.substr(colon + 1);
-  if (EqualsIgnoringCase(form, "dword")) {
+  if (EqualsIgnoringAsciiCase(form, "dword")) {
     const auto number = ParseHexNumber(Trim(body), 8);
     if (!number) return std::nullopt;
     return RegistryValue{{}, RegistryType::Dword, LittleEndianBytes(*number)};
   }
   RegistryType type = RegistryType::Binary;
-  if (!EqualsIgnoringCase(form, "hex")) {
-    if (form.size() < 6 || !EqualsIgnoringCase(form.substr(0, 4), "hex(") || form.back() != ')') {
+  if (!EqualsIgnoringAsciiCase(form, "hex")) {
+    if (form.size() < 6 || !EqualsIgnoringAsciiCase(form.substr(0, 4), "hex(") || form.back() != ')') {
       return std::nullopt;
     }
     const auto number = ParseHexNumber(form.substr(4, form.size() - 5), 8);
@@ -250,7 +246,7 @@ std::string FormatRegFile(const RegistryDocument& document) {
 
 RegistrySection* FindRegistrySection(RegistryDocument& document, std::string_view key) {
   const auto found = std::ranges::find_if(document, [&](const RegistrySection& s) {
-    return EqualsIgnoringCase(s.key, key);
+    return EqualsIgnoringAsciiCase(s.key, key);
   });
   return found == document.end() ? nullptr : &*found;
 }

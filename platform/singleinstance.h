@@ -1,5 +1,6 @@
-// One running instance per user: a lock held for the life of the process, and a local
-// socket on which a later start asks the running instance to show itself.
+// One running instance per user and settings folder: a lock held for the life of the
+// process, and a local socket on which a later start asks the running instance to show
+// itself.
 // Acquire, ListenForShowRequests and destruction belong to the thread that owns the
 // object; RequestShowFromRunningInstance may be called from any thread.
 #pragma once
@@ -15,8 +16,9 @@ public:
   CSingleInstance(const CSingleInstance&) = delete;
   CSingleInstance& operator=(const CSingleInstance&) = delete;
 
-  // Takes this user's instance lock. False only when another process holds it; a lock
-  // that cannot be made at all does not keep the program from running.
+  // Takes the instance lock of this user's settings folder. False only when another
+  // process holds it; a lock that cannot be made at all does not keep the program from
+  // running.
   bool Acquire();
 
   // Serves show requests from later starts; `onShow` runs on a thread of this object,

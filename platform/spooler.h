@@ -15,6 +15,10 @@ std::vector<std::string> ListPrintQueues();
 // The queue that jobs go to when none is named; empty when there is none.
 std::string GetDefaultPrintQueue();
 
+// True when the default queue is stopped: it takes jobs but prints none until someone
+// starts it again.
+bool IsDefaultQueueStopped();
+
 // Makes `name` this user's default queue; false when it could not be stored.
 bool SetDefaultPrintQueue(const std::string& name);
 

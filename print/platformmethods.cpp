@@ -21,7 +21,7 @@ bool PrintPdfFile(const std::string& path) { return !IsEmptyFile(path) && StartP
 
 bool PrintWordFile(const std::string& path) { return !IsEmptyFile(path) && StartWordPrint(path); }
 
-int PrintWithShellVerb(const std::string& path) { return IsEmptyFile(path) ? EINVAL : ShellPrintVerb(path); }
+int PrintWithShellVerb(const std::string& path) { return IsEmptyFile(path) ? ENODATA : ShellPrintVerb(path); }
 
 int PrintHtmlFile(const std::string& path) { return IsEmptyFile(path) ? EINVAL : StartHtmlPrint(path); }
 

@@ -1,12 +1,21 @@
 // Print engine: prints one spooled file on the current default printer, choosing the
 // method by the file's extension. Every function may be called from any thread, several
-// at once; none takes a lock and none deletes the file it was given.
+// at once; none deletes the file it was given.
 #pragma once
 
 #include <string>
 
-// Picks the method by the lowered extension and hands the file over; true when that
-// method took the document over (not a promise that paper came out).
+// What became of one document handed to the print engine.
+struct PrintOutcome {
+  bool printed = false;  // the method took the document over (not a promise of paper)
+  std::string printer;   // the default queue at the time, "" when there is none
+  std::string reason;    // why it was not printed, in words for the user
+};
+
+// Picks the method by the lowered extension and hands the file over.
+PrintOutcome PrintDocument(const std::string& path);
+
+// PrintDocument(path).printed.
 bool PrintFile(const std::string& path);
 
 // Submits a PDF to the default destination; true when the spooler accepted the job.
@@ -22,8 +31,10 @@ bool PrintWordFile(const std::string& path);
 // submission failed. Nothing reaches the printer on failure.
 int PrintWithShellVerb(const std::string& path);
 
-// Starts a headless renderer that turns the page into a PDF and submits it, without
-// waiting for it. 0 once the renderer was started, otherwise an error number.
+// Has the page turned into a PDF by a headless renderer, shut in (no scripts, network or
+// other files), and submits it, without waiting. Pages render one at a time; asking again
+// for a page still waiting or rendering adds a copy of its PDF. 0 once the page is
+// queued or its renderer started, otherwise an error number.
 int PrintHtmlFile(const std::string& path);
 
 // Draws the image's first page centred on one sheet of the default destination and

@@ -1,12 +1,17 @@
 #include "print/printers.h"
 
+#include <chrono>
+#include <mutex>
 #include <strings.h>
 
 #include "platform/filetypes.h"
 #include "platform/spooler.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
+
+// How long a not-have list is sent without looking whether the desktop changed.
+constexpr std::chrono::seconds kNotHaveRecheck(1);
 
 bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
   for (const std::string& entry : names) {
@@ -31,8 +36,34 @@ std::string HasFileAssociation(const std::string& extension, const std::string& 
 }
 
 std::string BuildNotHaveList() {
-  return "iWork" + HasFileAssociation(".xls", "", ",Office") + HasFileAssociation(".xlsx", "", ",Office2007") +
-         HasFileAssociation(".pdf", "", ",PDF") + HasFileAssociation(".webarchive", "", ",WebArchive");
+  // Probing takes about a millisecond, several times the rest of an "/info" reply. The
+  // list is kept for a second; after that a look at the files behind the associations
+  // tells whether it must be probed again.
+  static std::mutex mutex;
+  static std::string cachedStamp;
+  static std::string cachedList;
+  static std::chrono::steady_clock::time_point checked;
+  const auto now = std::chrono::steady_clock::now();
+  {
+    const std::lock_guard lock(mutex);
+    if (!cachedList.empty() && now - checked < kNotHaveRecheck) return cachedList;
+  }
+  const std::string stamp = FileAssociationsStamp();
+  {
+    const std::lock_guard lock(mutex);
+    if (!cachedList.empty() && stamp == cachedStamp) {
+      checked = now;
+      return cachedList;
+    }
+  }
+  std::string list = "iWork" + HasFileAssociation(".xls", "", ",Office") +
+                     HasFileAssociation(".xlsx", "", ",Office2007") + HasFileAssociation(".pdf", "", ",PDF") +
+                     HasFileAssociation(".webarchive", "", ",WebArchive");
+  const std::lock_guard lock(mutex);
+  cachedStamp = stamp;
+  cachedList = list;
+  checked = now;
+  return list;
 }
 
 std::string ReconcilePreferredPrinter() {

@@ -21,7 +21,8 @@ std::string HasFileAssociation(const std::string& extension, const std::string& 
                                const std::string& missing);
 
 // "iWork" followed by ",Office", ",Office2007", ",PDF", ",WebArchive" for each of
-// ".xls", ".xlsx", ".pdf", ".webarchive" that nothing handles, in that order.
+// ".xls", ".xlsx", ".pdf", ".webarchive" that nothing handles, in that order. A change
+// of the desktop's associations shows from a second after it on.
 std::string BuildNotHaveList();
 
 // Makes the stored "preferredPrinterName" the default printer when it differs from the

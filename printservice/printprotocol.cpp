@@ -1,14 +1,17 @@
 // The "/info" and "/print" handlers of the print service.
 #include "printservice/vostrelhttpserver.h"
 
-#include "cloud/cloudmanager.h"
+#include "base/documenthistory.h"
+#include "base/eventlog.h"
+#include "base/hostinfo.h"
+#include "base/spool.h"
+#include "base/version.h"
 #include "print/printer.h"
 #include "print/printers.h"
-#include "printservice/spool.h"
 #include "printservice/uploadrequest.h"
-#include "shell/hostinfo.h"
-#include "shell/version.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -32,6 +35,8 @@ struct Upload {
   std::string path;
   CNewFile file;
   int copies = 1;
+  std::string name;    // as the phone gave it
+  std::string source;  // the phone's address
 };
 
 // The upload of the connection this worker serves. The engine runs begin, data and end
@@ -58,6 +63,31 @@ Upload CreateUpload(const std::string& name) {
   return upload;
 }
 
+std::string DottedAddress(uint32_t ip) {
+  return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
+         std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
+}
+
+// The announced body length; -1 when the header is missing or not a whole number.
+int64_t AnnouncedLength(const mg_conn* conn) {
+  const char* value = mg_find_header(conn, "Content-Length");
+  if (value == nullptr) return -1;
+  char* end = nullptr;
+  errno = 0;
+  const long long length = std::strtoll(value, &end, 10);
+  return end != value && *end == '\0' && errno == 0 && length >= 0 ? length : -1;
+}
+
+// Hands every copy to the print engine; the outcome of the document as a whole.
+PrintOutcome PrintCopies(const Upload& upload) {
+  PrintOutcome outcome;
+  for (int copy = 0; copy < upload.copies; ++copy) {
+    PrintOutcome copyOutcome = PrintDocument(upload.path);
+    if (copy == 0 || (outcome.printed && !copyOutcome.printed)) outcome = std::move(copyOutcome);
+  }
+  return outcome;
+}
+
 }  // namespace
 
 void CVostrelHttpServer::OnInfo(mg_conn* conn, const mg_request*, void* server) {
@@ -69,7 +99,7 @@ void CVostrelHttpServer::OnInfo(mg_conn* conn, const mg_request*, void* server) 
   mg_send_formatted(conn, "X-Desktop-Os: %s\r\n", self->osDescription.c_str());
   mg_send_formatted(conn, "Connection: close\r\n");
   mg_send_formatted(conn, "X-Desktop-App-Version: %s\r\n", kProductVersion);
-  mg_send_formatted(conn, "X-Cloud-Uuid: %s\r\n", GetCloudUuid().c_str());
+  mg_send_formatted(conn, "X-Cloud-Uuid: %s\r\n", self->cloudIdentity.CloudUuid().c_str());
   mg_send_formatted(conn, "\r\n");
 }
 
@@ -81,22 +111,38 @@ void CVostrelHttpServer::SendPrintReply(mg_conn* conn, int user, int internal) c
   mg_send_formatted(conn, "X-Desktop-App-Version: %s\r\n", kProductVersion);
   mg_send_formatted(conn, "X-Send-To-Print-Error-Number-User: %d\r\n", user);
   mg_send_formatted(conn, "X-Send-To-Print-Error-Number-Internal: %d\r\n", internal);
-  mg_send_formatted(conn, "X-Cloud-UUID: %s\r\n", GetCloudUuid().c_str());
+  mg_send_formatted(conn, "X-Cloud-UUID: %s\r\n", cloudIdentity.CloudUuid().c_str());
   mg_send_formatted(conn, "\r\n");
 }
 
-int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request*, void* server) {
+int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request* request, void* server) {
   const auto* self = static_cast<const CVostrelHttpServer*>(server);
   const std::string name = ReadUploadName(mg_find_header(conn, "X-FileName"));
   const int copies = ReadCopies(mg_find_header(conn, "X-Copies"));
+  const std::string source = DottedAddress(request->remote_ip);
 
-  currentUpload = CreateUpload(name);
-  currentUpload->copies = copies;
-  if (!currentUpload->file.IsOpen()) {
-    currentUpload.reset();
+  // A document that cannot fit is refused before a byte of it is stored.
+  const int64_t length = AnnouncedLength(conn);
+  if (!SpoolHasRoomFor(length)) {
+    LogEvent("refused \"" + name + "\" from " + source + ": " + std::to_string(length) +
+             " bytes do not fit on the disk of the spool folder " + GetSpoolFolderPath());
     self->SendPrintReply(conn, kUserFailed, kCreateFailed);
     return 0;
   }
+  currentUpload = CreateUpload(name);
+  currentUpload->copies = copies;
+  currentUpload->name = name;
+  currentUpload->source = source;
+  if (!currentUpload->file.IsOpen()) {
+    currentUpload.reset();
+    LogEvent("refused \"" + name + "\" from " + source +
+             ": no new file could be made in the spool folder " + GetSpoolFolderPath() +
+             " (it must be a folder of this user's with mode 0700)");
+    self->SendPrintReply(conn, kUserFailed, kCreateFailed);
+    return 0;
+  }
+  LogEvent("receiving \"" + name + "\" from " + source + ", " + std::to_string(length) + " bytes, " +
+           std::to_string(copies) + (copies == 1 ? " copy" : " copies"));
   return 1;
 }
 
@@ -106,7 +152,14 @@ int CVostrelHttpServer::OnUploadData(mg_conn* conn, const mg_request*, const cha
   if (currentUpload && currentUpload->file.Write(bytes, static_cast<size_t>(length))) {
     return 1;
   }
-  // The request ends here without reaching the end handler: its file goes now.
+  // The request ends here without reaching the end handler: its partial file goes now,
+  // so that a full disk does not stay full.
+  if (currentUpload) {
+    currentUpload->file.Close();
+    RemoveSpoolFile(currentUpload->path);
+    LogEvent("\"" + currentUpload->name + "\" from " + currentUpload->source +
+             " not stored: writing to the spool folder failed (" + std::strerror(errno) + ")");
+  }
   currentUpload.reset();
   self->SendPrintReply(conn, kUserFailed, kWriteFailed);
   return 0;
@@ -126,12 +179,13 @@ void CVostrelHttpServer::OnUploadEnd(mg_conn* conn, const mg_request* request, v
   Upload upload = std::move(*currentUpload);
   currentUpload.reset();
   if (!upload.file.Close()) {
+    RemoveSpoolFile(upload.path);
+    LogEvent("\"" + upload.name + "\" from " + upload.source + " not stored: the spool file could not be closed");
     self->SendPrintReply(conn, kUserFailed, kCloseFailed);
     return;
   }
   self->SendPrintReply(conn, kUserOk, kInternalOk);
   // The phone already has its answer; the connection closes once every copy is handed over.
-  for (int copy = 0; copy < upload.copies; ++copy) {
-    PrintFile(upload.path);
-  }
+  const PrintOutcome outcome = PrintCopies(upload);
+  RecordDocument({0, upload.name, upload.source, outcome.printer, outcome.printed, outcome.reason});
 }

@@ -11,7 +11,3 @@ int ReadCopies(const char* value);
 // The document name from "X-FileName" (nullptr when absent): "file" when absent, empty
 // when the bytes are not valid UTF-8.
 std::string ReadUploadName(const char* value);
-
-// True when `text` is well-formed UTF-8: no stray or missing continuation bytes, no
-// overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(const std::string& text);

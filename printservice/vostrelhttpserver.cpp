@@ -1,8 +1,9 @@
 // Start and stop of the print service.
 #include "printservice/vostrelhttpserver.h"
 
-#include "printservice/spool.h"
-#include "shell/hostinfo.h"
+#include "base/eventlog.h"
+#include "base/hostinfo.h"
+#include "base/spool.h"
 
 #include <string>
 #include <system_error>
@@ -22,7 +23,10 @@ void CVostrelHttpServer::Start(uint32_t servicePort) {
   if (engine == nullptr) {
     return;
   }
-  mg_set_option(engine, "ports", std::to_string(port).c_str());
+  if (mg_set_option(engine, "ports", std::to_string(port).c_str()) != 1) {
+    LogEvent("the print service cannot listen on port " + std::to_string(port) +
+             " (another program may use it); phones cannot reach this PC");
+  }
   mg_set_option(engine, "dir_list", "no");
   mg_set_uri_handlers(engine, "/info", nullptr, nullptr, &CVostrelHttpServer::OnInfo, this);
   mg_set_uri_handlers(engine, "/print", &CVostrelHttpServer::OnUploadBegin,

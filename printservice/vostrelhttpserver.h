@@ -16,9 +16,25 @@
 
 class CDnsSdService;
 
+// Where the replies take the desktop's cloud identity from. Called on the engine's
+// workers, several at once; must answer at once, never after asking the relay.
+class CCloudIdentitySource {
+public:
+  virtual ~CCloudIdentitySource() = default;
+  // The identity to send; "" while the desktop has none.
+  virtual std::string CloudUuid() const = 0;
+};
+
+// The identity as the settings store holds it. A valid one is kept for the rest of the
+// run; while there is none the store is read again at most once a second, so that an
+// identity the cloud code obtains later reaches the replies.
+const CCloudIdentitySource& StoredCloudIdentity();
+
 class CVostrelHttpServer {
 public:
-  CVostrelHttpServer() = default;
+  // `identity` must outlive the object.
+  explicit CVostrelHttpServer(const CCloudIdentitySource& identity = StoredCloudIdentity())
+      : cloudIdentity(identity) {}
   // Stops the advertisement and the engine and waits for both.
   virtual ~CVostrelHttpServer();
   CVostrelHttpServer(const CVostrelHttpServer&) = delete;
@@ -49,6 +65,7 @@ private:
   // Sleeps up to `milliseconds`; true when a stop was requested.
   bool WaitForStopRequest(int milliseconds);
 
+  const CCloudIdentitySource& cloudIdentity;
   std::string osDescription;  // taken at Start, read by the handlers
   uint32_t port = 0;
   mg_ctx* engine = nullptr;

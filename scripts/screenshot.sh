@@ -14,5 +14,5 @@ mkdir -p "$runtime/home"
 first_printer=$(lpstat -e 2>/dev/null | head -n 1 || true)
 if [ -n "$first_printer" ]; then HOME="$runtime/home" lpoptions -d "$first_printer" >/dev/null; fi
 # A private home keeps the user's stored printer preference and settings out of it.
-HOME="$runtime/home" XDG_CONFIG_HOME="$runtime/home/.config" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen "$build/shell/ui/screenshot/popupscreenshot" "$top/docs/popup.png"
+HOME="$runtime/home" XDG_CONFIG_HOME="$runtime/home/.config" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen "$build/desktop/screenshot/popupscreenshot" "$top/docs/popup.png"
 echo "wrote $top/docs/popup.png"

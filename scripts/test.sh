@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # test.sh [--sanitize]: installs what is missing, starts cupsd, avahi-daemon and D-Bus
-# with the test queues, builds, and runs every test. --sanitize builds with
-# AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
+# with the test queues, builds, and runs every test, then builds the Debian package and
+# installs and removes it on this machine. --sanitize builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-sanitize/ and runs the suite alone.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 "$top/scripts/setup.sh"
@@ -19,7 +20,9 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 "$top/scripts/build.sh" "$dir" "${opts[@]}"
 ctest --test-dir "$dir" --output-on-failure -j 2
-# The Windows build of the same sources, its tests run under Wine (not for --sanitize).
+# Not for --sanitize: the Debian package, and the Windows build of the same sources with
+# its tests run under Wine.
 if [ "${1:-}" != "--sanitize" ]; then
+  "$top/tests/package/package_test.sh"
   "$top/scripts/windows.sh" --test
 fi

@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/vendorservers.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 
 namespace {
 

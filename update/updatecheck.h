@@ -5,8 +5,7 @@
 #include <functional>
 #include <string>
 
-// This build's version as the update server writes it: "1.3.6" is 136.
-constexpr int kThisVersionNumber = 136;
+#include "base/version.h"
 
 // The first number of `text` as the C format "%d" reads it (leading white space, an
 // optional sign, decimal digits), held to the int range; 0 when there is none.

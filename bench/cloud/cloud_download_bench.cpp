@@ -38,11 +38,12 @@ RelayResponse GeneratedBody(long long size) {
   return response;
 }
 
-// The child side: downloads `url` into `path` with CHttpClient; exit status 0 on success.
-int DownloadWithClient(const std::string& url, const std::string& path) {
+// The child side: downloads `url` (`size` bytes) into `path` with CHttpClient; exit
+// status 0 on success.
+int DownloadWithClient(const std::string& url, const std::string& path, long long size) {
   CNewFile file = CNewFile::Create(path);
   CHttpClient http;
-  const HttpResult result = http.Get(url, file);
+  const HttpResult result = http.Get(url, file, size);
   if (!result.ok()) std::fprintf(stderr, "download failed: %s\n", result.error.c_str());
   return result.ok() && file.Close() ? 0 : 1;
 }
@@ -83,7 +84,7 @@ void Report(const char* name, const Run& run, const std::string& path, long long
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--download") return DownloadWithClient(argv[2], argv[3]);
+  if (argc == 5 && std::string(argv[1]) == "--download") return DownloadWithClient(argv[2], argv[3], std::atoll(argv[4]));
 
   const long long mebibytes = argc > 1 ? std::atoll(argv[1]) : 1024;
   const long long size = mebibytes * static_cast<long long>(kMiB);
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
 
   const std::string self = "/proc/self/exe";
   const std::string ours = folder + "client.bin";
-  Report("CHttpClient", Measure({std::filesystem::read_symlink(self).string(), "--download", url, ours}), ours, size);
+  Report("CHttpClient", Measure({std::filesystem::read_symlink(self).string(), "--download", url, ours, std::to_string(size)}), ours, size);
   const std::string theirs = folder + "curl.bin";
   Report("curl (same server)", Measure({"curl", "-s", "--cacert", caFile, "-o", theirs, url}), theirs, size);
 

@@ -5,18 +5,49 @@
 #include <cerrno>
 #include <dns_sd.h>
 #include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// The name the daemon gives a service registered without one: the host name up to its
+// first dot.
+std::string ComputerName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof(host) - 1) != 0) {
+    return "Olvaro Desktop";
+  }
+  const std::string name(host);
+  return name.substr(0, name.find('.'));
+}
+
+}  // namespace
+
+static_assert(kDnsSdNameConflict == kDNSServiceErr_NameConflict);
 
 CDnsSdService::~CDnsSdService() {
   Withdraw();
 }
 
-// The daemon's answer to the registration. Success needs nothing; an error (the daemon
-// went away, the service was refused) is kept so that the next Serve reports it.
+// The daemon's answer to the registration. Success tells the name the daemon chose; an
+// error (the daemon went away, the name was taken) is kept so that the next Serve
+// reports it.
 void CDnsSdService::OnRegisterReply(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType error,
-                                    const char*, const char*, const char*, void* context) {
+                                    const char* name, const char*, const char*, void* context) {
+  auto* service = static_cast<CDnsSdService*>(context);
   if (error != kDNSServiceErr_NoError) {
-    static_cast<CDnsSdService*>(context)->replyError_ = error;
+    service->replyError_ = error;
+  } else if (name != nullptr && name[0] != '\0') {
+    service->name_ = name;
   }
+}
+
+std::string CDnsSdService::Name() const {
+  return name_.empty() ? ComputerName() : name_;
+}
+
+std::string CDnsSdService::MoveToAlternativeName() {
+  name_ = AlternativeServiceName(Name());
+  return name_;
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
@@ -25,7 +56,8 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
   // A null name stands for the computer's name; Avahi refuses the empty one.
   DNSServiceRef ref = nullptr;
   const DNSServiceErrorType error =
-      DNSServiceRegister(&ref, 0, 0, nullptr, type.c_str(), domain.c_str(), nullptr,
+      DNSServiceRegister(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(),
+                         domain.c_str(), nullptr,
                          htons(port), 0, nullptr, &CDnsSdService::OnRegisterReply, this);
   if (error != kDNSServiceErr_NoError) {
     return error;
@@ -48,6 +80,9 @@ DnsSdServeResult CDnsSdService::Serve(int timeoutMs) {
   }
   if (ready > 0 && DNSServiceProcessResult(ref_) != kDNSServiceErr_NoError) {
     return DnsSdServeResult::Broken;
+  }
+  if (replyError_ == kDNSServiceErr_NameConflict) {
+    return DnsSdServeResult::NameConflict;
   }
   return replyError_ == 0 ? DnsSdServeResult::Idle : DnsSdServeResult::Broken;
 }

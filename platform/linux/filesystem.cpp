@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/linux/filedescriptor.h"
@@ -24,4 +25,10 @@ bool EnsurePrivateFolder(const std::string& path) {
   struct stat status{};
   return fstat(folder.Get(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
          (status.st_mode & 07777) == 0700;
+}
+
+int64_t FreeBytesAt(const std::string& path) {
+  struct statvfs info{};
+  if (statvfs(path.c_str(), &info) != 0) return -1;
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }

@@ -2,8 +2,12 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -29,7 +33,55 @@ GText GuessContentType(const std::string& name, const unsigned char* data, size_
   return GText(g_content_type_guess(name.c_str(), data, size, &uncertain));
 }
 
+// The folders of an XDG search path: `home` first (its variable, else `homeFallback`
+// under $HOME), then the list in `dirs` (else `dirsFallback`).
+std::vector<std::string> XdgFolders(const char* home, const char* homeFallback, const char* dirs,
+                                    const char* dirsFallback) {
+  std::vector<std::string> folders;
+  if (const char* value = std::getenv(home); value != nullptr && value[0] == '/') {
+    folders.emplace_back(value);
+  } else if (const char* user = std::getenv("HOME"); user != nullptr && user[0] == '/') {
+    folders.push_back(std::string(user) + "/" + homeFallback);
+  }
+  const char* list = std::getenv(dirs);
+  const std::string all = list != nullptr && list[0] != '\0' ? list : dirsFallback;
+  for (size_t start = 0; start <= all.size();) {
+    const size_t end = std::min(all.find(':', start), all.size());
+    if (end > start && all[start] == '/') folders.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return folders;
+}
+
+// Where `path` stands: which file, how long, when last changed; "-" when nothing is there.
+void AppendFileStamp(std::string& stamp, const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    stamp += "-;";
+    return;
+  }
+  stamp += std::to_string(status.st_ino) + ":" + std::to_string(status.st_size) + ":" +
+           std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec) + ";";
+}
+
 }  // namespace
+
+std::string FileAssociationsStamp() {
+  // What GIO reads: the MIME database, the applications folders with their caches, and
+  // the chosen defaults, in every data and configuration folder.
+  std::string stamp;
+  for (const std::string& folder : XdgFolders("XDG_DATA_HOME", ".local/share", "XDG_DATA_DIRS",
+                                              "/usr/local/share:/usr/share")) {
+    for (const char* name : {"/mime/mime.cache", "/applications", "/applications/mimeinfo.cache",
+                             "/applications/mimeapps.list"}) {
+      AppendFileStamp(stamp, folder + name);
+    }
+  }
+  for (const std::string& folder : XdgFolders("XDG_CONFIG_HOME", ".config", "XDG_CONFIG_DIRS", "/etc/xdg")) {
+    AppendFileStamp(stamp, folder + "/mimeapps.list");
+  }
+  return stamp;
+}
 
 std::string DetectFileMimeType(const std::string& path) {
   // As much of the head as the shared MIME database's magic rules look at.

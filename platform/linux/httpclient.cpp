@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +22,12 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 constexpr long kMaxRedirects = 15;
 constexpr int kLongestPollMs = 1000;
+constexpr int kDefaultConnectTimeoutMs = 10000;
+constexpr int kDefaultReadTimeoutMs = 30000;
+constexpr int kDefaultTotalTimeoutMs = 60000;
+// A download may take one more second for each of these many bytes it may bring: a
+// large document on a slow line still arrives, an endless trickle does not go on for ever.
+constexpr long long kSlowestDownloadBytesPerSecond = 64 * 1024;
 
 // libcurl wants one global initialisation before any thread uses it.
 struct CurlGlobal {
@@ -59,6 +66,7 @@ HttpFailure ClassifyCurlError(CURLcode code) {
       return HttpFailure::Tls;
     case CURLE_HTTP_RETURNED_ERROR: return HttpFailure::Status;
     case CURLE_WRITE_ERROR: return HttpFailure::Write;
+    case CURLE_FILESIZE_EXCEEDED: return HttpFailure::TooLarge;
     default: return HttpFailure::Other;
   }
 }
@@ -86,9 +94,11 @@ std::string DecodeBody(std::string body, const std::string& charset) {
 struct CHttpClient::Impl {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
-  int connectTimeoutMs = 0;
-  int readTimeoutMs = 0;
+  int connectTimeoutMs = kDefaultConnectTimeoutMs;
+  int readTimeoutMs = kDefaultReadTimeoutMs;
+  int totalTimeoutMs = kDefaultTotalTimeoutMs;
   bool followRedirects = false;
+  std::atomic<bool> cancelled{false};
   std::string host;
   int lastStatus = 0;
   const std::string extraBundle = [] {
@@ -99,6 +109,9 @@ struct CHttpClient::Impl {
   // One transfer's state, seen by the callbacks.
   std::string* textSink = nullptr;
   CNewFile* fileSink = nullptr;
+  long long maxBytes = 0;
+  long long received = 0;
+  bool tooLarge = false;
   std::optional<Clock::time_point> lastActivity;
 
   Impl() {
@@ -114,6 +127,11 @@ struct CHttpClient::Impl {
   static size_t OnBody(char* data, size_t, size_t length, void* self) {
     auto* impl = static_cast<Impl*>(self);
     impl->lastActivity = Clock::now();
+    impl->received += static_cast<long long>(length);
+    if (impl->received > impl->maxBytes) {
+      impl->tooLarge = true;
+      return 0;
+    }
     if (impl->fileSink) return impl->fileSink->Write(data, length) ? length : 0;
     impl->textSink->append(data, length);
     return length;
@@ -131,15 +149,20 @@ struct CHttpClient::Impl {
   }
 
   void Configure(const std::string& url, curl_slist* headers) {
+    const long long totalMs = totalTimeoutMs + (fileSink ? maxBytes / kSlowestDownloadBytesPerSecond * 1000 : 0);
     curl_easy_reset(easy);
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Once on https, a redirect must not put the rest of the exchange in clear text.
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(totalMs));
+    // An announced length over the limit is refused before any byte of the body.
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
@@ -161,14 +184,17 @@ struct CHttpClient::Impl {
   HttpResult Run() {
     HttpResult result;
     lastActivity.reset();
+    received = 0;
+    tooLarge = false;
     curl_multi_add_handle(multi, easy);
     CURLcode code = CURLE_OK;
     bool timedOut = false;
     for (int running = 1; running;) {
+      if (cancelled) break;
       curl_multi_perform(multi, &running);
       if (!running) break;
       int waitMs = kLongestPollMs;
-      if (readTimeoutMs > 0 && lastActivity) {
+      if (lastActivity) {
         const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
             Clock::now() - *lastActivity).count();
         if (silent >= readTimeoutMs) {
@@ -188,9 +214,15 @@ struct CHttpClient::Impl {
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     result.status = lastStatus = static_cast<int>(status);
-    if (timedOut) {
+    if (cancelled) {
+      result.failure = HttpFailure::Cancelled;
+      result.error = "cancelled";
+    } else if (timedOut) {
       result.failure = HttpFailure::Timeout;
       result.error = "read time-out";
+    } else if (tooLarge) {
+      result.failure = HttpFailure::TooLarge;
+      result.error = "body over " + std::to_string(maxBytes) + " bytes";
     } else if (code != CURLE_OK) {
       result.failure = ClassifyCurlError(code);
       result.error = curl_easy_strerror(code);
@@ -203,7 +235,7 @@ struct CHttpClient::Impl {
   }
 
   HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text,
-                     CNewFile* file) {
+                     CNewFile* file, long long bodyLimit) {
     if (!easy || !multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}};
     curl_slist* headers = nullptr;
     if (!host.empty()) headers = curl_slist_append(headers, ("Host: " + host).c_str());
@@ -211,13 +243,14 @@ struct CHttpClient::Impl {
       headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
       headers = curl_slist_append(headers, "Expect:");
     }
+    textSink = text;
+    fileSink = file;
+    maxBytes = bodyLimit;
     Configure(url, headers);
     if (formBody) {
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody->size()));
       curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, formBody->c_str());
     }
-    textSink = text;
-    fileSink = file;
     HttpResult result = Run();
     textSink = nullptr;
     fileSink = nullptr;
@@ -227,7 +260,7 @@ struct CHttpClient::Impl {
 
   HttpResult PerformText(const std::string& url, const std::string* formBody) {
     std::string body;
-    HttpResult result = Perform(url, formBody, &body, nullptr);
+    HttpResult result = Perform(url, formBody, &body, nullptr, kMaxTextBody);
     if (result.ok()) {
       const char* contentType = nullptr;
       curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType);
@@ -240,16 +273,17 @@ struct CHttpClient::Impl {
 CHttpClient::CHttpClient() : impl_(std::make_unique<Impl>()) {}
 CHttpClient::~CHttpClient() = default;
 
-void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(0, milliseconds); }
-void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(0, milliseconds); }
+void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(1, milliseconds); }
+void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(1, milliseconds); }
+void CHttpClient::SetTotalTimeout(int milliseconds) { impl_->totalTimeoutMs = std::max(1, milliseconds); }
 void CHttpClient::SetFollowRedirects(bool follow) { impl_->followRedirects = follow; }
 void CHttpClient::SetHost(const std::string& host) { impl_->host = host; }
 
 HttpResult CHttpClient::Get(const std::string& url) { return impl_->PerformText(url, nullptr); }
 
-HttpResult CHttpClient::Get(const std::string& url, CNewFile& file) {
+HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
   if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}};
-  return impl_->Perform(url, nullptr, nullptr, &file);
+  return impl_->Perform(url, nullptr, nullptr, &file, std::max(0LL, maxBytes));
 }
 
 HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
@@ -258,3 +292,8 @@ HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::stri
 }
 
 int CHttpClient::GetResponseCode() const { return impl_->lastStatus; }
+
+void CHttpClient::Cancel() {
+  impl_->cancelled = true;
+  if (impl_->multi) curl_multi_wakeup(impl_->multi);
+}

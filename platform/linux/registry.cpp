@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +35,50 @@ bool IsWritableName(const std::string& name) {
   return std::ranges::none_of(name, [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+// The program's key as a file held it: which file it was, and the key's section (null
+// when the file is not in the format or lacks the key).
+struct ReadKey {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+  std::optional<RegistrySection> section;
+
+  bool IsOf(const struct stat& status) const {
+    return device == status.st_dev && inode == status.st_ino && size == status.st_size &&
+           modified.tv_sec == status.st_mtim.tv_sec && modified.tv_nsec == status.st_mtim.tv_nsec &&
+           changed.tv_sec == status.st_ctim.tv_sec && changed.tv_nsec == status.st_ctim.tv_nsec;
+  }
+};
+
+// The key in the file at `path`, parsed again only when the file changed: "/info" asks
+// for a value on every request. Writers replace the file by renaming, so reading needs no
+// lock, and a file read after its stat is at least as new as the stat says. Null when
+// the file cannot be read.
+std::shared_ptr<const ReadKey> ReadKeyOfFile(const std::string& path) {
+  static std::mutex mutex;
+  static std::string lastPath;
+  static std::shared_ptr<const ReadKey> last;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return nullptr;
+  {
+    const std::lock_guard lock(mutex);
+    if (last && lastPath == path && last->IsOf(status)) return last;
+  }
+  const auto content = ReadWholeFile(path);
+  if (!content) return nullptr;
+  auto key = std::make_shared<ReadKey>(ReadKey{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
+                                               status.st_ctim, std::nullopt});
+  if (auto document = ParseRegFile(*content)) {
+    if (const RegistrySection* section = FindRegistrySection(*document, kKeyPath)) key->section = *section;
+  }
+  const std::lock_guard lock(mutex);
+  lastPath = path;
+  last = key;
+  return key;
+}
+
 class FileRegistryKey final : public RegistryKey {
 public:
   FileRegistryKey(const std::string& folder, RegistryAccess access)
@@ -52,12 +99,9 @@ public:
 
   RegistryStatus QueryValue(const std::string& name, void* buffer, uint32_t* size) override {
     if (buffer && !size) return RegistryStatus::Failed;
-    // Writers replace the file by renaming, so reading needs no lock.
-    const auto content = ReadWholeFile(path_);
-    if (!content) return RegistryStatus::Failed;
-    auto document = ParseRegFile(*content);
-    const RegistrySection* section = document ? FindRegistrySection(*document, kKeyPath) : nullptr;
-    const RegistryValue* value = section ? FindRegistryValue(*section, name) : nullptr;
+    const std::shared_ptr<const ReadKey> key = ReadKeyOfFile(path_);
+    if (!key) return RegistryStatus::Failed;
+    const RegistryValue* value = key->section ? FindRegistryValue(*key->section, name) : nullptr;
     if (!value) return RegistryStatus::NotFound;
 
     const auto length = static_cast<uint32_t>(value->data.size());

@@ -1,12 +1,14 @@
-// The instance lock is flock() on a file in the user's runtime folder; the show request
-// is one line sent to a Unix socket beside it.
+// The instance lock is flock() on a file in the settings folder, so one copy runs per user
+// and settings folder whatever the session's runtime folder is; the show request is one
+// line sent to a Unix socket beside the lock.
 #include "platform/singleinstance.h"
 
 #include "platform/filesystem.h"
 #include "platform/linux/filedescriptor.h"
+#include "platform/linux/userconfig.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,24 +22,32 @@ namespace {
 
 constexpr char kShowRequest[] = "show\n";
 
-// $XDG_RUNTIME_DIR, or a private folder in /tmp when the session has none; the same
-// for every start of this user, whatever its other environment. Empty when unusable.
-std::string RuntimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    return std::string(runtime) + "/";
+// The settings folder ($XDG_CONFIG_HOME/Vostrel/), made when missing; empty when unusable.
+std::string SettingsFolder() {
+  const std::string config = GetUserConfigFolder();
+  if (config.empty()) {
+    return {};
   }
+  const std::string folder = config + "Vostrel/";
+  return MakeFolderPath(folder) ? folder : std::string();
+}
+
+// A private folder in /tmp for sockets whose settings folder has too long a path.
+std::string ShortSocketFolder() {
   const std::string folder = "/tmp/olvaro-desktop-" + std::to_string(getuid());
   return EnsurePrivateFolder(folder) ? folder + "/" : std::string();
 }
 
-// The socket address of this user's running instance; false when the path does not fit.
-bool ShowSocketAddress(sockaddr_un& address) {
-  const std::string folder = RuntimeFolder();
-  if (folder.empty()) {
-    return false;
+// FNV-1a: stable across runs and builds, unlike std::hash.
+uint64_t PathKey(const std::string& text) {
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const unsigned char c : text) {
+    hash = (hash ^ c) * 0x100000001b3ULL;
   }
-  const std::string path = folder + "olvaro-desktop.sock";
+  return hash;
+}
+
+bool FillSocketAddress(sockaddr_un& address, const std::string& path) {
   if (path.size() >= sizeof(address.sun_path)) {
     return false;
   }
@@ -45,6 +55,21 @@ bool ShowSocketAddress(sockaddr_un& address) {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   return true;
+}
+
+// The socket of the instance running on this settings folder: beside the lock, or, when
+// that path is too long for a socket address, in /tmp under a name keyed by the folder.
+bool ShowSocketAddress(sockaddr_un& address) {
+  const std::string folder = SettingsFolder();
+  if (folder.empty()) {
+    return false;
+  }
+  if (FillSocketAddress(address, folder + "olvaro-desktop.sock")) {
+    return true;
+  }
+  const std::string shortFolder = ShortSocketFolder();
+  return !shortFolder.empty() &&
+         FillSocketAddress(address, shortFolder + std::to_string(PathKey(folder)) + ".sock");
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -92,7 +117,7 @@ CSingleInstance::~CSingleInstance() {
 }
 
 bool CSingleInstance::Acquire() {
-  const std::string folder = RuntimeFolder();
+  const std::string folder = SettingsFolder();
   if (folder.empty()) {
     return true;
   }

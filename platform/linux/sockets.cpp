@@ -4,9 +4,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,8 +47,8 @@ int WaitUntilReadable(const std::vector<int>& sockets, std::vector<bool>& ready,
   for (const int sock : sockets) waiting.push_back({sock, POLLIN, 0});
   const int count = poll(waiting.data(), waiting.size(), timeoutMs);
   ready.assign(sockets.size(), false);
-  for (size_t i = 0; count > 0 && i < waiting.size(); ++i) ready[i] = (waiting[i].revents & POLLIN) != 0;
-  return count;
+  for (size_t i = 0; count > 0 && i < waiting.size(); ++i) ready[i] = waiting[i].revents != 0;
+  return count < 0 && errno == EINTR ? 0 : count;
 }
 
 int ReceiveBefore(int sock, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
@@ -65,6 +65,15 @@ int ReceiveBefore(int sock, char* bytes, size_t length, std::chrono::steady_cloc
   }
 }
 
+int ReceiveArrived(int sock, char* bytes, size_t length) {
+  for (;;) {
+    const ssize_t count = recv(sock, bytes, length, MSG_DONTWAIT);
+    if (count >= 0) return static_cast<int>(count);
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? kNothingArrived : -1;
+  }
+}
+
 size_t SendAll(int sock, const char* bytes, size_t length) {
   size_t sent = 0;
   while (sent < length) {
@@ -77,13 +86,27 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
   return sent;
 }
 
+void ShutDownSocket(int sock, bool alsoWriting) { shutdown(sock, alsoWriting ? SHUT_RDWR : SHUT_RD); }
+
 void FinishConnection(int sock) {
   shutdown(sock, SHUT_WR);
-  fcntl(sock, F_SETFL, fcntl(sock, F_GETFL) | O_NONBLOCK);
-  char drain[512];
-  while (recv(sock, drain, sizeof drain, 0) > 0) {
+  char drain[16384];
+  while (recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
   }
   close(sock);
 }
 
 void CloseSocket(int sock) { close(sock); }
+
+// An event counter: readable while it is above zero.
+int OpenWakeSocket() { return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+void WakeSocket(int sock) {
+  // A counter at its limit wakes the wait all the same.
+  [[maybe_unused]] const int result = eventfd_write(sock, 1);
+}
+
+void DrainWakeSocket(int sock) {
+  eventfd_t count;
+  [[maybe_unused]] const int result = eventfd_read(sock, &count);
+}

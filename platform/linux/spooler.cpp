@@ -1,5 +1,7 @@
 #include "platform/spooler.h"
 
+#include "platform/linux/filedescriptor.h"
+
 #include <cups/cups.h>
 
 #include <cerrno>
@@ -41,20 +43,6 @@ class DestList {
 // The effective default: LPDEST/PRINTER, then ~/.cups/lpoptions, then the server's.
 DestPtr DefaultDest() { return DestPtr(cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr)); }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::vector<std::string> ListPrintQueues() {
@@ -68,6 +56,13 @@ std::vector<std::string> ListPrintQueues() {
 std::string GetDefaultPrintQueue() {
   const DestPtr dest = DefaultDest();
   return dest ? std::string(dest->name) : std::string();
+}
+
+bool IsDefaultQueueStopped() {
+  const DestPtr dest = DefaultDest();
+  if (!dest) return false;
+  const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
+  return state != nullptr && std::string_view(state) == std::to_string(IPP_PSTATE_STOPPED);
 }
 
 bool SetDefaultPrintQueue(const std::string& name) {
@@ -152,12 +147,12 @@ SubmitResult SubmitDocument(const std::function<ssize_t(char*, size_t)>& source,
 SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mimeType,
                                   const std::string& title, const PrintOptions& options) {
   const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return {0, errno};
+  if (file.Get() < 0) return {0, errno};
   struct stat info {};
-  if (fstat(file.get(), &info) != 0) return {0, errno};
+  if (fstat(file.Get(), &info) != 0) return {0, errno};
   // An empty document prints nothing; CUPS would still accept the job.
   if (!S_ISREG(info.st_mode) || info.st_size == 0) return {0, ENODATA};
-  const auto readFile = [&file](char* buffer, size_t size) { return read(file.get(), buffer, size); };
+  const auto readFile = [&file](char* buffer, size_t size) { return read(file.Get(), buffer, size); };
   return SubmitDocument(readFile, mimeType, title, options);
 }
 

@@ -29,20 +29,22 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-std::string GetUserConfigFolder() {
+std::string GetUserBaseFolder(const char* variable, const char* underHome) {
   std::string folder;
   // An XDG base folder must be absolute; a relative one counts as unset.
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
-    folder = config;
+  if (const char* value = std::getenv(variable); value && value[0] == '/') {
+    folder = value;
   } else {
     folder = GetHomeFolder();
     if (folder.empty()) return {};
     if (folder.back() != '/') folder += '/';
-    folder += ".config";
+    folder += underHome;
   }
   if (folder.back() != '/') folder += '/';
   return folder;
 }
+
+std::string GetUserConfigFolder() { return GetUserBaseFolder("XDG_CONFIG_HOME", ".config"); }
 
 bool MakeFolderPath(const std::string& path) {
   std::string folder = path;

@@ -83,10 +83,10 @@ std::string WithoutFinalDot(std::string name) {
 
 }  // namespace
 
-ServiceRegistration DescribeServiceRegistration(const std::string& computerName, const std::string& type,
-                                                const std::string& domain, uint16_t port) {
+ServiceRegistration DescribeServiceRegistration(const std::string& serviceName, const std::string& computerName,
+                                                const std::string& type, const std::string& domain, uint16_t port) {
   const std::string zone = WithoutFinalDot(domain);
-  return {ToWide(computerName + "." + type + "." + zone), ToWide(computerName + "." + zone), port};
+  return {ToWide(serviceName + "." + type + "." + zone), ToWide(computerName + "." + zone), port};
 }
 
 // Windows' registration: the request must stay alive until it is withdrawn.
@@ -108,9 +108,26 @@ struct SystemRegistration {
 
 CDnsSdService::~CDnsSdService() { Withdraw(); }
 
-void CDnsSdService::OnRegisterReply(_DNSServiceRef_t*, uint32_t, int32_t error, const char*, const char*, const char*,
-                                    void* context) {
-  if (error != 0) static_cast<CDnsSdService*>(context)->replyError_ = error;
+// Success tells the name Bonjour chose; an error is kept for the next Serve.
+void CDnsSdService::OnRegisterReply(_DNSServiceRef_t*, uint32_t, int32_t error, const char* name, const char*,
+                                    const char*, void* context) {
+  auto* service = static_cast<CDnsSdService*>(context);
+  if (error != 0) {
+    service->replyError_ = error;
+  } else if (name != nullptr && name[0] != '\0') {
+    service->name_ = name;
+  }
+}
+
+std::string CDnsSdService::Name() const {
+  if (!name_.empty()) return name_;
+  const std::string host = GetSystemHostName();
+  return host.substr(0, host.find('.'));
+}
+
+std::string CDnsSdService::MoveToAlternativeName() {
+  name_ = AlternativeServiceName(Name());
+  return name_;
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
@@ -120,7 +137,7 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
   if (routes.Bonjour()) {
     // A null name stands for the computer's name.
     _DNSServiceRef_t* ref = nullptr;
-    const int32_t error = routes.registerService(&ref, 0, 0, nullptr, type.c_str(), domain.c_str(), nullptr,
+    const int32_t error = routes.registerService(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(), domain.c_str(), nullptr,
                                                  htons(port), 0, nullptr,
                                                  reinterpret_cast<ReplyCallback>(&CDnsSdService::OnRegisterReply), this);
     if (error != 0) return error;
@@ -131,7 +148,7 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
 
   const std::string computer = GetSystemHostName();
   if (computer.empty()) return kServiceNotRunning;
-  const ServiceRegistration wanted = DescribeServiceRegistration(computer, type, domain, port);
+  const ServiceRegistration wanted = DescribeServiceRegistration(Name(), computer, type, domain, port);
   auto* registration = new SystemRegistration;
   registration->instance = routes.construct(wanted.instanceName.c_str(), wanted.hostName.c_str(), nullptr, nullptr,
                                             wanted.port, 0, 0, 0, nullptr, nullptr);
@@ -167,6 +184,7 @@ DnsSdServeResult CDnsSdService::Serve(int timeoutMs) {
   const int count = WaitUntilReadable({sock}, ready, timeoutMs);
   if (count < 0) return DnsSdServeResult::Broken;
   if (count > 0 && routes.process(ref_) != 0) return DnsSdServeResult::Broken;
+  if (replyError_ == kDnsSdNameConflict) return DnsSdServeResult::NameConflict;
   return replyError_ == 0 ? DnsSdServeResult::Idle : DnsSdServeResult::Broken;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/filesystem.h"
 
 #include <aclapi.h>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <windows.h>
 
@@ -34,4 +36,10 @@ bool EnsurePrivateFolder(const std::string& path) {
   if (descriptor) LocalFree(descriptor);
   CloseHandle(folder);
   return plainFolder && ours;
+}
+
+int64_t FreeBytesAt(const std::string& path) {
+  ULARGE_INTEGER available{};  // what this user's quota leaves, not the whole disk
+  if (!GetDiskFreeSpaceExW(ToWidePath(path).c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(std::min<ULONGLONG>(available.QuadPart, INT64_MAX));
 }

@@ -3,6 +3,9 @@
 #include "platform/httpclient.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
@@ -13,8 +16,13 @@
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Mozilla/3.0 (compatible; Indy Library)";
-constexpr int kDefaultConnectMs = 300000;
+constexpr int kDefaultConnectMs = 10000;
+constexpr int kDefaultReadMs = 30000;
+constexpr int kDefaultTotalMs = 60000;
 constexpr DWORD kMaxRedirects = 15;
+// A download may take one more second for each of these many bytes it may bring: a
+// large document on a slow line still arrives, an endless trickle does not go on for ever.
+constexpr long long kSlowestDownloadBytesPerSecond = 64 * 1024;
 
 struct InternetHandle {
   HINTERNET handle = nullptr;
@@ -72,6 +80,10 @@ std::string DecodeBody(std::string body, const std::string& charset) {
   return ToUtf8(wide);
 }
 
+HttpResult Failed(HttpFailure failure, DWORD error) {
+  return {failure, 0, "WinHTTP error " + std::to_string(error), {}};
+}
+
 std::wstring QueryHeader(HINTERNET request, DWORD query) {
   DWORD size = 0;
   WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
@@ -86,27 +98,44 @@ std::wstring QueryHeader(HINTERNET request, DWORD query) {
 
 }  // namespace
 
+// Why a request was ended from outside it.
+enum class Stop { None, Cancelled, TimedOut };
+
 struct CHttpClient::Impl {
-  int connectTimeoutMs = 0;
-  int readTimeoutMs = 0;
+  int connectTimeoutMs = kDefaultConnectMs;
+  int readTimeoutMs = kDefaultReadMs;
+  int totalTimeoutMs = kDefaultTotalMs;
   bool followRedirects = false;
   std::string host;
   int lastStatus = 0;
 
-  HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text, CNewFile* file) {
+  // WinHTTP has no limit for a whole request, nor a way to end one from outside but
+  // closing its handle from another thread: the watch of each request does that.
+  std::mutex guardLock;
+  std::condition_variable guardWake;
+  HINTERNET active = nullptr;  // the request under way; closed by whoever ends it first
+  bool cancelled = false;      // Cancel was called: every later request ends at once
+  bool finished = false;       // the request under way is over; its watch may leave
+  Stop stop = Stop::None;
+
+  void StopActive(Stop why) {
+    if (active) {
+      WinHttpCloseHandle(active);
+      active = nullptr;
+      stop = why;
+    }
+  }
+
+  HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text, CNewFile* file,
+                     long long maxBytes) {
     HttpResult result;
     lastStatus = 0;
-    const auto fail = [&result](HttpFailure failure, DWORD error) {
-      result.failure = failure;
-      result.error = "WinHTTP error " + std::to_string(error);
-      return result;
-    };
 
     const std::wstring wideUrl = ToWide(url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) return fail(HttpFailure::Connect, GetLastError());
+    if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) return Failed(HttpFailure::Connect, GetLastError());
     const std::wstring hostName(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
     target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -114,41 +143,70 @@ struct CHttpClient::Impl {
 
     InternetHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session.handle) return fail(HttpFailure::Other, GetLastError());
-    // No read limit is an endless wait; sending waits as long as reading may.
-    const int connectMs = connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultConnectMs;
-    WinHttpSetTimeouts(session.handle, connectMs, connectMs, readTimeoutMs, readTimeoutMs);
+    if (!session.handle) return Failed(HttpFailure::Other, GetLastError());
+    // Sending waits as long as reading may.
+    WinHttpSetTimeouts(session.handle, connectTimeoutMs, connectTimeoutMs, readTimeoutMs, readTimeoutMs);
     InternetHandle connection(WinHttpConnect(session.handle, hostName.c_str(), parts.nPort, 0));
-    if (!connection.handle) return fail(HttpFailure::Connect, GetLastError());
-    InternetHandle request(WinHttpOpenRequest(connection.handle, formBody ? L"POST" : L"GET", target.c_str(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                              parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request.handle) return fail(HttpFailure::Other, GetLastError());
+    if (!connection.handle) return Failed(HttpFailure::Connect, GetLastError());
+    const HINTERNET request = WinHttpOpenRequest(connection.handle, formBody ? L"POST" : L"GET", target.c_str(), nullptr,
+                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                 parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+    if (!request) return Failed(HttpFailure::Other, GetLastError());
 
+    long long totalMs = totalTimeoutMs;
+    if (file) totalMs += maxBytes / kSlowestDownloadBytesPerSecond * 1000;
+    {
+      std::lock_guard lock(guardLock);
+      active = request;
+      finished = false;
+      stop = Stop::None;
+      if (cancelled) StopActive(Stop::Cancelled);
+    }
+    std::thread watch([this, deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)] {
+      std::unique_lock lock(guardLock);
+      if (!guardWake.wait_until(lock, deadline, [this] { return finished; })) StopActive(Stop::TimedOut);
+    });
+    result = Exchange(request, formBody, text, file, maxBytes);
+    {
+      std::lock_guard lock(guardLock);
+      StopActive(stop);
+      finished = true;
+    }
+    guardWake.notify_all();
+    watch.join();
+    if (stop == Stop::Cancelled) return {HttpFailure::Cancelled, 0, "the request was cancelled", {}};
+    if (stop == Stop::TimedOut && !result.ok()) return {HttpFailure::Timeout, 0, "the request took too long", {}};
+    return result;
+  }
+
+  HttpResult Exchange(HINTERNET request, const std::string* formBody, std::string* text, CNewFile* file,
+                      long long maxBytes) {
+    HttpResult result;
+    // Never from https to anything else.
     DWORD policy = followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
                                    : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(request.handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD maxRedirects = kMaxRedirects;
-    WinHttpSetOption(request.handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects, sizeof maxRedirects);
+    WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects, sizeof maxRedirects);
     std::wstring headers;
     if (!host.empty()) headers += L"Host: " + ToWide(host) + L"\r\n";
     if (formBody) headers += L"Content-Type: application/x-www-form-urlencoded\r\n";
     if (!headers.empty()) {
-      WinHttpAddRequestHeaders(request.handle, headers.c_str(), static_cast<DWORD>(headers.size()),
+      WinHttpAddRequestHeaders(request, headers.c_str(), static_cast<DWORD>(headers.size()),
                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
     const DWORD bodyLength = formBody ? static_cast<DWORD>(formBody->size()) : 0;
     void* bodyData = formBody ? const_cast<char*>(formBody->data()) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength, 0) ||
-        !WinHttpReceiveResponse(request.handle, nullptr)) {
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength, 0) ||
+        !WinHttpReceiveResponse(request, nullptr)) {
       const DWORD error = GetLastError();
-      return fail(ClassifyError(error, false), error);
+      return Failed(ClassifyError(error, false), error);
     }
     DWORD status = 0;
     DWORD statusSize = sizeof status;
-    WinHttpQueryHeaders(request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     result.status = lastStatus = static_cast<int>(status);
     if (status >= 300) {
       // A redirect that is not followed counts as an error status.
@@ -158,14 +216,23 @@ struct CHttpClient::Impl {
     }
 
     std::string body;
+    long long received = 0;
     char buffer[65536];
     for (;;) {
       DWORD got = 0;
-      if (!WinHttpReadData(request.handle, buffer, sizeof buffer, &got)) {
+      if (!WinHttpReadData(request, buffer, sizeof buffer, &got)) {
         const DWORD error = GetLastError();
-        return fail(ClassifyError(error, true), error);
+        result = Failed(ClassifyError(error, true), error);
+        result.status = lastStatus;
+        return result;
       }
       if (got == 0) break;
+      received += got;
+      if (received > maxBytes) {
+        result.failure = HttpFailure::TooLarge;
+        result.error = "the body is longer than " + std::to_string(maxBytes) + " bytes";
+        return result;
+      }
       if (file && !file->Write(buffer, got)) {
         result.failure = HttpFailure::Write;
         result.error = "the body could not be written";
@@ -173,7 +240,7 @@ struct CHttpClient::Impl {
       }
       if (text) body.append(buffer, got);
     }
-    if (text) *text = DecodeBody(std::move(body), CharsetOf(ToUtf8(QueryHeader(request.handle, WINHTTP_QUERY_CONTENT_TYPE))));
+    if (text) *text = DecodeBody(std::move(body), CharsetOf(ToUtf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE))));
     return result;
   }
 };
@@ -181,29 +248,39 @@ struct CHttpClient::Impl {
 CHttpClient::CHttpClient() : impl_(std::make_unique<Impl>()) {}
 CHttpClient::~CHttpClient() = default;
 
-void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(0, milliseconds); }
-void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(0, milliseconds); }
+void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(1, milliseconds); }
+void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(1, milliseconds); }
+void CHttpClient::SetTotalTimeout(int milliseconds) { impl_->totalTimeoutMs = std::max(1, milliseconds); }
 void CHttpClient::SetFollowRedirects(bool follow) { impl_->followRedirects = follow; }
 void CHttpClient::SetHost(const std::string& host) { impl_->host = host; }
 
 HttpResult CHttpClient::Get(const std::string& url) {
   std::string text;
-  HttpResult result = impl_->Perform(url, nullptr, &text, nullptr);
+  HttpResult result = impl_->Perform(url, nullptr, &text, nullptr, kMaxTextBody);
   if (result.ok()) result.text = std::move(text);
   return result;
 }
 
-HttpResult CHttpClient::Get(const std::string& url, CNewFile& file) {
+HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
   if (!file.IsOpen()) return {HttpFailure::Write, 0, "the file is not open", {}};
-  return impl_->Perform(url, nullptr, nullptr, &file);
+  return impl_->Perform(url, nullptr, nullptr, &file, maxBytes);
 }
 
 HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
   const std::string body = FormBody(form);
   std::string text;
-  HttpResult result = impl_->Perform(url, &body, &text, nullptr);
+  HttpResult result = impl_->Perform(url, &body, &text, nullptr, kMaxTextBody);
   if (result.ok()) result.text = std::move(text);
   return result;
 }
 
 int CHttpClient::GetResponseCode() const { return impl_->lastStatus; }
+
+void CHttpClient::Cancel() {
+  {
+    std::lock_guard lock(impl_->guardLock);
+    impl_->cancelled = true;
+    impl_->StopActive(Stop::Cancelled);
+  }
+  impl_->guardWake.notify_all();
+}

@@ -106,6 +106,17 @@ int ReceiveBefore(int sock, char* bytes, size_t length, std::chrono::steady_cloc
   }
 }
 
+int ReceiveArrived(int sock, char* bytes, size_t length) {
+  // The connection blocks: recv only once the poll says something is there.
+  WSAPOLLFD entry{Handle(sock), POLLRDNORM, 0};
+  const int ready = WSAPoll(&entry, 1, 0);
+  if (ready == SOCKET_ERROR) return -1;
+  if (ready == 0) return kNothingArrived;
+  const int count = recv(Handle(sock), bytes, static_cast<int>(std::min<size_t>(length, 0x7fffffff)), 0);
+  if (count >= 0) return count;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? kNothingArrived : -1;
+}
+
 size_t SendAll(int sock, const char* bytes, size_t length) {
   size_t sent = 0;
   while (sent < length) {
@@ -115,6 +126,8 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
   }
   return sent;
 }
+
+void ShutDownSocket(int sock, bool alsoWriting) { shutdown(Handle(sock), alsoWriting ? SD_BOTH : SD_RECEIVE); }
 
 void FinishConnection(int sock) {
   shutdown(Handle(sock), SD_SEND);
@@ -126,3 +139,33 @@ void FinishConnection(int sock) {
 }
 
 void CloseSocket(int sock) { closesocket(Handle(sock)); }
+
+// A loopback datagram socket connected to itself: each wake is one datagram to itself.
+int OpenWakeSocket() {
+  if (!StartSocketLibrary()) return -1;
+  const SOCKET sock = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (sock == INVALID_SOCKET) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  if (bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || !SetBlocking(sock, false)) {
+    closesocket(sock);
+    return -1;
+  }
+  return static_cast<int>(sock);
+}
+
+void WakeSocket(int sock) {
+  // A full buffer wakes the wait all the same.
+  const char byte = 1;
+  send(Handle(sock), &byte, 1, 0);
+}
+
+void DrainWakeSocket(int sock) {
+  char bytes[64];
+  while (recv(Handle(sock), bytes, sizeof bytes, 0) > 0) {
+  }
+}

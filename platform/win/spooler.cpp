@@ -31,3 +31,15 @@ std::string GetDefaultPrintQueue() {
 }
 
 bool SetDefaultPrintQueue(const std::string& name) { return SetDefaultPrinterW(ToWide(name).c_str()) != 0; }
+
+bool IsDefaultQueueStopped() {
+  std::wstring name = ToWide(GetDefaultPrintQueue());
+  HANDLE printer = nullptr;
+  if (name.empty() || !OpenPrinterW(name.data(), &printer, nullptr)) return false;
+  DWORD needed = 0;
+  GetPrinterW(printer, 6, nullptr, 0, &needed);
+  std::vector<unsigned char> buffer(needed);
+  const bool known = needed != 0 && GetPrinterW(printer, 6, buffer.data(), needed, &needed);
+  ClosePrinter(printer);
+  return known && (reinterpret_cast<const PRINTER_INFO_6*>(buffer.data())->dwStatus & PRINTER_STATUS_PAUSED) != 0;
+}

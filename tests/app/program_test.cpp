@@ -1,10 +1,12 @@
 // olvaro-desktop as a process: one instance per user, a clean end on SIGTERM, and a
 // document from a "phone" coming out of a real CUPS queue.
+#include "base/settings.h"
 #include "tests/support/servicetest.h"
 #include "tests/support/xsession.h"
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -78,6 +80,11 @@ TEST_F(ProgramTest, SecondStartAsksTheFirstToShowItselfAndEnds) {
   ProgramProcess first(StderrFile("first.log"));
   ASSERT_TRUE(WaitForService(port, std::chrono::seconds(20)));
 
+  // Another session's runtime folder (a login over ssh, a service) is the same user and
+  // settings folder: still the second copy.
+  const std::string otherRuntime = environment.Root() + "other-runtime";
+  ASSERT_TRUE(std::filesystem::create_directory(otherRuntime));
+  setenv("XDG_RUNTIME_DIR", otherRuntime.c_str(), 1);
   ProgramProcess second(StderrFile("second.log"));
   EXPECT_EQ(second.WaitForExit(std::chrono::seconds(10)), 0);
   EXPECT_FALSE(first.WaitForExit(std::chrono::milliseconds(0)).has_value());
@@ -108,7 +115,7 @@ TEST_F(ProgramTest, TerminationEndsTheProgramPromptlyAndFreesItsPlace) {
 }
 
 TEST_F(ProgramTest, UploadedPdfIsPrintedOncePerCopy) {
-  if (!CaptureQueueReady()) GTEST_SKIP() << "cupsd or " << kServiceTestQueue << " missing";
+  SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd or " << kServiceTestQueue << " missing");
   ProgramProcess program(StderrFile("program.log"));
   ASSERT_TRUE(WaitForService(port, std::chrono::seconds(20)));
 
@@ -123,19 +130,24 @@ TEST_F(ProgramTest, UploadedPdfIsPrintedOncePerCopy) {
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(20)), 0);
 }
 
-TEST_F(ProgramTest, TerminationDoesNotWaitForAPollerStuckAtTheRelay) {
-  // A relay that accepts and never answers: the poller's request has no time limit.
+TEST_F(ProgramTest, ASilentRelayHoldsUpNeitherLocalRepliesNorTheEnd) {
+  // No identity yet, and a relay that accepts its request and never answers.
+  ASSERT_TRUE(WriteSettingString("Magic", ""));
   SilentRelay relay;
   ASSERT_TRUE(relay.Listening());
 
   ProgramProcess program(StderrFile("program.log"));
   ASSERT_TRUE(relay.AcceptOne());
+  // The service is up before the identity is asked for, so it answers at once.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(WaitForService(port, std::chrono::seconds(3)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
   EXPECT_EQ(program.WaitForExit(std::chrono::seconds(10)), 0);
 }
 
 TEST_F(ProgramTest, OnADesktopTheTrayIconIsShownBesideTheRunningService) {
-  if (!XSessionWithTray::Available()) GTEST_SKIP() << "Xvfb or trayer is not installed (see scripts/packages.txt)";
+  SKIP_WITHOUT_SERVICE(XSessionWithTray::Available(), "Xvfb or trayer is not installed (see scripts/packages.txt)");
   XSessionWithTray session;
   ASSERT_TRUE(session.Started());
   const std::string suppressions = "LSAN_OPTIONS=suppressions=" OLVARO_LSAN_SUPPRESSIONS;

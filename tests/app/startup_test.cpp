@@ -2,7 +2,8 @@
 // and end.
 #include "app/startup.h"
 #include "platform/clock.h"
-#include "shell/settings.h"
+#include "base/settings.h"
+#include "tests/support/httpsrelay.h"
 #include "tests/support/servicetest.h"
 
 #include <atomic>
@@ -85,8 +86,7 @@ TEST_F(StartupSequenceTest, CloudPollerStartsWithTheIdentityAndStops) {
   EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
 }
 
-TEST_F(StartupSequenceTest, PollerWaitingForTheRelayIsLeftBehindAtStop) {
-  // A relay that accepts and never answers: the poller's request has no time limit.
+TEST_F(StartupSequenceTest, StopCutsOffAPollerWaitingForASilentRelay) {
   SilentRelay relay;
   ASSERT_TRUE(relay.Listening());
 
@@ -95,9 +95,33 @@ TEST_F(StartupSequenceTest, PollerWaitingForTheRelayIsLeftBehindAtStop) {
   startup.Run(StartupHooks{&status, {}});
   ASSERT_TRUE(relay.AcceptOne());
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_FALSE(startup.Stop(std::chrono::milliseconds(300)));
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
-  // The relay closes its connection as it goes, which lets the abandoned poller end.
+  EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+}
+
+TEST_F(StartupSequenceTest, ThePollerStartsOnceTheRelayIssuesAnIdentity) {
+  ASSERT_TRUE(WriteSettingString("Magic", ""));
+  const std::string issued = "1e2d3c4b-5a69-4788-9a0b-c1d2e3f4a5b6";
+  std::atomic<int> identityRequests{0};
+  TestRelayServer relay([&](const RelayRequest& request) {
+    RelayResponse response;
+    if (request.target.ends_with("generate-uuid.php")) {
+      response.status = identityRequests++ == 0 ? 503 : 200;  // the first request fails
+      response.body = issued;
+    }
+    return response;
+  }, TestRelayServer::Scheme::Http);
+  setenv("OLVARO_API_URL", relay.BaseUrl().c_str(), 1);
+  CStartupSequence startup;
+  startup.Run(StartupHooks{});
+  const auto polled = [&] { return relay.Requests().size() >= 4; };
+  for (int i = 0; i < 200 && !polled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(startup.Stop(std::chrono::seconds(5)));
+  const auto requests = relay.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_TRUE(requests[2].target.starts_with("/api/olvarocloud/desktop.php?uuid=" + issued + "&"));
+  EXPECT_EQ(requests[3].target, "/api/olvarocloud/q/1/e/" + issued);
+  EXPECT_EQ(ReadSettingString("Magic"), issued);
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
-#include "shell/settings.h"
+#include "base/settings.h"
+#include "tests/cloud/cloudfakes.h"
 #include "tests/cloud/relaytestenv.h"
 
 namespace {
@@ -37,7 +38,8 @@ protected:
 
 TEST_F(CloudIdentityTest, FirstStartStoresTheIssuedIdentityAndLaterCallsReadIt) {
   StartRelay(kUuid);
-  EXPECT_EQ(GetCloudUuid(), kUuid);
+  EXPECT_EQ(GetCloudUuid(), "");
+  EXPECT_EQ(CCloudUuidRequest().Obtain(), kUuid);
   EXPECT_EQ(ReadMagicValue(), kUuid);
   const RelayRequest request = relay->Requests().at(0);
   EXPECT_EQ(request.method, "POST");
@@ -46,65 +48,63 @@ TEST_F(CloudIdentityTest, FirstStartStoresTheIssuedIdentityAndLaterCallsReadIt) 
   EXPECT_EQ(request.Header("content-type"), "application/x-www-form-urlencoded");
 
   EXPECT_EQ(GetCloudUuid(), kUuid);
+  EXPECT_EQ(CCloudUuidRequest().Obtain(), kUuid);
   EXPECT_EQ(RequestCount(), 1u);
 }
 
-TEST_F(CloudIdentityTest, AStoredIdentityOf36CharactersIsUsedWithoutAsking) {
+TEST_F(CloudIdentityTest, AStoredValueThatIsNoIdentityIsNeitherSentNorKept) {
   StartRelay(kUuid);
-  const std::string odd = "no hex, no dashes: just 36 chars ok!";
-  ASSERT_EQ(odd.size(), 36u);
-  ASSERT_TRUE(WriteSettingString("Magic", odd));
-  EXPECT_EQ(GetCloudUuid(), odd);
-  EXPECT_EQ(RequestCount(), 0u);
-}
-
-TEST_F(CloudIdentityTest, StoredValuesOf35Or37CharactersAreReplaced) {
-  StartRelay(kUuid);
-  for (const std::string& stored : {kUuid.substr(1), kUuid + "0"}) {
+  for (const std::string& stored : {kUuid.substr(1), kUuid + "0", std::string("no hex, no dashes: just 36 chars ok!"),
+                                    kUuid.substr(0, 34) + "\r\n", kUuid.substr(0, 34) + "\xC3\xA9"}) {
     ASSERT_TRUE(WriteSettingString("Magic", stored));
-    EXPECT_EQ(GetCloudUuid(), kUuid) << stored;
+    EXPECT_EQ(GetCloudUuid(), "") << stored;
+    EXPECT_EQ(CCloudUuidRequest().Obtain(), kUuid);
     EXPECT_EQ(ReadMagicValue(), kUuid);
   }
-  EXPECT_EQ(RequestCount(), 2u);
+  EXPECT_EQ(RequestCount(), 5u);
 }
 
-TEST_F(CloudIdentityTest, AnUnreachableServerStoresZeroWhichALaterCallReplaces) {
-  RefusingPort nowhere;
-  environment.UseApiServer(nowhere.BaseUrl());
-  EXPECT_EQ(GetCloudUuid(), "0");
-  EXPECT_EQ(ReadMagicValue(), "0");
-
-  StartRelay(kUuid);
-  EXPECT_EQ(GetCloudUuid(), kUuid);
-  EXPECT_EQ(ReadMagicValue(), kUuid);
-}
-
-TEST_F(CloudIdentityTest, AnErrorStatusGivesZero) {
-  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return Text(kUuid, 500); });
-  environment.UseApiServer(relay->BaseUrl());
-  EXPECT_EQ(RequestCloudUuid(), "0");
-}
-
-TEST_F(CloudIdentityTest, OddAnswersAreStoredAsTheyCameAndAskedForAgain) {
-  StartRelay("");
-  EXPECT_EQ(GetCloudUuid(), "");
-  EXPECT_EQ(GetCloudUuid(), "");
-  EXPECT_EQ(RequestCount(), 2u);
-}
-
-TEST_F(CloudIdentityTest, CallersWithoutIdentityAtTheSameTimeShareOneRequest) {
-  std::atomic<int> issued{0};
-  relay = std::make_unique<TestRelayServer>([&issued](const RelayRequest&) {
-    std::this_thread::sleep_for(300ms);  // keep the first request open while the others arrive
-    return Text(kUuid.substr(0, 35) + std::to_string(issued++ % 10));
+TEST_F(CloudIdentityTest, FailedAndHostileAnswersAreRetriedAfterGrowingPausesAndNeverStored) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> arrivals;
+  std::mutex mutex;
+  relay = std::make_unique<TestRelayServer>([&](const RelayRequest&) {
+    const std::lock_guard lock(mutex);
+    arrivals.push_back(Clock::now());
+    // A header injection, a settings file of 5 MB, "0", an error status; then the identity.
+    switch (arrivals.size()) {
+      case 1: return Text(kUuid.substr(0, 17) + "\r\nX-Evil: 1\r\n" + kUuid.substr(0, 6));
+      case 2: return Text(std::string(5 << 20, 'x'));
+      case 3: return Text("0");
+      case 4: return Text(kUuid, 500);
+      default: return Text(kUuid);
+    }
   });
   environment.UseApiServer(relay->BaseUrl());
-  std::vector<std::string> results(4);
-  std::vector<std::thread> callers;
-  for (std::string& result : results) callers.emplace_back([&result] { result = GetCloudUuid(); });
-  for (std::thread& caller : callers) caller.join();
-  EXPECT_EQ(RequestCount(), 1u);
-  for (const std::string& result : results) EXPECT_EQ(result, ReadMagicValue());
+  CCloudUuidRequest request(100ms, 300ms);
+  EXPECT_EQ(request.Obtain(), kUuid);
+  EXPECT_EQ(ReadMagicValue(), kUuid);
+  const std::lock_guard lock(mutex);
+  ASSERT_EQ(arrivals.size(), 5u);
+  // Pauses of 100, 200, 300 and 300 ms.
+  EXPECT_GE(arrivals[1] - arrivals[0], 100ms);
+  EXPECT_GE(arrivals[2] - arrivals[1], 200ms);
+  EXPECT_GE(arrivals[4] - arrivals[3], 300ms);
+}
+
+TEST_F(CloudIdentityTest, StopCutsOffARequestToASilentRelay) {
+  relay = std::make_unique<TestRelayServer>([](const RelayRequest&) { return SilentAnswer(); });
+  environment.UseApiServer(relay->BaseUrl());
+  CCloudUuidRequest request;
+  std::thread stopper([&] {
+    EXPECT_TRUE(Eventually([&] { return RequestCount() == 1; }));
+    request.Stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(request.Obtain(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  stopper.join();
+  EXPECT_EQ(ReadSettingString("Magic"), "");
 }
 
 class AuthCodeTest : public ::testing::Test {

@@ -33,6 +33,7 @@ protected:
   }
 
   RelayResponse Answer(const RelayRequest& request) const {
+    if (request.target == kUploadPath + "endless") return EndlessBody();
     RelayResponse response;
     if (request.target.rfind(kUploadPath, 0) == 0) {
       const auto found = uploads.find(request.target.substr(kUploadPath.size()));
@@ -191,6 +192,17 @@ TEST_F(TransferTest, RedirectedDownloadsAreFollowed) {
   poller->ProcessQueue("redirected\ts\tmoved.pdf\t10\n");
   EXPECT_EQ(ReadTestFile(Spool() + "CloudPrint_0_moved.pdf"), Document(10));
   EXPECT_EQ(PrintCount("CloudPrint_0_moved.pdf"), 1u);
+}
+
+TEST_F(TransferTest, ABodyLongerThanAnnouncedIsAFailedDownloadThatLeavesNoFile) {
+  uploads["long"] = Document(2049);
+  uploads["next"] = Document(3);
+  poller->ProcessQueue("long\ts1\tlong.pdf\t2048\nendless\ts2\tendless.pdf\t4096\nnext\ts3\tnext.txt\t3\n");
+  EXPECT_FALSE(InSpool("CloudPrint_0_long.pdf"));
+  EXPECT_FALSE(InSpool("CloudPrint_1_endless.pdf"));
+  EXPECT_EQ(Targets(), (Events{kUploadPath + "long", kUploadPath + "endless", kUploadPath + "next",
+                               "/api/olvarocloud/mark.php"}));
+  EXPECT_EQ(desktop.Printed(), Events{Spool() + "CloudPrint_2_next.txt"});
 }
 
 TEST_F(TransferTest, HostileDocumentNamesStayInsideTheSpoolFolder) {

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <thread>
 
 #include "platform/newfile.h"
 #include "platform/vendorservers.h"
@@ -117,6 +118,12 @@ TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenSwitchedOn) {
   const HttpResult followed = http.Get(server.BaseUrl() + "/old");
   ASSERT_TRUE(followed.ok()) << followed.error;
   EXPECT_EQ(followed.text, "moved here");
+
+  // From https, never on to clear text: the plain server is not even asked.
+  TestRelayServer plain([](const RelayRequest&) { return Text("in clear"); }, TestRelayServer::Scheme::Http);
+  TestRelayServer downgrading([&plain](const RelayRequest&) { return Redirect(plain.BaseUrl() + "/doc"); });
+  EXPECT_FALSE(http.Get(downgrading.BaseUrl() + "/doc").ok());
+  EXPECT_TRUE(plain.Requests().empty());
 }
 
 TEST_F(HttpClientTest, AtMostFifteenRedirectsAreFollowed) {
@@ -151,6 +158,43 @@ TEST_F(HttpClientTest, TheReadTimeOutLimitsSilenceNotTheWholeTransfer) {
   EXPECT_EQ(trickled.text, "xxxxxx");
 }
 
+TEST_F(HttpClientTest, TheTotalTimeOutEndsABodyThatNeverStopsTrickling) {
+  TestRelayServer server([](const RelayRequest&) { return Trickle(100, 100); });
+  CHttpClient http;
+  http.SetTotalTimeout(1000);
+  const auto start = Clock::now();
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/trickle").failure, HttpFailure::Timeout);
+  EXPECT_LT(Clock::now() - start, 3000ms);
+}
+
+TEST_F(HttpClientTest, CancelEndsTheRequestUnderWayAndEveryLaterOne) {
+  TestRelayServer server([](const RelayRequest&) { return Trickle(1, 20000); });
+  CHttpClient http;
+  std::thread canceller([&] {
+    for (int i = 0; i < 1000 && server.Requests().empty(); ++i) std::this_thread::sleep_for(10ms);
+    http.Cancel();
+  });
+  const auto start = Clock::now();
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/hang").failure, HttpFailure::Cancelled);
+  EXPECT_LT(Clock::now() - start, 2000ms);
+  canceller.join();
+  EXPECT_EQ(http.Post(server.BaseUrl() + "/later", {}).failure, HttpFailure::Cancelled);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, ATextAnswerOverOneMebibyteIsRefused) {
+  const long long limit = CHttpClient::kMaxTextBody;
+  TestRelayServer server([limit](const RelayRequest& request) {
+    if (request.target == "/fits") return Text(std::string(limit, 'q'));
+    if (request.target == "/announced") return Text(std::string(limit + 1, 'q'));
+    return EndlessBody();
+  });
+  CHttpClient http;
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/fits").text.size(), static_cast<size_t>(limit));
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/announced").failure, HttpFailure::TooLarge);
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/endless").failure, HttpFailure::TooLarge);
+}
+
 TEST_F(HttpClientTest, ARefusedConnectionIsAConnectFailure) {
   RefusingPort port;
   CHttpClient http;
@@ -180,9 +224,13 @@ TEST_F(HttpDownloadTest, TheBodyStreamsIntoTheFile) {
   TestRelayServer server([&](const RelayRequest&) { return Text(document); });
   CHttpClient http;
   CNewFile file = CNewFile::Create(Path("doc.bin"));
-  ASSERT_TRUE(http.Get(server.BaseUrl() + "/doc", file).ok());
+  ASSERT_TRUE(http.Get(server.BaseUrl() + "/doc", file, document.size()).ok());
   ASSERT_TRUE(file.Close());
   EXPECT_EQ(ReadTestFile(Path("doc.bin")), document);
+
+  // One byte more than allowed is a failed download.
+  CNewFile shorter = CNewFile::Create(Path("short.bin"));
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/doc", shorter, document.size() - 1).failure, HttpFailure::TooLarge);
 }
 
 TEST_F(HttpDownloadTest, AFileThatCannotTakeTheBodyIsAWriteFailure) {
@@ -196,12 +244,12 @@ TEST_F(HttpDownloadTest, AFileThatCannotTakeTheBodyIsAWriteFailure) {
   rlimit tight = saved;
   tight.rlim_cur = 1024;
   setrlimit(RLIMIT_FSIZE, &tight);
-  const HttpResult result = http.Get(server.BaseUrl() + "/doc", file);
+  const HttpResult result = http.Get(server.BaseUrl() + "/doc", file, 1 << 20);
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(result.failure, HttpFailure::Write);
 
   CNewFile closed;
-  EXPECT_EQ(http.Get(server.BaseUrl() + "/doc", closed).failure, HttpFailure::Write);
+  EXPECT_EQ(http.Get(server.BaseUrl() + "/doc", closed, 1 << 20).failure, HttpFailure::Write);
 }
 
 TEST(VendorServersTest, VariablesOverrideTheBuiltInAddresses) {

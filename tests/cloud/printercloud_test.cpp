@@ -60,27 +60,28 @@ TEST_F(PollerTest, AnnouncementAndQueueRequestCarryTheRelaysBytes) {
   EXPECT_EQ(sink.Events(), (Events{"state1", "busy1", "state1", "busy0"}));
 }
 
-TEST_F(PollerTest, NoAddressAndTheIdentityZeroGiveTheirOwnForms) {
+TEST_F(PollerTest, NoAddressGivesItsOwnForm) {
   StartRelay("0");
   desktop.addresses.clear();
-  TPrinterCloud poller(sink, "0", desktop.Environment());
+  TPrinterCloud poller(sink, kUuid, desktop.Environment());
   RunUntil(poller, 2);
   const auto requests = relay->Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].target,
-            "/api/olvarocloud/desktop.php?uuid=0&m=desk-1&ips=%20%20%20%20%20%20Not%20Found%0A&nh=iWork,Office,PDF");
-  EXPECT_EQ(requests[1].target, "/api/olvarocloud/q/0//0");
+  EXPECT_EQ(requests[0].target, "/api/olvarocloud/desktop.php?uuid=" + kUuid +
+                                    "&m=desk-1&ips=%20%20%20%20%20%20Not%20Found%0A&nh=iWork,Office,PDF");
   EXPECT_TRUE(desktop.Printed().empty());
 }
 
-TEST_F(PollerTest, TheQueuePathTakesWholeCharactersOfTheIdentity) {
-  StartRelay("");
-  const std::string identity = "\xC3\xA9\xC3\xBC" + kUuid.substr(2);
-  TPrinterCloud poller(sink, identity, desktop.Environment());
-  poller.PollQueue();
-  const auto requests = relay->Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].target, "/api/olvarocloud/q/%C3%A9/%C3%BC/%C3%A9%C3%BC" + kUuid.substr(2));
+TEST_F(PollerTest, WithoutAValidIdentityNothingIsAnnouncedOrPolled) {
+  StartRelay("k\ts\tshared.txt\t2");
+  std::vector<std::unique_ptr<TPrinterCloud>> pollers;
+  for (const std::string& uuid : {std::string("0"), std::string("-1"), std::string(), kUuid.substr(1) + "/"}) {
+    pollers.push_back(std::make_unique<TPrinterCloud>(sink, uuid, desktop.Environment()));
+    pollers.back()->Resume();
+  }
+  std::this_thread::sleep_for(1s);  // a poller that went ahead would have asked by now
+  EXPECT_TRUE(relay->Requests().empty());
+  EXPECT_TRUE(sink.Events().empty());
 }
 
 TEST_F(PollerTest, AnUnreachableServerIsReportedInTheWindowsOrder) {

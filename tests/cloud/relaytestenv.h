@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <string>
 
 #include "tests/support/httpsrelay.h"
 #include "tests/support/testenv.h"
@@ -19,3 +20,21 @@ public:
   // Points the product at `base` as its API server.
   void UseApiServer(const std::string& base) { setenv("OLVARO_API_URL", base.c_str(), 1); }
 };
+
+// An answer without a length whose body goes on until the client hangs up.
+inline RelayResponse EndlessBody() {
+  RelayResponse response;
+  response.stream = [](RelayStream& stream) {
+    const std::string block(64 * 1024, 'e');
+    while (stream.Send(block.data(), block.size())) {
+    }
+  };
+  return response;
+}
+
+// An answer that sends its head and then nothing more for 20 s.
+inline RelayResponse SilentAnswer() {
+  RelayResponse response;
+  response.stream = [](RelayStream& stream) { stream.Pause(20000); };
+  return response;
+}

@@ -99,31 +99,43 @@ TEST_F(Bodies, ClientClosingEarlyGets577AndNoEnd) {
   client.Send(std::string(40, 'x'));
   shutdown(client.fd(), SHUT_WR);
   EXPECT_EQ(client.ReadAll(), k577);
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:40"}));
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:40", "abort"}));
   EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "POST /print: Error 577: Internal Server Error"));
 }
 
-TEST_F(Bodies, RefusedLaterChunkGets577) {
-  recorder_.refuse_data_call = 1;
-  ClientSocket client = ConnectTo(port_);
-  client.Send("POST /print HTTP/1.1\r\nContent-Length: 2000\r\n\r\n");
-  ASSERT_TRUE(recorder_.WaitForCalls(1));
-  client.Send(std::string(2000, 'x'));
-  EXPECT_EQ(client.ReadAll(), k577);
-  EXPECT_EQ(DataLengths(recorder_.Calls()).size(), 2u);
-  EXPECT_EQ(recorder_.Calls().back().substr(0, 5), "data:");
+// The engine answers a refused body with 577, unless the handler answered it: one
+// connection gets one reply.
+TEST_F(Bodies, RefusedLaterChunkGets577OrTheHandlersAnswer) {
+  for (const bool answered : {false, true}) {
+    recorder_.calls.clear();
+    recorder_.answer_refusal = answered;
+    recorder_.refuse_data_call = 1;
+    ClientSocket client = ConnectTo(port_);
+    client.Send("POST /print HTTP/1.1\r\nContent-Length: 2000\r\n\r\n");
+    ASSERT_TRUE(recorder_.WaitForCalls(1));
+    client.Send(std::string(2000, 'x'));
+    EXPECT_EQ(client.ReadAll(), answered ? kRefusalReply : k577);
+    const auto calls = recorder_.Calls();
+    EXPECT_EQ(DataLengths(calls).size(), 2u);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "abort"), 1);
+    EXPECT_EQ(calls.back(), "abort");
+  }
 }
 
-TEST_F(Bodies, RefusedWholeBodyGets577) {
-  recorder_.refuse_data_call = 0;
-  EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), k577);
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3"}));
+TEST_F(Bodies, RefusedWholeBodyGets577OrTheHandlersAnswer) {
+  for (const bool answered : {false, true}) {
+    recorder_.calls.clear();
+    recorder_.answer_refusal = answered;
+    recorder_.refuse_data_call = 0;
+    EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), answered ? kRefusalReply : k577);
+    EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3", "abort"}));
+  }
 }
 
 TEST_F(Bodies, RefusedPrefixWithMoreToComeEndsSilently) {
   recorder_.refuse_data_call = 0;
   EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 30\r\n\r\nabc"), "");
-  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3"}));
+  EXPECT_EQ(recorder_.Calls(), (std::vector<std::string>{"begin", "data:3", "abort"}));
 }
 
 TEST_F(Bodies, BeginHandlerThatRefusesAnswersAlone) {

@@ -114,7 +114,7 @@ int RecordBegin(mg_conn*, const mg_request* request, void* user) {
   return recorder->begin_result;
 }
 
-int RecordData(mg_conn*, const mg_request*, const char* bytes, int length, void* user) {
+int RecordData(mg_conn* conn, const mg_request*, const char* bytes, int length, void* user) {
   auto* recorder = static_cast<Recorder*>(user);
   int call;
   {
@@ -124,11 +124,19 @@ int RecordData(mg_conn*, const mg_request*, const char* bytes, int length, void*
                                           [](const std::string& c) { return c.starts_with("data"); }));
   }
   recorder->Add("data:" + std::to_string(length));
-  return call == recorder->refuse_data_call ? 0 : 1;
+  if (call != recorder->refuse_data_call) return 1;
+  if (recorder->answer_refusal) mg_send(conn, kRefusalReply.data(), static_cast<int>(kRefusalReply.size()));
+  return 0;
 }
 
 void RecordEnd(mg_conn* conn, const mg_request* request, void* user) {
   auto* recorder = static_cast<Recorder*>(user);
+  // Line by line, as the print service writes its replies.
+  for (size_t line = 0; recorder->reply_before_hold && line < kHandlerReply.size();) {
+    const size_t end = kHandlerReply.find('\n', line) + 1;
+    mg_send(conn, kHandlerReply.data() + line, static_cast<int>(end - line));
+    line = end;
+  }
   {
     std::unique_lock guard(recorder->lock);
     recorder->query = request->query_string != nullptr ? request->query_string : "<none>";
@@ -138,8 +146,10 @@ void RecordEnd(mg_conn* conn, const mg_request* request, void* user) {
     --recorder->ends_running;
   }
   recorder->Add(std::string("end:") + request->method + " " + request->uri);
-  mg_send_formatted(conn, "%s", std::string(kHandlerReply).c_str());
+  if (!recorder->reply_before_hold) mg_send_formatted(conn, "%s", std::string(kHandlerReply).c_str());
 }
+
+void RecordAbort(mg_conn*, const mg_request*, void* recorder) { static_cast<Recorder*>(recorder)->Add("abort"); }
 
 void EngineTest::SetUp() {
   char pattern[] = "/tmp/olvaro-engine-test.XXXXXX";
@@ -161,6 +171,7 @@ void EngineTest::SetUp() {
   port_ = Port();
   mg_set_uri_handlers(ctx_, "/print", RecordBegin, RecordData, RecordEnd, &recorder_);
   mg_set_uri_handlers(ctx_, "/info", nullptr, nullptr, RecordEnd, &recorder_);
+  ASSERT_EQ(mg_set_abort_handler(ctx_, "/print", RecordAbort, &recorder_), 1);
 }
 
 void EngineTest::TearDown() {

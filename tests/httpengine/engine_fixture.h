@@ -51,7 +51,9 @@ struct Recorder {
   std::vector<std::pair<std::string, std::string>> headers;
   int begin_result = 1;
   int refuse_data_call = -1;  // the data call (counted from 0) that answers 0
+  bool answer_refusal = false;  // the refusing data call sends kRefusalReply first
   bool hold = false;          // end handlers wait while this is true
+  bool reply_before_hold = false;  // end handlers reply before they wait
   int ends_running = 0;
 
   void Add(const std::string& call);
@@ -63,9 +65,13 @@ struct Recorder {
 // Reply of the recording end handler.
 constexpr std::string_view kHandlerReply = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
 
+// Reply of a data handler that refuses the body itself.
+constexpr std::string_view kRefusalReply = "HTTP/1.1 200 OK\r\nX-Refused: yes\r\n\r\n";
+
 int RecordBegin(mg_conn*, const mg_request*, void* recorder);
 int RecordData(mg_conn*, const mg_request*, const char* bytes, int length, void* recorder);
 void RecordEnd(mg_conn*, const mg_request*, void* recorder);
+void RecordAbort(mg_conn*, const mg_request*, void* recorder);
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -135,6 +135,29 @@ TEST_F(Files, ListingWhenDirListIsOn) {
   EXPECT_NE(reply.find("<a href=\"a%20%3Cb%3E.txt\">a &lt;b&gt;.txt</a>"), std::string::npos) << reply;
 }
 
+TEST_F(Files, LinksAndSpecialFilesAreNotServed) {
+  std::ofstream(temp_ / "secret.txt") << "secret";
+  std::filesystem::create_directory(temp_ / "outside");
+  std::ofstream(temp_ / "outside" / "doc.txt") << "outside";
+  std::filesystem::create_symlink(temp_ / "secret.txt", root_ / "secret.txt");
+  std::filesystem::create_directory_symlink(temp_ / "outside", root_ / "outside");
+  std::filesystem::create_symlink(root_ / "hello.txt", root_ / "inside.txt");
+  ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0600), 0);
+  for (const char* uri : {"/secret.txt", "/outside/doc.txt", "/outside/", "/inside.txt", "/pipe"}) {
+    EXPECT_TRUE(Exchange(std::string("GET ") + uri + " HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 404 Not Found")) << uri;
+  }
+  EXPECT_EQ(Body(Exchange("GET /./hello.txt HTTP/1.1\r\n\r\n")), "Hello, file!");
+}
+
+TEST_F(Files, RootThatIsNoUsableFolderServesNoFiles) {
+  for (const std::string& root : {std::string(), std::string("/no/such/folder"), (root_ / "hello.txt").string()}) {
+    ASSERT_EQ(mg_set_option(ctx_, "root", root.c_str()), 1);
+    EXPECT_TRUE(Exchange("GET /etc/hostname HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 404 Not Found")) << root;
+    EXPECT_EQ(Body(Exchange("GET / HTTP/1.1\r\n\r\n")),
+              "Error 200: OK\nThis is Olvaro Desktop for printing using iPhone/iPad.");
+  }
+}
+
 TEST_F(Files, TheExecutableIsServedFromTheDefaultRoot) {
   mg_stop(ctx_);
   ctx_ = mg_start();

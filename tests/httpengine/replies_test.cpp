@@ -26,6 +26,16 @@ TEST_F(Replies, LandingReplyThroughCurl) {
   EXPECT_EQ(body, "Error 200: OK\nThis is Olvaro Desktop for printing using iPhone/iPad.");
 }
 
+TEST_F(Replies, HandlerReplyWrittenLineByLineArrivesWhileTheHandlerGoesOn) {
+  recorder_.reply_before_hold = true;
+  recorder_.hold = true;
+  ClientSocket client = ConnectTo(port_);
+  client.Send("GET /info HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(client.Read(kHandlerReply.size(), 5s), kHandlerReply);
+  recorder_.Release();
+  EXPECT_EQ(client.ReadAll(), "");
+}
+
 TEST_F(Replies, MalformedRequestLinesGet400QuotingTheBytes) {
   for (std::string request : {"OPTIONS / HTTP/1.1\r\n\r\n", "get / HTTP/1.1\r\n\r\n", "GET x HTTP/1.1\r\n\r\n",
                               "GET / HTTP/1.x\r\n\r\n", "GET / HTTP/1.1 extra\r\n\r\n", "GET / HTTP/1.\r\n\r\n",

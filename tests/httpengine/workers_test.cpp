@@ -1,6 +1,7 @@
 // Workers on demand, the connection queue with back-pressure, idle workers ending, stopping.
 #include "tests/httpengine/engine_fixture.h"
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -129,6 +130,26 @@ TEST_F(Workers, StopWaitsForRequestsInFlight) {
   ctx_ = nullptr;
   // idle_time 0: the worker's idle wait ends within a second, the stop poll within another.
   EXPECT_LT(std::chrono::steady_clock::now() - released, 4s);
+}
+
+TEST_F(Workers, StopCutsOffAnUploadThatGoesOn) {
+  ClientSocket client = ConnectTo(port_);
+  client.Send("POST /print HTTP/1.1\r\nContent-Length: 150\r\n\r\n");
+  ASSERT_TRUE(recorder_.WaitForCalls(1));
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    while (!done && client.Send("x")) std::this_thread::sleep_for(100ms);
+  });
+  const auto before = std::chrono::steady_clock::now();
+  mg_stop(ctx_);
+  ctx_ = nullptr;
+  const auto took = std::chrono::steady_clock::now() - before;
+  done = true;
+  trickle.join();
+  EXPECT_LT(took, 10s);
+  const auto calls = recorder_.Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "abort"), 1);
+  EXPECT_EQ(calls.back(), "abort");
 }
 
 }  // namespace

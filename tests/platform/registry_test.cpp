@@ -189,6 +189,22 @@ TEST_F(ProgramKeyTest, ReadAccessCannotWrite) {
   EXPECT_EQ(key->QueryValue("Port", nullptr, nullptr), RegistryStatus::NotFound);
 }
 
+// Reads are served from the last parse while the file stays the same; an edit in place
+// (same file, same length) is seen by the next read.
+TEST_F(ProgramKeyTest, AnEditInPlaceIsSeenAtOnce) {
+  const auto key = CreateProgramKey(RegistryAccess::Read);
+  ASSERT_NE(key, nullptr);
+  for (const std::string digit : {"2", "3"}) {
+    ASSERT_TRUE(WriteTestFile(environment_.KeyFile(), "Windows Registry Editor Version 5.00\n\n"
+                                                      "[HKEY_CURRENT_USER\\SOFTWARE\\Vostrel\\OlvaroDesktop]\n"
+                                                      "\"Port\"=dword:0000" + digit + "000\n"));
+    char port[4] = {};
+    uint32_t size = sizeof port;
+    ASSERT_EQ(key->QueryValue("Port", port, &size), RegistryStatus::Success);
+    EXPECT_EQ(std::string(port, size), Bytes({0, (digit[0] - '0') << 4, 0, 0}));
+  }
+}
+
 TEST_F(ProgramKeyTest, WritingKeepsTheRestOfAHandWrittenFile) {
   ASSERT_TRUE(WriteTestFile(environment_.KeyFile(),
                             "Windows Registry Editor Version 5.00\n\n"

@@ -43,7 +43,7 @@ void ExpectInk(const CapturedJob& job, double x, double y, double width, double 
 class ImagePrintTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!TestQueuesReady()) GTEST_SKIP() << "needs cupsd and scripts/start-services.sh --test-queues";
+    SKIP_WITHOUT_SERVICE(TestQueuesReady(), "needs cupsd and scripts/start-services.sh --test-queues");
     SetDefaultPrinterName(kQueueA);
   }
 

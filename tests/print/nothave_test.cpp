@@ -61,6 +61,17 @@ TEST_F(NotHaveListTest, SpreadsheetsAndPdfLeaveOnlyWebArchive) {
   EXPECT_EQ(Probe(), "iWork,WebArchive");
 }
 
+TEST_F(NotHaveListTest, ARunningProgramSeesAReaderInstalledMeanwhile) {
+  const std::string installed = share_ + "user/applications/reader.desktop";
+  const std::string entry = share_ + "reader.desktop";
+  ASSERT_TRUE(WriteTestFile(entry, "[Desktop Entry]\nType=Application\nName=reader\nExec=true %f\n"
+                                   "MimeType=application/pdf;\n"));
+  const std::string install = "cp '" + entry + "' '" + installed + "' && update-desktop-database '" + share_ +
+                              "user/applications' && sleep 1.1";
+  EXPECT_EQ(RunAndRead({NOTHAVE_PROBE, install}),
+            "iWork,Office,Office2007,PDF,WebArchive\niWork,Office,Office2007,WebArchive\n");
+}
+
 TEST_F(NotHaveListTest, HandlerOfUnknownFilesDoesNotCountForWebArchive) {
   InstallApplication("hexviewer", "application/octet-stream;");
   EXPECT_EQ(Probe(), "iWork,Office,Office2007,PDF,WebArchive");

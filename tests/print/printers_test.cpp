@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "print/printers.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "tests/print/printtestsupport.h"
 #include "tests/support/testenv.h"
 

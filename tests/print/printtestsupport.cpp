@@ -176,7 +176,7 @@ std::optional<InkBox> FindInkBox(const std::string& pdf) {
 }
 
 void QueueATest::SetUp() {
-  if (!TestQueuesReady()) GTEST_SKIP() << "needs cupsd and scripts/start-services.sh --test-queues";
+  SKIP_WITHOUT_SERVICE(TestQueuesReady(), "needs cupsd and scripts/start-services.sh --test-queues");
   SetDefaultPrinterName(kQueueA);
   ASSERT_EQ(GetDefaultPrinterName(), kQueueA);
 }

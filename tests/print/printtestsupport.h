@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testenv.h"
+
 // The two capturing queues made by scripts/start-services.sh --test-queues.
 inline const std::string kQueueA = "OlvaroTestA";
 inline const std::string kQueueB = "OlvaroTestB";

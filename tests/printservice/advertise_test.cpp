@@ -1,5 +1,6 @@
 // The advertisement as a DNS-SD browser on the network sees it, including a daemon that
 // is away or restarts.
+#include "platform/dnssd.h"
 #include "printservice/vostrelhttpserver.h"
 #include "tests/support/servicetest.h"
 
@@ -12,13 +13,25 @@ namespace {
 class AdvertiseTest : public testing::Test {
 protected:
   void SetUp() override {
-    if (!StartAvahi()) GTEST_SKIP() << "avahi-daemon cannot run here";
+    ASSERT_TRUE(StartAvahi()) << "avahi-daemon cannot run here (scripts/start-services.sh)";
   }
   // Every test leaves the daemon running, as it found it.
   void TearDown() override { StartAvahi(); }
 
   ServiceTestEnvironment environment;
 };
+
+TEST(AlternativeServiceNameTest, CountsOnAsResponders) {
+  EXPECT_EQ(AlternativeServiceName("raspberrypi"), "raspberrypi #2");
+  EXPECT_EQ(AlternativeServiceName("raspberrypi #2"), "raspberrypi #3");
+  EXPECT_EQ(AlternativeServiceName("pc #9"), "pc #10");
+  // Only a plain count is one of ours.
+  EXPECT_EQ(AlternativeServiceName("pc #07"), "pc #07 #2");
+  EXPECT_EQ(AlternativeServiceName("pc #"), "pc # #2");
+  // A name stays within one DNS label of 63 bytes, cut between characters.
+  const std::string longName = std::string(59, 'a') + "\xC3\xA9\xC3\xA9";
+  EXPECT_EQ(AlternativeServiceName(longName), std::string(59, 'a') + " #2");
+}
 
 TEST_F(AdvertiseTest, ServiceIsSeenOnItsPortAndGoesWithTheObject) {
   const uint16_t port = FindFreePort();
@@ -27,6 +40,25 @@ TEST_F(AdvertiseTest, ServiceIsSeenOnItsPortAndGoesWithTheObject) {
   EXPECT_TRUE(WaitForAdvertisement(port, true, std::chrono::seconds(10)));
   server.reset();
   EXPECT_TRUE(WaitForAdvertisement(port, false, std::chrono::seconds(10)));
+}
+
+// Two PCs of the same name, as two services of this computer's name on two ports: the
+// second takes "name #2" and says so, and a browser sees both.
+TEST_F(AdvertiseTest, ASecondServiceOfTheSameNameIsSeenUnderTheNextName) {
+  const uint16_t firstPort = FindFreePort();
+  const uint16_t secondPort = FindFreePort();
+  CVostrelHttpServer first;
+  first.Start(firstPort);
+  ASSERT_TRUE(WaitForAdvertisement(firstPort, true, std::chrono::seconds(10)));
+  testing::internal::CaptureStderr();
+  CVostrelHttpServer second;
+  second.Start(secondPort);
+  const bool seen = WaitForAdvertisement(secondPort, true, std::chrono::seconds(10));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(seen);
+  EXPECT_NE(log.find("is taken on the network; announcing as \""), std::string::npos) << log;
+  EXPECT_NE(log.find(" #"), std::string::npos) << log;
+  EXPECT_TRUE(WaitForAdvertisement(firstPort, true, std::chrono::seconds(2)));
 }
 
 TEST_F(AdvertiseTest, PortAbove65535IsAdvertisedAndServedOnItsLow16Bits) {

@@ -1,9 +1,11 @@
 // The print service as a phone sees it: the exact replies on a real socket, the spool
 // files, and the jobs a real CUPS queue receives.
-#include "printservice/spool.h"
+#include "base/documenthistory.h"
+#include "base/spool.h"
 #include "printservice/vostrelhttpserver.h"
 #include "print/printers.h"
-#include "shell/hostinfo.h"
+#include "base/hostinfo.h"
+#include "base/version.h"
 #include "tests/support/servicetest.h"
 
 #include <algorithm>
@@ -104,7 +106,7 @@ TEST_F(PrintProtocolTest, InfoReplyIsExactForEveryMethod) {
       "X-Not-Have: " + BuildNotHaveList() + "\r\n"
       "X-Desktop-Os: " + GetOsVersionString() + "\r\n"
       "Connection: close\r\n"
-      "X-Desktop-App-Version: 1.3.6\r\n"
+      "X-Desktop-App-Version: " + std::string(kProductVersion) + "\r\n"
       "X-Cloud-Uuid: " + std::string(ServiceTestEnvironment::kCloudUuid) + "\r\n\r\n";
   EXPECT_EQ(ExchangeWithService(port, "GET /info HTTP/1.1\r\n\r\n"), expected);
   EXPECT_EQ(ExchangeWithService(port, "GET /info?x=1 HTTP/1.1\r\n\r\n"), expected);
@@ -182,12 +184,50 @@ TEST_F(PrintProtocolTest, FailedWriteAnswersMinus2AndClosesTheFile) {
   // The handler's reply comes first; the engine may add its own after it.
   EXPECT_TRUE(reply.starts_with(ExpectedPrintReply(65535, -2))) << reply;
   const std::string spoolFile = environment->SpoolFolder() + "toolarge.pdf";
+  EXPECT_FALSE(std::filesystem::exists(spoolFile)) << "the partial file stays behind";
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
     std::error_code error;
     EXPECT_NE(std::filesystem::read_symlink(entry.path(), error).string(), spoolFile);
   }
   // The next upload is served normally.
   EXPECT_EQ(Upload("after", {"X-FileName: after.pdf"}), ExpectedPrintReply(0, 200));
+}
+
+TEST_F(PrintProtocolTest, UploadThatDoesNotFitTheDiskIsRefusedAtItsBegin) {
+  const std::string small = environment->Root() + "small/";
+  std::filesystem::create_directories(small);
+  SKIP_WITHOUT_SERVICE(RunTestProgram({"mount", "-t", "tmpfs", "-o", "size=48m", "tmpfs", small}) == 0,
+                       "mounting a small file system needs root");
+  setenv("TMPDIR", small.c_str(), 1);
+  PhoneConnection phone(port);
+  // Only the head is sent: the refusal comes at once and is the connection's only reply.
+  ASSERT_TRUE(phone.Send(PrintRequestHead(40 * 1024 * 1024, {"X-FileName: huge.pdf"})));
+  const std::string refusal = phone.ReadToEnd();
+  const std::string fitting = Upload(BinaryBody(1024 * 1024), {"X-FileName: fits.pdf"});
+  std::error_code error;
+  const auto left = std::distance(std::filesystem::directory_iterator(small + "OlvaroDesktop", error),
+                                  std::filesystem::directory_iterator());
+  setenv("TMPDIR", environment->TempFolder().c_str(), 1);
+  RunTestProgram({"umount", small});
+
+  EXPECT_EQ(refusal, ExpectedPrintReply(65535, -1));
+  EXPECT_EQ(fitting, ExpectedPrintReply(0, 200));
+  EXPECT_EQ(left, 1) << "only the document that fits is stored";
+}
+
+TEST_F(PrintProtocolTest, WhatBecameOfADocumentIsRecordedWithItsReason) {
+  SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd or " << kServiceTestQueue << " missing");
+  setenv("LPDEST", kServiceTestQueue.c_str(), 1);
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) % 256);
+  EXPECT_EQ(Upload(binary, {"X-FileName: firmware.xyz"}), ExpectedPrintReply(0, 200));
+  const std::vector<DocumentRecord> recent = RecentDocuments();
+  ASSERT_FALSE(recent.empty());
+  EXPECT_EQ(recent.front().name, "firmware.xyz");
+  EXPECT_EQ(recent.front().source, "127.0.0.1");
+  EXPECT_EQ(recent.front().printer, kServiceTestQueue);
+  EXPECT_FALSE(recent.front().printed);
+  EXPECT_EQ(recent.front().reason, "no program here can print this kind of file");
 }
 
 TEST_F(PrintProtocolTest, LargeUploadWithExpectContinueFromCurl) {
@@ -204,7 +244,7 @@ TEST_F(PrintProtocolTest, LargeUploadWithExpectContinueFromCurl) {
 }
 
 TEST_F(PrintProtocolTest, OverlappingUploadsKeepTheirOwnFileAndCopies) {
-  if (!CaptureQueueReady()) GTEST_SKIP() << "cupsd or " << kServiceTestQueue << " missing";
+  SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd or " << kServiceTestQueue << " missing");
   setenv("LPDEST", kServiceTestQueue.c_str(), 1);
   const std::string name = UniqueName("same", ".pdf");
   const std::string stem = name.substr(0, name.size() - 4);
@@ -233,7 +273,7 @@ TEST_F(PrintProtocolTest, OverlappingUploadsKeepTheirOwnFileAndCopies) {
 }
 
 TEST_F(PrintProtocolTest, CopyCountDecidesHowManyJobsArePrinted) {
-  if (!CaptureQueueReady()) GTEST_SKIP() << "cupsd or " << kServiceTestQueue << " missing";
+  SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd or " << kServiceTestQueue << " missing");
   setenv("LPDEST", kServiceTestQueue.c_str(), 1);
   const std::pair<std::string, size_t> cases[] = {{"100", 1}, {"abc", 1}, {"  3", 3}};
   std::vector<std::pair<std::string, size_t>> titles;

@@ -1,4 +1,5 @@
 #include "printservice/uploadrequest.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 

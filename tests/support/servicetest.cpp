@@ -1,8 +1,9 @@
 #include "tests/support/servicetest.h"
 
 #include "platform/registry.h"
-#include "shell/hostinfo.h"
-#include "shell/settings.h"
+#include "base/hostinfo.h"
+#include "base/version.h"
+#include "base/settings.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -134,7 +135,7 @@ std::string ExpectedPrintReply(int user, int internal) {
          "Connection: close\r\n"
          "Content-Type: text/html\r\n"
          "X-Desktop-Os: " + GetOsVersionString() + "\r\n"
-         "X-Desktop-App-Version: 1.3.6\r\n"
+         "X-Desktop-App-Version: " + std::string(kProductVersion) + "\r\n"
          "X-Send-To-Print-Error-Number-User: " + std::to_string(user) + "\r\n"
          "X-Send-To-Print-Error-Number-Internal: " + std::to_string(internal) + "\r\n"
          "X-Cloud-UUID: " + std::string(ServiceTestEnvironment::kCloudUuid) + "\r\n\r\n";

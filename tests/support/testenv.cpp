@@ -66,3 +66,8 @@ int RunTestProgram(const std::vector<std::string>& arguments) {
   if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
+
+bool InContinuousIntegration() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string(ci) == "true";
+}

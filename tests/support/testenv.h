@@ -35,3 +35,14 @@ std::optional<std::string> ReadTestFile(const std::string& path);
 bool WriteTestFile(const std::string& path, const std::string& content = "x");
 // Runs `arguments` (the program first, found on PATH) and waits; the exit status, or -1.
 int RunTestProgram(const std::vector<std::string>& arguments);
+
+// True in CI (CI=true), where every service the tests need is installed and started.
+bool InContinuousIntegration();
+
+// Leaves the test when a service it needs is missing: a skip on a developer's machine, a
+// failure in CI, where a missing service is a missing install step.
+#define SKIP_WITHOUT_SERVICE(available, why)   \
+  if (!(available)) {                          \
+    if (InContinuousIntegration()) FAIL() << why; \
+    GTEST_SKIP() << why;                       \
+  }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "tests/support/httpsrelay.h"
 #include "tests/support/testenv.h"
 

@@ -1,4 +1,4 @@
-// libFuzzer target: one connection's bytes through the request reader, the router, the
+// libFuzzer target: one connection's bytes through the head reader, the router, the
 // handlers with their bodies and the built-in document serving.
 #include "httpengine/engine-private.h"
 
@@ -61,7 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static auto* worker = new mg_worker_conn();
   worker->conn.ctx = engine;
-  worker->conn.client = {ends[1], {0x7f000001, 80}, {0x7f000002, 4321}, false, std::chrono::steady_clock::now()};
+  worker->pending = mg_pending();
+  worker->pending.socket = {ends[1], {0x7f000001, 80}, {0x7f000002, 4321}, false, std::chrono::steady_clock::now()};
+  receive_head(worker->pending);  // everything has arrived: the listener's one read
+  worker->conn.client = worker->pending.socket;
   worker->conn.birth_time = time(nullptr);
   worker->conn.num_bytes_sent = 0;
   serve_connection(worker);

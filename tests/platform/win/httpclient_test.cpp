@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -87,13 +88,29 @@ TEST_F(WinHttpClient, TalksToTheRelayOverWindowsTls) {
   EXPECT_EQ(client.GetResponseCode(), 404);
   result = client.Get(relay + "/silent");
   EXPECT_EQ(result.failure, HttpFailure::Timeout) << result.error;
+
+  // The relay answers /silent after 3 s: within the read limit, beyond the total one.
+  client.SetReadTimeout(5000);
+  client.SetTotalTimeout(1000);
+  result = client.Get(relay + "/silent");
+  EXPECT_EQ(result.failure, HttpFailure::Timeout) << result.error;
+  client.SetTotalTimeout(10000);
+  std::thread canceller([&client] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    client.Cancel();
+  });
+  EXPECT_EQ(client.Get(relay + "/silent").failure, HttpFailure::Cancelled);
+  canceller.join();
+  EXPECT_EQ(client.Get(relay + "/echo").failure, HttpFailure::Cancelled);
 }
 
 TEST_F(WinHttpClient, StreamsIntoAFileAndReportsRefusedConnections) {  ScratchFolder scratch;
   CNewFile file = CNewFile::Create(scratch.Path() + "download.bin");
   CHttpClient client;
-  ASSERT_TRUE(client.Get(relay + "/big", file).ok());
+  ASSERT_TRUE(client.Get(relay + "/big", file, 3 << 20).ok());
   file.Close();
+  CNewFile cut = CNewFile::Create(scratch.Path() + "cut.bin");
+  EXPECT_EQ(client.Get(relay + "/big", cut, (3 << 20) - 1).failure, HttpFailure::TooLarge);
   std::ifstream written(scratch.Path() + "download.bin", std::ios::binary | std::ios::ate);
   EXPECT_EQ(written.tellg(), 3 << 20);
 

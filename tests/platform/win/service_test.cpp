@@ -17,7 +17,7 @@
 #include "print/printer.h"
 #include "print/printers.h"
 #include "printservice/vostrelhttpserver.h"
-#include "shell/hostinfo.h"
+#include "base/hostinfo.h"
 #include "platform/win/widetext.h"
 #include "tests/platform/win/wintestsupport.h"
 
@@ -203,11 +203,17 @@ TEST_F(WinService, PrintersComeFromCupsAndAnImageArrivesAsOnePageTitledImage) {
   EXPECT_EQ(pages, 1u);
 }
 
-TEST(WinDnsSd, RegistrationRequestNamesTheComputerTypeAndPort) {
-  const ServiceRegistration request = DescribeServiceRegistration("KITCHEN-PC", "_vostrelprint._tcp", "local.", 33300);
+TEST(WinDnsSd, RegistrationRequestNamesTheServiceComputerTypeAndPort) {
+  const ServiceRegistration request =
+      DescribeServiceRegistration("KITCHEN-PC", "KITCHEN-PC", "_vostrelprint._tcp", "local.", 33300);
   EXPECT_EQ(request.instanceName, L"KITCHEN-PC._vostrelprint._tcp.local");
   EXPECT_EQ(request.hostName, L"KITCHEN-PC.local");
   EXPECT_EQ(request.port, 33300);
+  // After a name conflict the service moves on; the host stays the computer.
+  const ServiceRegistration renamed =
+      DescribeServiceRegistration("KITCHEN-PC #2", "KITCHEN-PC", "_vostrelprint._tcp", "local.", 33300);
+  EXPECT_EQ(renamed.instanceName, L"KITCHEN-PC #2._vostrelprint._tcp.local");
+  EXPECT_EQ(renamed.hostName, L"KITCHEN-PC.local");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/executable.h"
-#include "shell/settings.h"
+#include "base/settings.h"
 #include "tests/platform/win/wintestsupport.h"
 
 namespace {

@@ -1,3 +1,0 @@
-#include "shell/fileextension.h"
-
-std::string::size_type GetFileExtension(const std::string& text) { return text.rfind('.'); }
