@@ -1,4 +1,4 @@
-// The service names a DNS-SD responder moves on to after a conflict.
+// The service names a DNS-SD responder moves on to after a conflict, on every system.
 #include "platform/dnssd.h"
 
 #include "text/utf8.h"
@@ -22,4 +22,9 @@ std::string AlternativeServiceName(const std::string& name) {
   }
   const std::string suffix = " #" + std::to_string(number);
   return CutUtf8(base, kMaxNameBytes - suffix.size()) + suffix;
+}
+
+std::string CDnsSdService::MoveToAlternativeName() {
+  name_ = AlternativeServiceName(Name());
+  return name_;
 }

@@ -45,11 +45,6 @@ std::string CDnsSdService::Name() const {
   return name_.empty() ? ComputerName() : name_;
 }
 
-std::string CDnsSdService::MoveToAlternativeName() {
-  name_ = AlternativeServiceName(Name());
-  return name_;
-}
-
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
   Withdraw();
   replyError_ = 0;

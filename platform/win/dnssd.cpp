@@ -125,11 +125,6 @@ std::string CDnsSdService::Name() const {
   return host.substr(0, host.find('.'));
 }
 
-std::string CDnsSdService::MoveToAlternativeName() {
-  name_ = AlternativeServiceName(Name());
-  return name_;
-}
-
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
   Withdraw();
   replyError_ = 0;
@@ -137,8 +132,8 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
   if (routes.Bonjour()) {
     // A null name stands for the computer's name.
     _DNSServiceRef_t* ref = nullptr;
-    const int32_t error = routes.registerService(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(), domain.c_str(), nullptr,
-                                                 htons(port), 0, nullptr,
+    const int32_t error = routes.registerService(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(),
+                                                 domain.c_str(), nullptr, htons(port), 0, nullptr,
                                                  reinterpret_cast<ReplyCallback>(&CDnsSdService::OnRegisterReply), this);
     if (error != 0) return error;
     ref_ = ref;
