@@ -1,7 +1,5 @@
 #include "base/hostinfo.h"
 
-#include <cstdio>
-
 #include "platform/network.h"
 #include "platform/osversion.h"
 #include "base/hostinfo-private.h"
@@ -11,7 +9,6 @@ namespace {
 
 constexpr size_t kMaxAddresses = 5;
 constexpr size_t kMaxOsVersionLength = 39;
-constexpr unsigned kVerNtWorkstation = 1;
 
 }  // namespace
 
@@ -35,13 +32,3 @@ std::vector<std::string> GetLocalIPv4Addresses() {
 std::string GetOsVersionString() { return CutUtf8(DescribeOperatingSystem(), kMaxOsVersionLength); }
 
 std::string GetLocalHostName() { return GetSystemHostName(); }
-
-std::string FormatWindowsVersion(bool queryOk, unsigned major, unsigned minor, unsigned productType) {
-  if (!queryOk) return "Windows";
-  if (major == 6 && minor == 1 && productType == kVerNtWorkstation) return "Windows 7";
-  if (major == 6 && minor == 0 && productType == kVerNtWorkstation) return "Windows Vista";
-  if (major == 5 && minor == 1) return "Windows XP";
-  char text[40] = {};
-  std::snprintf(text, sizeof text, "Windows %u.%u", major, minor);
-  return text;
-}

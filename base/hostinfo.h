@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/windowsversion.h"  // FormatWindowsVersion, the Windows system's own text
+
 // At most five dotted-decimal addresses of interfaces that are up and running, in the
 // system's order, "127.0.0.1" left out. Empty when there is none or the query fails.
 std::vector<std::string> GetLocalIPv4Addresses();
@@ -14,7 +16,3 @@ std::string GetOsVersionString();
 
 // The host name (at most 1023 characters); empty when the system cannot supply one.
 std::string GetLocalHostName();
-
-// The text the Windows version record maps to ("Windows 7", "Windows 6.2", ...);
-// `queryOk` false stands for a failed query. Kept for the Windows backend.
-std::string FormatWindowsVersion(bool queryOk, unsigned major, unsigned minor, unsigned productType);

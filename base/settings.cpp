@@ -122,8 +122,8 @@ bool ToggleStartupEntry(bool present) {
   if (!key) return present;
   if (present) return key->DeleteValue(kStartupValue) != RegistryStatus::Success;
 
-  const std::string path = GetExecutablePath();
-  if (path.empty()) return present;
-  const std::string command = path + kAutorunSwitch;
+  const std::string program = GetExecutableCommandWord();
+  if (program.empty()) return present;
+  const std::string command = program + kAutorunSwitch;
   return SetString(*key, kStartupValue, command) == RegistryStatus::Success;
 }

@@ -3,22 +3,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <openssl/evp.h>
+
+#include "platform/md5.h"
 
 namespace {
-
-std::string md5_hex(std::string_view text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    constexpr char kDigits[] = "0123456789abcdef";
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 15];
-  }
-  return hex;
-}
 
 struct digest_credentials {
   std::string username, nonce, uri, cnonce, response, qop, nc;
@@ -82,7 +70,7 @@ bool credentials_valid(mg_conn* conn, const std::string& password_file) {
   if (header == nullptr || !parse_credentials(header, credentials)) return false;
   const std::string realm = get_option(conn->ctx, kOptionAuthRealm);
   const std::string expected_tail = ":" + credentials.nonce + ":" + credentials.nc + ":" + credentials.cnonce + ":" +
-                                    credentials.qop + ":" + md5_hex(std::string(conn->request.method) + ":" + credentials.uri);
+                                    credentials.qop + ":" + Md5Hex(std::string(conn->request.method) + ":" + credentials.uri);
   std::ifstream lines(password_file);
   std::string line;
   while (std::getline(lines, line)) {
@@ -94,7 +82,9 @@ bool credentials_valid(mg_conn* conn, const std::string& password_file) {
       continue;
     }
     const std::string ha1 = line.substr(second + 1);
-    if (equal_ignoring_case(md5_hex(ha1 + expected_tail), credentials.response)) {
+    // No digest (the system could not compute one) matches nothing, not an empty answer.
+    const std::string expected = Md5Hex(ha1 + expected_tail);
+    if (!expected.empty() && equal_ignoring_case(expected, credentials.response)) {
       conn->request.remote_user = credentials.username;
       return true;
     }

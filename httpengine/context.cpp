@@ -1,6 +1,7 @@
 // Starting and stopping an engine context.
 #include "httpengine/engine-private.h"
 #include "platform/executable.h"
+#include "platform/sockets.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,6 +30,10 @@ mg_ctx* mg_start() {
     return nullptr;
   }
   if (!set_default_options(ctx.get())) return nullptr;
+  if (!StartSocketLibrary()) {
+    log_error(ctx.get(), nullptr, "%s: the socket library cannot be started", "mg_start");
+    return nullptr;
+  }
 
   std::string& root = ctx->options[kOptionRoot];
   if (root.empty()) root = executable_folder(ctx.get());

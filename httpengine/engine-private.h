@@ -107,16 +107,15 @@ struct mg_pending {
   bool holds_body = false;  // and has one
 };
 
-// A pipe that wakes the listener from its wait.
-struct mg_wake_pipe {
-  mg_wake_pipe();
-  ~mg_wake_pipe();
-  mg_wake_pipe(const mg_wake_pipe&) = delete;
-  mg_wake_pipe& operator=(const mg_wake_pipe&) = delete;
+// A socket that wakes the listener from its wait.
+struct mg_wake {
+  mg_wake();
+  ~mg_wake();
+  mg_wake(const mg_wake&) = delete;
+  mg_wake& operator=(const mg_wake&) = delete;
   void Wake() const;
   void Drain() const;
-  int read_end = -1;
-  int write_end = -1;
+  int sock = -1;
 };
 
 struct mg_worker_conn;
@@ -138,6 +137,10 @@ struct mg_ctx {
   std::condition_variable queue_not_empty;
   long max_threads = 0;
   int num_threads = 0;
+  // Workers not yet past their last touch of the context. Unlocking a mutex may still
+  // read it after another thread took it (so with winpthreads), so the context is freed
+  // only once this is 0; it is changed outside thread_lock.
+  std::atomic<int> threads_inside{0};
   int num_idle = 0;
   std::array<mg_pending, kQueueSize> queue{};
   int queue_head = 0;
@@ -149,7 +152,7 @@ struct mg_ctx {
   int connections_waiting = 0;  // accepted beyond their address's share
   std::vector<mg_worker_conn*> serving;
 
-  mg_wake_pipe wake;
+  mg_wake wake;
 
   std::mutex log_lock;  // guards the two streams
   mg_file error_log;    // nullptr: the standard error stream

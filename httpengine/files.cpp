@@ -2,10 +2,9 @@
 #include "httpengine/engine-private.h"
 
 #include <cinttypes>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
+
+#include "platform/filebeneath.h"
 
 namespace {
 
@@ -47,62 +46,10 @@ std::string mime_type_of(mg_ctx* ctx, const std::string& path) {
   return "text/plain";
 }
 
-// A descriptor that closes itself.
-class descriptor {
- public:
-  explicit descriptor(int fd = -1) : fd_(fd) {}
-  descriptor(descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  descriptor& operator=(descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-// Opens a name inside a folder: never through a link, never anything but a regular file
-// or a folder (a pipe or device would block or never end).
-descriptor open_inside(int folder, const std::string& name, struct stat& status) {
-  if (name == "..") return descriptor();
-  descriptor opened(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-  if (opened.get() < 0 || fstat(opened.get(), &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
-    return descriptor();
-  }
-  return opened;
-}
-
-// Opens what rest names below base one name at a time, so that no link anywhere on the
-// way leads out of the folder. Invalid when base is no usable folder or rest names nothing.
-descriptor open_beneath(const std::string& base, std::string_view rest, struct stat& status) {
-  descriptor current(base.empty() ? -1 : open(base.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
-  if (current.get() < 0 || fstat(current.get(), &status) != 0) return descriptor();
-  while (!rest.empty()) {
-    const size_t slash = rest.find('/');
-    const std::string name(rest.substr(0, slash));
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-    if (name.empty() || name == ".") continue;
-    if (!S_ISDIR(status.st_mode)) return descriptor();
-    current = open_inside(current.get(), name, status);
-    if (current.get() < 0) return descriptor();
-  }
-  return current;
-}
-
 // Sends the file, or the part a "Range: bytes=first-last" header asks for.
-void send_file(mg_conn* conn, descriptor fd, const std::string& path, const struct stat& status) {
-  mg_file file(fdopen(fd.get(), "rb"));
-  if (!file) {
-    send_error_reply(conn, 500, "Internal Server Error", "%s", "Cannot open file");
-    return;
-  }
-  fd.release();
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
+void send_file(mg_conn* conn, FileBeneath found, const std::string& path) {
+  mg_file file(found.file.release());
+  const uint64_t size = found.size;
   uint64_t first = 0, last = size == 0 ? 0 : size - 1;
   std::string range_header;
   const char* range = mg_find_header(conn, "Range");
@@ -123,7 +70,7 @@ void send_file(mg_conn* conn, descriptor fd, const std::string& path, const stru
                     "HTTP/1.1 %d %s\r\nDate: %s\r\nLast-Modified: %s\r\nEtag: \"%lx.%" PRIx64 "\"\r\n"
                     "Content-Type: %s\r\nContent-Length: %" PRIu64 "\r\nConnection: close\r\nAccept-Ranges: bytes\r\n%s\r\n",
                     conn->request.status_code, partial ? "Partial Content" : "OK", format_http_date(time(nullptr)).c_str(),
-                    format_http_date(status.st_mtime).c_str(), static_cast<unsigned long>(status.st_mtime), size,
+                    format_http_date(found.modified).c_str(), static_cast<unsigned long>(found.modified), size,
                     mime_type_of(conn->ctx, path).c_str(), length, range_header.c_str());
   if (std::string_view(conn->request.method) == "HEAD") return;
 
@@ -139,34 +86,33 @@ void send_file(mg_conn* conn, descriptor fd, const std::string& path, const stru
 // A file: refused when it would be a CGI program or a page with server-side includes
 // (running those for anybody on the network is not worth the risk), 304 when the client
 // has a copy newer than the file, else the file.
-void serve_file(mg_conn* conn, descriptor fd, const std::string& path, const struct stat& status) {
+void serve_file(mg_conn* conn, FileBeneath found, const std::string& path) {
   if (has_extension_of(conn->ctx, kOptionCgiExt, path) || has_extension_of(conn->ctx, kOptionSsiExt, path)) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
   }
   const char* since = mg_find_header(conn, "If-Modified-Since");
   time_t client_copy;
-  if (since != nullptr && parse_http_date(since, client_copy) && client_copy > status.st_mtime) {
+  if (since != nullptr && parse_http_date(since, client_copy) && client_copy > found.modified) {
     send_error_reply(conn, 304, "Not Modified", "%s", "");
     return;
   }
-  send_file(conn, std::move(fd), path, status);
+  send_file(conn, std::move(found), path);
 }
 
 // A folder: its first index file, else the listing or the landing reply.
-void serve_folder(mg_conn* conn, const descriptor& fd, const std::string& folder) {
+void serve_folder(mg_conn* conn, const std::string& base, const std::string& rest) {
+  const std::string folder = base + rest;
   std::string index_path;
-  descriptor index;
-  struct stat status;
+  FileBeneath index;
   for_each_list_item(get_option(conn->ctx, kOptionIndexFiles), [&](std::string_view name) {
-    if (name.empty()) return true;
-    index = open_inside(fd.get(), std::string(name), status);
-    if (index.get() < 0 || S_ISDIR(status.st_mode)) return true;
+    if (name.empty() || name == "..") return true;
+    if (!OpenBeneath(base, rest + "/" + std::string(name), index) || index.isFolder) return true;
     index_path = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
     return false;
   });
   if (!index_path.empty()) {
-    serve_file(conn, std::move(index), index_path, status);
+    serve_file(conn, std::move(index), index_path);
   } else if (option_is_true(get_option(conn->ctx, kOptionDirList))) {
     send_directory_listing(conn, folder);
   } else {
@@ -194,19 +140,19 @@ void serve_document(mg_conn* conn, const std::string& base, const std::string& r
     }
     return;
   }
-  struct stat status;
-  descriptor fd = open_beneath(base, rest, status);
-  if (fd.get() < 0 && rest == "/") {
+  FileBeneath found;
+  const bool opened = OpenBeneath(base, rest, found);
+  if (!opened && rest == "/") {
     // No usable root: no files, but the landing text stays.
     send_error_reply(conn, 200, "OK", "%s", kLandingText);
-  } else if (fd.get() < 0) {
+  } else if (!opened) {
     send_error_reply(conn, 404, "Not Found", "%s", "File not found");
-  } else if (S_ISDIR(status.st_mode) && !std::string_view(conn->request.uri).ends_with('/')) {
+  } else if (found.isFolder && !std::string_view(conn->request.uri).ends_with('/')) {
     conn->request.status_code = 301;
     mg_send_formatted(conn, "HTTP/1.1 301 Moved Permanently\r\nLocation: %s/\r\n\r\n", conn->request.uri);
-  } else if (S_ISDIR(status.st_mode)) {
-    serve_folder(conn, fd, path);
+  } else if (found.isFolder) {
+    serve_folder(conn, base, rest);
   } else {
-    serve_file(conn, std::move(fd), path, status);
+    serve_file(conn, std::move(found), path);
   }
 }

@@ -1,22 +1,16 @@
 // Listening sockets, the listener thread and accepting connections.
 #include "httpengine/engine-private.h"
+#include "platform/sockets.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 void close_listeners(mg_ctx* ctx) {
-  for (const mg_socket& listener : ctx->listeners) close(listener.sock);
+  for (const mg_socket& listener : ctx->listeners) CloseSocket(listener.sock);
   ctx->listeners.clear();
 }
 
@@ -29,31 +23,16 @@ int mg_open_listening_port(mg_ctx* ctx, const std::string& entry, mg_address& ad
     if (a > 255 || b > 255 || c > 255 || d > 255) return -1;
     address.ip = (a << 24) | (b << 16) | (c << 8) | d;
   } else if (sscanf(entry.c_str(), "%d", &port) == 1) {
-    address.ip = INADDR_ANY;
+    address.ip = 0;  // every address
   } else {
     return -1;
   }
   address.port = static_cast<uint16_t>(port);
 
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_addr.s_addr = htonl(address.ip);
-  socket_address.sin_port = htons(address.port);
-  const int on = 1;
   // Non-blocking, so that an accept never waits while the listener holds the "ports" lock.
-  const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (sock == -1 || setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      bind(sock, reinterpret_cast<const sockaddr*>(&socket_address), sizeof socket_address) != 0 ||
-      listen(sock, kListenBacklog) != 0) {
-    log_error(ctx, nullptr, "%s(%d): %s", "mg_open_listening_port", port, strerror(errno));
-    if (sock != -1) close(sock);
-    return -1;
-  }
-  // Port 0 asks the system for a free port; record the one it gave.
-  socklen_t length = sizeof socket_address;
-  if (getsockname(sock, reinterpret_cast<sockaddr*>(&socket_address), &length) == 0) {
-    address.port = ntohs(socket_address.sin_port);
-  }
+  std::string error;
+  const int sock = OpenListeningSocket(address.ip, address.port, kListenBacklog, error);
+  if (sock == -1) log_error(ctx, nullptr, "%s(%d): %s", "mg_open_listening_port", port, error.c_str());
   return sock;
 }
 
@@ -72,7 +51,7 @@ struct held_connections {
 void refuse_over_share(mg_ctx* ctx, const mg_socket& socket) {
   log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
             dotted_address(socket.remote.ip).c_str());
-  close(socket.sock);
+  CloseSocket(socket.sock);
 }
 
 // Starts reading the head of a connection that holds its share of its address.
@@ -106,17 +85,15 @@ void admit_over_share(mg_ctx* ctx, held_connections& held) {
 void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connections& held) {
   const std::string acl = get_option(ctx, kOptionAcl);
   for (int i = 0; i < kAcceptBatch; ++i) {
-    sockaddr_in remote{};
-    socklen_t remote_length = sizeof remote;
-    const int sock = accept4(listener.sock, reinterpret_cast<sockaddr*>(&remote), &remote_length, SOCK_CLOEXEC);
+    mg_address remote{};
+    const int sock = AcceptConnection(listener.sock, remote.ip, remote.port);
     if (sock == -1) return;
 
-    const mg_socket socket{sock, listener.local, {ntohl(remote.sin_addr.s_addr), ntohs(remote.sin_port)},
-                           listener.is_ssl, Clock::now()};
+    const mg_socket socket{sock, listener.local, remote, listener.is_ssl, Clock::now()};
     const uint32_t ip = socket.remote.ip;
     if (!acl.empty() && !acl_allows(acl, ip)) {
       log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection", dotted_address(ip).c_str());
-      close(sock);
+      CloseSocket(sock);
     } else if (claim_address(ctx, ip)) {
       admit(ctx, socket, held);
     } else if (std::count_if(held.over.begin(), held.over.end(), [ip](const mg_socket& s) { return s.remote.ip == ip; }) <
@@ -131,12 +108,12 @@ void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connect
 // Reads the heads that have come in, drops the connections that closed, sent no valid
 // head or missed the head deadline. waiting holds, from first on, the connections still
 // reading their heads, in their order.
-void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector<pollfd>& waiting, size_t first) {
+void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector<bool>& ready_sockets, size_t first) {
   const auto now = Clock::now();
   size_t next = first;
   for (mg_pending& connection : pending) {
     if (connection.head_length != 0) continue;
-    const bool ready = waiting[next++].revents != 0;
+    const bool ready = ready_sockets[next++];
     if ((ready && receive_head(connection) < 0) ||
         (connection.head_length == 0 && now >= connection.socket.accepted + ctx->head_deadline)) {
       drop_pending(ctx, connection);
@@ -167,21 +144,22 @@ void dispatch_heads(mg_ctx* ctx, held_connections& held) {
 // Waits for connections and heads until a stop is requested.
 void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
   std::vector<mg_pending>& pending = held.pending;
-  std::vector<pollfd> waiting;
+  std::vector<int> waiting;
+  std::vector<bool> ready;
   auto next_slow_check = Clock::now();
   while (ctx->stop_flag.load() == 0) {
     waiting.clear();
     {
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-      for (const mg_socket& listener : ctx->listeners) waiting.push_back({listener.sock, POLLIN, 0});
+      for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
     const size_t listeners = waiting.size();
-    waiting.push_back({ctx->wake.read_end, POLLIN, 0});
+    waiting.push_back(ctx->wake.sock);
     const auto now = Clock::now();
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
     for (const mg_pending& connection : pending) {
       if (connection.head_length != 0) continue;
-      waiting.push_back({connection.socket.sock, POLLIN, 0});
+      waiting.push_back(connection.socket.sock);
       const auto left = connection.socket.accepted + ctx->head_deadline - now;
       wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
     }
@@ -189,12 +167,12 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
       const auto left = held.over.front().accepted + kAddressWait - now;
       wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
     }
-    if (poll(waiting.data(), waiting.size(), static_cast<int>(wait.count())) < 0 && errno != EINTR) {
+    if (WaitUntilReadable(waiting, ready, static_cast<int>(wait.count())) < 0) {
       std::this_thread::sleep_for(kListenerWait);
       continue;
     }
-    if (waiting[listeners].revents != 0) ctx->wake.Drain();
-    read_heads(ctx, pending, waiting, listeners + 1);
+    if (ready[listeners]) ctx->wake.Drain();
+    read_heads(ctx, pending, ready, listeners + 1);
     admit_over_share(ctx, held);
     {
       // The listeners may have been replaced meanwhile; a socket that is not ready simply
@@ -202,7 +180,7 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) {
         for (size_t i = 0; i < listeners; ++i) {
-          if (waiting[i].fd == listener.sock && (waiting[i].revents & POLLIN) != 0) {
+          if (waiting[i] == listener.sock && ready[i]) {
             accept_new_connections(ctx, listener, held);
           }
         }
@@ -233,7 +211,7 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
       return false;
     }
     if (listener.is_ssl) {  // no secure context exists in this engine
-      close(listener.sock);
+      CloseSocket(listener.sock);
       log_error(ctx, nullptr, "cannot add SSL socket, please specify -ssl_cert option BEFORE -ports option");
       return false;
     }
@@ -262,7 +240,7 @@ void* listener_thread(void* arg) {
     close_listeners(ctx);
   }
   for (mg_pending& connection : held.pending) drop_pending(ctx, connection);
-  for (const mg_socket& socket : held.over) close(socket.sock);
+  for (const mg_socket& socket : held.over) CloseSocket(socket.sock);
   set_waiting(ctx, 0, 0);
   const auto all_ended = [ctx] { return ctx->num_threads == 0; };
   std::unique_lock lock(ctx->thread_lock);
@@ -274,6 +252,7 @@ void* listener_thread(void* arg) {
     ctx->all_workers_ended.wait(lock, all_ended);
   }
   lock.unlock();
+  while (ctx->threads_inside.load() != 0) std::this_thread::yield();
   ctx->stop_flag.store(2);  // the context belongs to mg_stop from here on
   return nullptr;
 }
@@ -284,26 +263,12 @@ void set_waiting(mg_ctx* ctx, int bodies, int connections) {
   ctx->connections_waiting = connections;
 }
 
-mg_wake_pipe::mg_wake_pipe() {
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  read_end = ends[0];
-  write_end = ends[1];
+mg_wake::mg_wake() : sock(OpenWakeSocket()) {}
+
+mg_wake::~mg_wake() {
+  if (sock != -1) CloseSocket(sock);
 }
 
-mg_wake_pipe::~mg_wake_pipe() {
-  if (read_end != -1) close(read_end);
-  if (write_end != -1) close(write_end);
-}
+void mg_wake::Wake() const { WakeSocket(sock); }
 
-void mg_wake_pipe::Wake() const {
-  const char byte = 1;
-  // A full pipe wakes the listener all the same.
-  [[maybe_unused]] const ssize_t written = write(write_end, &byte, 1);
-}
-
-void mg_wake_pipe::Drain() const {
-  char bytes[64];
-  while (read(read_end, bytes, sizeof bytes) > 0) {
-  }
-}
+void mg_wake::Drain() const { DrainWakeSocket(sock); }

@@ -1,32 +1,19 @@
 // Writing to the client: raw and formatted output, error replies, the Digest challenge.
 #include "httpengine/engine-private.h"
 
+#include "platform/sockets.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <sys/socket.h>
 
 namespace {
-
-// Sends everything unless a send fails; returns the number of bytes sent.
-size_t send_all(int sock, const char* bytes, size_t length) {
-  size_t sent = 0;
-  while (sent < length) {
-    // MSG_NOSIGNAL: a client that went away must not end the whole program.
-    const ssize_t count = send(sock, bytes + sent, length - sent, MSG_NOSIGNAL);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    sent += static_cast<size_t>(count);
-  }
-  return sent;
-}
 
 // Sends straight away, after what is gathered; false when a send failed.
 bool send_now(mg_conn* conn, const char* bytes, size_t length) {
   mg_conn_state* state = conn->state;
   if (!flush_output(conn)) return false;
-  if (send_all(conn->client.sock, bytes, length) == length) return true;
+  if (SendAll(conn->client.sock, bytes, length) == length) return true;
   if (state != nullptr) state->output_failed = true;
   return false;
 }
@@ -39,7 +26,7 @@ bool flush_output(mg_conn* conn) {
   if (state->output_failed) return false;
   const size_t length = state->output_length;
   state->output_length = 0;
-  state->output_failed = send_all(conn->client.sock, state->output, length) != length;
+  state->output_failed = SendAll(conn->client.sock, state->output, length) != length;
   return !state->output_failed;
 }
 

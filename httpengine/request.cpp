@@ -1,13 +1,11 @@
 // Reading and parsing one request per connection, and closing the connection.
 #include "httpengine/engine-private.h"
 
+#include "platform/sockets.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -81,10 +79,8 @@ int receive_head(mg_pending& pending) {
   if (!pending.head) pending.head = std::make_unique_for_overwrite<char[]>(kHeadBufferSize);
   char* head = pending.head.get();
   while (pending.received < kHeadBufferSize) {
-    const ssize_t count = recv(pending.socket.sock, head + pending.received, kHeadBufferSize - pending.received,
-                               MSG_DONTWAIT);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    const int count = ReceiveArrived(pending.socket.sock, head + pending.received, kHeadBufferSize - pending.received);
+    if (count == kNothingArrived) return 0;
     if (count <= 0) return -1;
     pending.received += static_cast<size_t>(count);
     pending.head_length = head_length(head, pending.received);
@@ -99,17 +95,7 @@ int receive_head(mg_pending& pending) {
 }
 
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    // Bytes that are there already need no wait: one system call per chunk, not two.
-    const ssize_t count = recv(conn->client.sock, bytes, length, MSG_DONTWAIT);
-    if (count >= 0) return static_cast<int>(count);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd entry{conn->client.sock, POLLIN, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (ready == 0 || (ready < 0 && errno != EINTR)) return -1;
-  }
+  return ReceiveBefore(conn->client.sock, bytes, length, deadline);
 }
 
 void serve_connection(mg_worker_conn* worker) {
@@ -160,11 +146,5 @@ void serve_connection(mg_worker_conn* worker) {
 void finish_connection(mg_conn* conn) {
   flush_output(conn);
   conn->request.remote_user.clear();
-  const int sock = conn->client.sock;
-  shutdown(sock, SHUT_WR);
-  // Only what has arrived already is drained.
-  char drain[kChunkSize];
-  while (recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
-  }
-  close(sock);
+  FinishConnection(conn->client.sock);
 }

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <sys/socket.h>
-#include <unistd.h>
+
+#include "platform/sockets.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ bool claim_body(mg_ctx* ctx, mg_pending& pending) {
 }
 
 void drop_pending(mg_ctx* ctx, mg_pending& pending) {
-  close(pending.socket.sock);
+  CloseSocket(pending.socket.sock);
   std::lock_guard lock(ctx->thread_lock);
   release_locked(ctx, pending);
 }
@@ -107,9 +107,11 @@ bool queue_socket(mg_ctx* ctx, mg_pending&& pending) {
   // Idle workers that have not yet woken for earlier records are spoken for: start one
   // more whenever the queue holds more records than there are idle workers.
   if (ctx->queue_head - ctx->queue_tail > ctx->num_idle && ctx->num_threads < ctx->max_threads) {
+    ++ctx->threads_inside;
     if (start_thread(worker_thread, ctx)) {
       ++ctx->num_threads;
     } else {
+      --ctx->threads_inside;
       const int error = errno;
       lock.unlock();  // the log hook may take its time
       log_error(ctx, nullptr, "Cannot start thread: %d", error);
@@ -135,10 +137,13 @@ void* worker_thread(void* arg) {
     worker->pending = mg_pending();
   }
   worker.reset();
-  std::lock_guard lock(ctx->thread_lock);
-  --ctx->num_threads;
-  --ctx->num_idle;
-  ctx->all_workers_ended.notify_all();
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    --ctx->num_threads;
+    --ctx->num_idle;
+    ctx->all_workers_ended.notify_all();
+  }
+  ctx->threads_inside.fetch_sub(1);  // the last touch of the context
   return nullptr;
 }
 
@@ -153,7 +158,7 @@ void cut_slow_bodies(mg_ctx* ctx) {
     if (state.body_bytes.load() * 1000 >= kMinBodyRate * static_cast<uint64_t>(running.count())) continue;
     // Reading only: the client may still get the engine's reply.
     state.cut_off = true;
-    shutdown(worker->conn.client.sock, SHUT_RD);
+    ShutDownSocket(worker->conn.client.sock, false);
   }
 }
 
@@ -161,11 +166,11 @@ void cut_off_requests(mg_ctx* ctx) {
   std::lock_guard lock(ctx->thread_lock);
   for (mg_worker_conn* worker : ctx->serving) {
     worker->state.cut_off = true;
-    shutdown(worker->conn.client.sock, SHUT_RDWR);
+    ShutDownSocket(worker->conn.client.sock, true);
   }
   for (; ctx->queue_tail != ctx->queue_head; ++ctx->queue_tail) {
     mg_pending& queued = ctx->queue[ctx->queue_tail % kQueueSize];
-    close(queued.socket.sock);
+    CloseSocket(queued.socket.sock);
     release_locked(ctx, queued);
     queued = mg_pending();
   }

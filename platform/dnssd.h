@@ -33,7 +33,7 @@ public:
   // Withdraws the service; nothing happens when none is registered.
   void Withdraw();
 
-  bool IsRegistered() const { return ref_ != nullptr; }
+  bool IsRegistered() const { return ref_ != nullptr || system_ != nullptr; }
 
   // The name registered under: the computer's name until a conflict made us move on.
   std::string Name() const;
@@ -44,6 +44,7 @@ public:
 
 private:
   struct _DNSServiceRef_t* ref_ = nullptr;
+  struct SystemRegistration* system_ = nullptr;  // Windows' own DNS-SD, without dnssd.dll
   int replyError_ = 0;  // written by the daemon's reply, read after each Serve
   std::string name_;    // empty: the computer's name, as the daemon has it
 

@@ -1,5 +1,6 @@
 // What the desktop knows about file types: guessing a file's type and the programs
-// registered to open it. Read-only; callable from any thread.
+// registered to open it. Read-only; callable from any thread. Windows has only
+// HasDefaultApplication: its print methods go by the file's extension.
 #pragma once
 
 #include <string>

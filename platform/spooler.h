@@ -22,6 +22,9 @@ bool IsDefaultQueueStopped();
 // Makes `name` this user's default queue; false when it could not be stored.
 bool SetDefaultPrintQueue(const std::string& name);
 
+// The rest belongs to the print methods that submit to the spooler themselves (Linux);
+// on Windows GDI and outside programs print (platform/printmethods.h).
+
 // The default queue's default sheet, in hundredths of a millimetre.
 struct SheetSize {
   int width = 0;

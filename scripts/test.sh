@@ -20,4 +20,9 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 "$top/scripts/build.sh" "$dir" "${opts[@]}"
 ctest --test-dir "$dir" --output-on-failure -j 2
-if [ "${1:-}" != "--sanitize" ]; then "$top/tests/package/package_test.sh"; fi
+# Not for --sanitize: the Debian package, and the Windows build of the same sources with
+# its tests run under Wine.
+if [ "${1:-}" != "--sanitize" ]; then
+  "$top/tests/package/package_test.sh"
+  "$top/scripts/windows.sh" --test
+fi

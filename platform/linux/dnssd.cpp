@@ -9,9 +9,6 @@
 
 namespace {
 
-// The longest DNS label, and so the longest service name.
-constexpr size_t kMaxNameBytes = 63;
-
 // The name the daemon gives a service registered without one: the host name up to its
 // first dot.
 std::string ComputerName() {
@@ -23,32 +20,7 @@ std::string ComputerName() {
   return name.substr(0, name.find('.'));
 }
 
-// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
-std::string CutUtf8(const std::string& text, size_t bytes) {
-  if (text.size() <= bytes) {
-    return text;
-  }
-  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) {
-    --bytes;
-  }
-  return text.substr(0, bytes);
-}
-
 }  // namespace
-
-std::string AlternativeServiceName(const std::string& name) {
-  std::string base = name;
-  unsigned long number = 2;
-  const auto mark = name.rfind(" #");
-  if (mark != std::string::npos && mark + 2 < name.size() && name[mark + 2] != '0' &&
-      name.size() - mark - 2 <= 9 &&
-      name.find_first_not_of("0123456789", mark + 2) == std::string::npos) {
-    base = name.substr(0, mark);
-    number = std::stoul(name.substr(mark + 2)) + 1;
-  }
-  const std::string suffix = " #" + std::to_string(number);
-  return CutUtf8(base, kMaxNameBytes - suffix.size()) + suffix;
-}
 
 static_assert(kDnsSdNameConflict == kDNSServiceErr_NameConflict);
 
@@ -71,11 +43,6 @@ void CDnsSdService::OnRegisterReply(DNSServiceRef, DNSServiceFlags, DNSServiceEr
 
 std::string CDnsSdService::Name() const {
   return name_.empty() ? ComputerName() : name_;
-}
-
-std::string CDnsSdService::MoveToAlternativeName() {
-  name_ = AlternativeServiceName(Name());
-  return name_;
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {

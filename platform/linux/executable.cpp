@@ -15,3 +15,6 @@ std::string GetExecutableFolder() {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+// The autostart entry splits the command itself and quotes each word as its format wants.
+std::string GetExecutableCommandWord() { return GetExecutablePath(); }

@@ -1,4 +1,5 @@
 #include "platform/httpclient.h"
+#include "platform/httptext.h"
 
 #include <curl/curl.h>
 #include <iconv.h>
@@ -70,24 +71,6 @@ HttpFailure ClassifyCurlError(CURLcode code) {
   }
 }
 
-std::string Lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// The charset parameter of a Content-Type value, lower case; empty when none is given.
-std::string CharsetOf(const char* contentType) {
-  if (!contentType) return {};
-  const std::string lowered = Lowered(contentType);
-  auto at = lowered.find("charset=");
-  if (at == std::string::npos) return {};
-  at += 8;
-  if (at < lowered.size() && lowered[at] == '"') ++at;
-  const auto end = lowered.find_first_of("\"; \t", at);
-  return lowered.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
-
 // The body as UTF-8. A body without a declared charset, or with one iconv does not
 // know, is taken as it came.
 std::string DecodeBody(std::string body, const std::string& charset) {
@@ -106,75 +89,7 @@ std::string DecodeBody(std::string body, const std::string& charset) {
   return decoded;
 }
 
-bool IsHttps(const std::string& url) { return Lowered(url.substr(0, 6)) == "https:"; }
-
-bool IsFormSafe(unsigned char c) {
-  return std::isalnum(c) || c == '*' || c == '-' || c == '.' || c == '_';
-}
-
-void AppendPercent(std::string& out, unsigned char c) {
-  static const char kHex[] = "0123456789ABCDEF";
-  out += '%';
-  out += kHex[c >> 4];
-  out += kHex[c & 0x0F];
-}
-
-// HTML form encoding of one name or value: blanks become '+'.
-std::string FormEncode(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (IsFormSafe(c)) out += static_cast<char>(c);
-    else if (c == ' ') out += '+';
-    else AppendPercent(out, c);
-  }
-  return out;
-}
-
-std::string FormBody(const std::vector<std::string>& form) {
-  std::string body;
-  for (const std::string& line : form) {
-    if (!body.empty()) body += '&';
-    const auto equals = line.find('=');
-    if (equals == std::string::npos) {
-      body += FormEncode(line);
-      continue;
-    }
-    body += FormEncode(line.substr(0, equals)) + '=' + FormEncode(line.substr(equals + 1));
-  }
-  return body;
-}
-
-bool NeedsUrlEscape(unsigned char c, bool inPath) {
-  if (c <= 32 || c > 127) return true;
-  if (inPath && c == '+') return true;
-  static const std::string kReserved = "*<>#%\"{}|\\^[]`";
-  return kReserved.find(static_cast<char>(c)) != std::string::npos;
-}
-
 }  // namespace
-
-std::string UrlEncode(const std::string& url) {
-  size_t pathStart = 0;
-  const auto schemeEnd = url.find("://");
-  if (schemeEnd != std::string::npos) {
-    pathStart = url.find_first_of("/?", schemeEnd + 3);
-    if (pathStart == std::string::npos) return url;
-  }
-  std::string out = url.substr(0, pathStart);
-  bool inPath = true;
-  for (size_t i = pathStart; i < url.size(); ++i) {
-    const auto c = static_cast<unsigned char>(url[i]);
-    if (inPath && c == '?') {
-      inPath = false;
-      out += '?';
-    } else if (NeedsUrlEscape(c, inPath)) {
-      AppendPercent(out, c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 struct CHttpClient::Impl {
   CURL* easy = nullptr;
@@ -241,7 +156,7 @@ struct CHttpClient::Impl {
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     // Once on https, a redirect must not put the rest of the exchange in clear text.
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
@@ -349,7 +264,7 @@ struct CHttpClient::Impl {
     if (result.ok()) {
       const char* contentType = nullptr;
       curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType);
-      result.text = DecodeBody(std::move(body), CharsetOf(contentType));
+      result.text = DecodeBody(std::move(body), CharsetOf(contentType ? contentType : ""));
     }
     return result;
   }

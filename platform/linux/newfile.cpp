@@ -9,18 +9,6 @@ CNewFile CNewFile::Create(const std::string& path) {
   return CNewFile(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
-CNewFile::~CNewFile() { Close(); }
-
-CNewFile::CNewFile(CNewFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-CNewFile& CNewFile::operator=(CNewFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool CNewFile::Write(const void* data, size_t size) {
   if (fd_ < 0) return false;
   const char* bytes = static_cast<const char*>(data);

@@ -1,0 +1,72 @@
+#include "platform/printmethods.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include "platform/win/widetext.h"
+
+namespace {
+
+constexpr wchar_t kPdfCommand[] = L"SumatraPDF.exe -print-to-default -exit-on-print ";
+constexpr DWORD kValueCapacity = 2048;  // bytes, 1024 wide characters
+
+// The default value of a key under HKEY_LOCAL_MACHINE; empty when it cannot be read.
+std::wstring MachineDefaultValue(const std::wstring& subKey) {
+  wchar_t value[kValueCapacity / sizeof(wchar_t) + 1] = {};
+  DWORD size = kValueCapacity;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, subKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  return value;
+}
+
+}  // namespace
+
+bool StartPdfViewerPrint(const std::string& path) {
+  // No program name: the system finds SumatraPDF.exe from the command line's first word,
+  // beginning with the folder of this executable.
+  std::wstring commandLine = kPdfCommand + (L"\"" + ToWidePath(path) + L"\"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return true;
+}
+
+std::string FindLocalServerPath(const std::string& progId) {
+  const std::wstring classId = MachineDefaultValue(L"Software\\Classes\\" + ToWide(progId) + L"\\CLSID");
+  if (classId.empty()) return {};
+  std::wstring server = MachineDefaultValue(L"Software\\Classes\\CLSID\\" + classId + L"\\LocalServer32");
+  const auto slash = server.rfind(L'/');
+  if (slash != std::wstring::npos) server.resize(slash);
+  return ToUtf8(server);
+}
+
+bool StartWordPrint(const std::string& path) {
+  const std::string word = FindLocalServerPath("Word.Application");
+  if (word.empty()) return false;
+  const std::wstring parameters = L"\"" + ToWidePath(path) + L"\" /q /n /mFilePrintDefault /mFileExit";
+  ShellExecuteW(nullptr, nullptr, ToWide(word).c_str(), parameters.c_str(), nullptr, SW_SHOWMINNOACTIVE);
+  return true;
+}
+
+int ShellPrintVerb(const std::string& path) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const std::wstring file = ToWidePath(path);
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof execute;
+  execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.lpVerb = L"print";
+  execute.lpFile = file.c_str();
+  execute.nShow = SW_SHOWMINNOACTIVE;
+  const int result = ShellExecuteExW(&execute) ? 0 : static_cast<int>(GetLastError());
+  // Only a successful initialisation is balanced: another one on this thread is not ours.
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
+}

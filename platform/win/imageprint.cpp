@@ -1,0 +1,108 @@
+// One image drawn with GDI+ on a device context of the default printer.
+#include "platform/printmethods.h"
+
+#include <memory>
+#include <vector>
+#include <windows.h>
+#include <objidl.h>  // GDI+ needs the COM types that the lean windows.h leaves out
+#include <gdiplus.h>
+#include <winspool.h>
+
+#include "platform/spooler.h"
+#include "platform/win/widetext.h"
+
+namespace {
+
+// GDI+ for the length of one job.
+class GdiplusSession {
+public:
+  GdiplusSession() {
+    Gdiplus::GdiplusStartupInput input;
+    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+  }
+  ~GdiplusSession() {
+    if (started_) Gdiplus::GdiplusShutdown(token_);
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  bool Started() const { return started_; }
+
+private:
+  ULONG_PTR token_ = 0;
+  bool started_ = false;
+};
+
+struct PrinterCloser {
+  void operator()(HANDLE printer) const { ClosePrinter(printer); }
+};
+struct DcDeleter {
+  void operator()(HDC dc) const { DeleteDC(dc); }
+};
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+// A multi-page TIFF prints its first page, an animated GIF its first frame.
+void SelectFirstFrame(Gdiplus::Image& image) {
+  const UINT count = image.GetFrameDimensionsCount();
+  if (count == 0) return;
+  std::vector<GUID> dimensions(count);
+  image.GetFrameDimensionsList(dimensions.data(), count);
+  GUID chosen = dimensions.front();
+  for (const GUID& dimension : dimensions) {
+    if (dimension == Gdiplus::FrameDimensionPage) chosen = dimension;
+  }
+  image.SelectActiveFrame(&chosen, 0);
+}
+
+}  // namespace
+
+int PrintImageOnDefaultPrinter(const std::string& path, const ImagePlacer& place) {
+  const std::wstring printerName = ToWide(GetDefaultPrintQueue());
+  if (printerName.empty()) return ERROR_INVALID_PRINTER_NAME;
+
+  GdiplusSession gdiplus;
+  if (!gdiplus.Started()) return ERROR_NOT_ENOUGH_MEMORY;
+  // The image is decoded before any job exists: a file that is no image prints no page.
+  Gdiplus::Image image(ToWidePath(path).c_str());
+  if (image.GetLastStatus() != Gdiplus::Ok || image.GetWidth() == 0 || image.GetHeight() == 0 ||
+      image.GetHorizontalResolution() <= 0 || image.GetVerticalResolution() <= 0) {
+    return ERROR_INVALID_DATA;
+  }
+
+  HANDLE rawPrinter = nullptr;
+  if (!OpenPrinterW(const_cast<wchar_t*>(printerName.c_str()), &rawPrinter, nullptr)) return LastError();
+  const std::unique_ptr<void, PrinterCloser> printer(rawPrinter);
+  // The printer's own default settings, unchanged.
+  const LONG settingsSize =
+      DocumentPropertiesW(nullptr, rawPrinter, const_cast<wchar_t*>(printerName.c_str()), nullptr, nullptr, 0);
+  if (settingsSize <= 0) return LastError();
+  std::vector<unsigned char> settings(static_cast<size_t>(settingsSize));
+  auto* mode = reinterpret_cast<DEVMODEW*>(settings.data());
+  if (DocumentPropertiesW(nullptr, rawPrinter, const_cast<wchar_t*>(printerName.c_str()), mode, nullptr,
+                          DM_OUT_BUFFER) != IDOK) {
+    return LastError();
+  }
+  const std::unique_ptr<HDC__, DcDeleter> dc(CreateDCW(printerName.c_str(), printerName.c_str(), nullptr, mode));
+  if (!dc) return LastError();
+
+  DOCINFOW document{};
+  document.cbSize = sizeof document;
+  document.lpszDocName = L"Image";
+  if (StartDocW(dc.get(), &document) <= 0) return LastError();
+  StartPage(dc.get());
+  {
+    Gdiplus::Graphics graphics(dc.get());
+    SelectFirstFrame(image);
+    graphics.SetPageUnit(Gdiplus::UnitInch);
+    const float sheetWidth = static_cast<float>(GetDeviceCaps(dc.get(), PHYSICALWIDTH)) /
+                             static_cast<float>(GetDeviceCaps(dc.get(), LOGPIXELSX));
+    const float sheetHeight = static_cast<float>(GetDeviceCaps(dc.get(), PHYSICALHEIGHT)) /
+                              static_cast<float>(GetDeviceCaps(dc.get(), LOGPIXELSY));
+    const float imageWidth = static_cast<float>(image.GetWidth()) / image.GetHorizontalResolution();
+    const float imageHeight = static_cast<float>(image.GetHeight()) / image.GetVerticalResolution();
+    const auto [x, y, width, height] = place(sheetWidth, sheetHeight, imageWidth, imageHeight);
+    graphics.DrawImage(&image, Gdiplus::RectF(x, y, width, height));
+  }
+  EndPage(dc.get());
+  return EndDoc(dc.get()) > 0 ? 0 : LastError();
+}
