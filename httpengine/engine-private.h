@@ -2,6 +2,7 @@
 #pragma once
 
 #include "httpengine/httpengine.h"
+#include "platform/connectionwait.h"
 
 #include <array>
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,14 @@ constexpr size_t kOutputBufferSize = 8192;   // a reply head gathered before it 
 // would hold every worker.
 constexpr std::chrono::seconds kHeadDeadline{30};
 constexpr std::chrono::seconds kBodyIdleLimit{60};
+// A worker that accepted a connection waits this long for its head before it leaves the
+// connection to the listener (milliseconds).
+constexpr int kHeadWaitAtAccept = 10;
+// Idle workers that accept connections themselves: few, so that a busy engine's workers
+// find the next connection waiting instead of each sleeping until one comes. When all of
+// them are busy this long, the listener accepts for them.
+constexpr int kAcceptingWorkers = 2;
+constexpr std::chrono::milliseconds kAcceptingTakeOver{20};
 // Connections one client address may hold at once (queued or being served), so that
 // one host cannot take every worker.
 constexpr int kMaxConnectionsPerAddress = 16;
@@ -124,7 +134,8 @@ struct mg_ctx {
   std::atomic<int> stop_flag{0};  // 0 running, 1 stop requested, 2 stopped
 
   std::array<std::string, kNumOptionSlots> options;
-  std::array<std::mutex, kNumOptionSlots> option_locks;
+  // Shared by the many readers of an option, so that they never wait for each other.
+  std::array<std::shared_mutex, kNumOptionSlots> option_locks;
 
   std::vector<mg_socket> listeners;  // guarded by the "ports" option lock
 
@@ -134,14 +145,18 @@ struct mg_ctx {
   std::mutex thread_lock;  // guards everything down to serving
   std::condition_variable all_workers_ended;
   std::condition_variable queue_not_full;
-  std::condition_variable queue_not_empty;
+  std::condition_variable queue_not_empty;  // for the idle workers that do not accept
   long max_threads = 0;
   int num_threads = 0;
   // Workers not yet past their last touch of the context. Unlocking a mutex may still
   // read it after another thread took it (so with winpthreads), so the context is freed
   // only once this is 0; it is changed outside thread_lock.
   std::atomic<int> threads_inside{0};
-  int num_idle = 0;
+  int num_idle = 0;  // workers waiting for a connection
+  // Of those, the ones that accept connections themselves, and when the last of them
+  // took one: the listener accepts when none has waited for a while.
+  int num_accepting = 0;
+  std::chrono::steady_clock::time_point accepting_ended;
   std::array<mg_pending, kQueueSize> queue{};
   int queue_head = 0;
   int queue_tail = 0;
@@ -151,8 +166,16 @@ struct mg_ctx {
   int bodies_waiting = 0;  // complete heads with a body that wait for a worker
   int connections_waiting = 0;  // accepted beyond their address's share
   std::vector<mg_worker_conn*> serving;
+  // Connections a worker accepted but cannot serve yet, for the listener: heads still
+  // coming in or bodies waiting for a body worker, and connections beyond their share.
+  std::vector<mg_pending> handed_over;
+  std::vector<mg_socket> handed_over_beyond_share;
 
   mg_wake wake;
+  // Wakes the workers waiting for connections: something is queued, the listening
+  // sockets changed, or the engine stops.
+  CConnectionNotice worker_notice;
+  std::atomic<unsigned> ports_generation{0};  // counts the changes of the listeners
 
   std::mutex log_lock;  // guards the two streams
   mg_file error_log;    // nullptr: the standard error stream
@@ -216,6 +239,14 @@ void log_access(const mg_conn* conn);
 std::string dotted_address(uint32_t ip);
 
 // listener.cpp
+// What becomes of a connection just accepted, whichever thread accepted it.
+enum class mg_admission {
+  refused,       // closed: not allowed, or no valid head
+  beyond_share,  // its address holds its share: it must wait, unread
+  reading_head,  // in `connection`, its head still coming in
+  head_read,     // in `connection`, its head complete
+};
+mg_admission admit_connection(mg_ctx* ctx, const mg_socket& socket, mg_pending& connection);
 // Records what waits at the listener, so that the workers wake it when they make room.
 void set_waiting(mg_ctx* ctx, int bodies, int connections);
 bool set_ports(mg_ctx* ctx, const std::string& ports);

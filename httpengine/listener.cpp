@@ -38,6 +38,17 @@ int mg_open_listening_port(mg_ctx* ctx, const std::string& entry, mg_address& ad
 
 using Clock = std::chrono::steady_clock;
 
+// How long until the listener accepts connections itself: at once when no worker is
+// left or none of them has accepted for a while; while workers accept, the listener
+// looks again that soon, in case all of them get busy with long requests.
+std::chrono::milliseconds listener_accepts_in(mg_ctx* ctx) {
+  std::lock_guard lock(ctx->thread_lock);
+  if (ctx->num_threads == 0) return std::chrono::milliseconds(0);
+  if (ctx->num_accepting > 0) return kAcceptingTakeOver;
+  const auto left = ctx->accepting_ended + kAcceptingTakeOver - Clock::now();
+  return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(left));
+}
+
 // Connections accepted at once per wake-up of a listener, so that a burst costs one wait.
 constexpr int kAcceptBatch = 32;
 
@@ -65,6 +76,31 @@ void admit(mg_ctx* ctx, const mg_socket& socket, held_connections& held) {
   }
 }
 
+// Keeps a connection beyond its address's share waiting, unless its address has too many
+// waiting already.
+void hold_beyond_share(mg_ctx* ctx, const mg_socket& socket, held_connections& held) {
+  const uint32_t ip = socket.remote.ip;
+  if (std::count_if(held.over.begin(), held.over.end(), [ip](const mg_socket& s) { return s.remote.ip == ip; }) <
+      kMaxWaitingPerAddress) {
+    held.over.push_back(socket);
+  } else {
+    refuse_over_share(ctx, socket);
+  }
+}
+
+// Takes over what the workers accepted but could not serve yet.
+void take_handed_over(mg_ctx* ctx, held_connections& held) {
+  std::vector<mg_pending> pending;
+  std::vector<mg_socket> beyond_share;
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    pending.swap(ctx->handed_over);
+    beyond_share.swap(ctx->handed_over_beyond_share);
+  }
+  for (mg_pending& connection : pending) held.pending.push_back(std::move(connection));
+  for (const mg_socket& socket : beyond_share) hold_beyond_share(ctx, socket, held);
+}
+
 // Admits the connections over their address's share once there is room, and refuses
 // those that waited too long.
 void admit_over_share(mg_ctx* ctx, held_connections& held) {
@@ -83,24 +119,23 @@ void admit_over_share(mg_ctx* ctx, held_connections& held) {
 
 // Accepts what waits on the listener.
 void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connections& held) {
-  const std::string acl = get_option(ctx, kOptionAcl);
   for (int i = 0; i < kAcceptBatch; ++i) {
     mg_address remote{};
     const int sock = AcceptConnection(listener.sock, remote.ip, remote.port);
     if (sock == -1) return;
 
     const mg_socket socket{sock, listener.local, remote, listener.is_ssl, Clock::now()};
-    const uint32_t ip = socket.remote.ip;
-    if (!acl.empty() && !acl_allows(acl, ip)) {
-      log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection", dotted_address(ip).c_str());
-      CloseSocket(sock);
-    } else if (claim_address(ctx, ip)) {
-      admit(ctx, socket, held);
-    } else if (std::count_if(held.over.begin(), held.over.end(), [ip](const mg_socket& s) { return s.remote.ip == ip; }) <
-               kMaxWaitingPerAddress) {
-      held.over.push_back(socket);
-    } else {
-      refuse_over_share(ctx, socket);
+    mg_pending connection;
+    switch (admit_connection(ctx, socket, connection)) {
+      case mg_admission::refused:
+        break;
+      case mg_admission::beyond_share:
+        hold_beyond_share(ctx, socket, held);
+        break;
+      case mg_admission::reading_head:
+      case mg_admission::head_read:
+        held.pending.push_back(std::move(connection));
+        break;
     }
   }
 }
@@ -148,15 +183,19 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
   std::vector<bool> ready;
   auto next_slow_check = Clock::now();
   while (ctx->stop_flag.load() == 0) {
+    take_handed_over(ctx, held);
     waiting.clear();
-    {
-      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
+    // Workers accept connections themselves; the listener only while none of them can.
+    const auto accepts_in = listener_accepts_in(ctx);
+    if (accepts_in.count() == 0) {
+      std::shared_lock lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
     const size_t listeners = waiting.size();
     waiting.push_back(ctx->wake.sock);
     const auto now = Clock::now();
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
+    auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait), accepts_in);
+    if (wait.count() == 0) wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
     for (const mg_pending& connection : pending) {
       if (connection.head_length != 0) continue;
       waiting.push_back(connection.socket.sock);
@@ -177,7 +216,7 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     {
       // The listeners may have been replaced meanwhile; a socket that is not ready simply
       // fails its non-blocking accept.
-      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
+      std::shared_lock lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) {
         for (size_t i = 0; i < listeners; ++i) {
           if (waiting[i] == listener.sock && ready[i]) {
@@ -196,9 +235,27 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
 
 }  // namespace
 
+mg_admission admit_connection(mg_ctx* ctx, const mg_socket& socket, mg_pending& connection) {
+  const uint32_t ip = socket.remote.ip;
+  const std::string acl = get_option(ctx, kOptionAcl);
+  if (!acl.empty() && !acl_allows(acl, ip)) {
+    log_error(ctx, nullptr, "%s: %s is not allowed to connect", "accept_new_connection", dotted_address(ip).c_str());
+    CloseSocket(socket.sock);
+    return mg_admission::refused;
+  }
+  if (!claim_address(ctx, ip)) return mg_admission::beyond_share;
+  connection.socket = socket;
+  const int head = receive_head(connection);
+  if (head < 0) {
+    drop_pending(ctx, connection);
+    return mg_admission::refused;
+  }
+  return head == 0 ? mg_admission::reading_head : mg_admission::head_read;
+}
+
 bool set_ports(mg_ctx* ctx, const std::string& ports) {
   close_listeners(ctx);
-  return for_each_list_item(ports, [ctx](std::string_view item) {
+  const bool opened = for_each_list_item(ports, [ctx](std::string_view item) {
     const std::string entry(item);
     if (ctx->listeners.size() == kMaxListeners) {
       log_error(ctx, nullptr, "Too many listeninig sockets");
@@ -218,6 +275,10 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
     ctx->listeners.push_back(listener);
     return true;
   });
+  // The workers waiting for connections watch the new listeners from now on.
+  ++ctx->ports_generation;
+  ctx->worker_notice.Send();
+  return opened;
 }
 
 bool start_thread(void* (*body)(void*), void* arg) {
@@ -239,12 +300,14 @@ void* listener_thread(void* arg) {
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
     close_listeners(ctx);
   }
+  take_handed_over(ctx, held);
   for (mg_pending& connection : held.pending) drop_pending(ctx, connection);
   for (const mg_socket& socket : held.over) CloseSocket(socket.sock);
   set_waiting(ctx, 0, 0);
   const auto all_ended = [ctx] { return ctx->num_threads == 0; };
   std::unique_lock lock(ctx->thread_lock);
   ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
+  ctx->worker_notice.Send();
   if (!ctx->all_workers_ended.wait_for(lock, ctx->stop_grace, all_ended)) {
     lock.unlock();
     cut_off_requests(ctx);

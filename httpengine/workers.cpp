@@ -11,6 +11,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Under the thread lock: one more worker. A worker that cannot be started is logged
+// (the log hook may take its time: not under the lock).
+void start_worker(mg_ctx* ctx) {
+  ++ctx->threads_inside;
+  if (start_thread(worker_thread, ctx)) {
+    ++ctx->num_threads;
+    return;
+  }
+  --ctx->threads_inside;
+  const int error = errno;
+  ctx->thread_lock.unlock();
+  log_error(ctx, nullptr, "Cannot start thread: %d", error);
+  ctx->thread_lock.lock();
+}
+
 // Under the thread lock: counts down a per-address map.
 void release_count(std::map<uint32_t, int>& counts, uint32_t ip) {
   auto held = counts.find(ip);
@@ -27,32 +42,117 @@ void release_locked(mg_ctx* ctx, const mg_pending& pending) {
   if (ctx->bodies_waiting > 0 || ctx->connections_waiting > 0) ctx->wake.Wake();
 }
 
-// Takes the next queued connection; false when none came within the idle time.
-bool take_socket(mg_ctx* ctx, mg_worker_conn* worker) {
-  // Read before the thread lock: no option lock is taken while it is held.
-  const long idle_seconds = atol(get_option(ctx, kOptionIdleTime).c_str());
-  std::unique_lock lock(ctx->thread_lock);
-  ++ctx->num_idle;
-  const auto deadline = std::chrono::system_clock::from_time_t(time(nullptr) + idle_seconds + 1);
-  while (ctx->queue_head == ctx->queue_tail) {
-    // A stopping engine lets its idle workers go at once instead of after their idle
-    // time; connections still queued are served first.
-    if (ctx->stop_flag.load() != 0) return false;
-    if (ctx->queue_not_empty.wait_until(lock, deadline) == std::cv_status::timeout &&
-        ctx->queue_head == ctx->queue_tail) {
-      return false;
-    }
-  }
-  --ctx->num_idle;
+// Under the thread lock: a worker no longer idle starts serving `worker->pending`.
+void start_serving(mg_ctx* ctx, mg_worker_conn* worker) {
+  ctx->serving.push_back(worker);
+  worker->state.cut_off = false;
+}
+
+// Under the thread lock: takes the next queued connection, if any.
+bool take_queued(mg_ctx* ctx, mg_worker_conn* worker) {
+  if (ctx->queue_head == ctx->queue_tail) return false;
   worker->pending = std::move(ctx->queue[ctx->queue_tail % kQueueSize]);
   ++ctx->queue_tail;
   while (ctx->queue_tail > kQueueSize) {
     ctx->queue_tail -= kQueueSize;
     ctx->queue_head -= kQueueSize;
   }
-  ctx->serving.push_back(worker);
-  worker->state.cut_off = false;
   ctx->queue_not_full.notify_one();
+  return true;
+}
+
+// A client sends its head right after connecting: the head of a connection accepted the
+// moment it arrived is usually a moment behind. Waits that moment for it, not longer.
+mg_admission wait_for_head(mg_ctx* ctx, mg_pending& connection) {
+  std::vector<bool> ready;
+  if (WaitUntilReadable({connection.socket.sock}, ready, kHeadWaitAtAccept) != 1) return mg_admission::reading_head;
+  const int head = receive_head(connection);
+  if (head < 0) {
+    drop_pending(ctx, connection);
+    return mg_admission::refused;
+  }
+  return head == 0 ? mg_admission::reading_head : mg_admission::head_read;
+}
+
+// Accepts a connection on `listener` and keeps it when it can be served at once; hands
+// it to the listener when its head is still coming in, it waits for a body worker or
+// its address holds its share.
+bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
+  mg_socket socket{};
+  {
+    // The listeners may have been replaced since the wait: accept only on a current one.
+    std::shared_lock lock(ctx->option_locks[kOptionPorts]);
+    const auto found = std::find_if(ctx->listeners.begin(), ctx->listeners.end(),
+                                    [listener](const mg_socket& l) { return l.sock == listener; });
+    if (found == ctx->listeners.end()) return false;
+    socket = *found;
+    socket.sock = AcceptConnection(listener, socket.remote.ip, socket.remote.port);
+    if (socket.sock == -1) return false;  // another thread took it
+    socket.accepted = Clock::now();
+  }
+  mg_pending connection;
+  mg_admission admission = admit_connection(ctx, socket, connection);
+  if (admission == mg_admission::reading_head) admission = wait_for_head(ctx, connection);
+  if (admission == mg_admission::refused) return false;
+  if (admission == mg_admission::head_read && (!connection.wants_body || claim_body(ctx, connection))) {
+    worker->pending = std::move(connection);
+    return true;
+  }
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    if (admission == mg_admission::beyond_share) {
+      ctx->handed_over_beyond_share.push_back(socket);
+    } else {
+      ctx->handed_over.push_back(std::move(connection));
+    }
+  }
+  ctx->wake.Wake();
+  return false;
+}
+
+// Takes the next connection, queued or accepted here; false when none came within the
+// idle time or the engine stops.
+bool take_connection(mg_ctx* ctx, mg_worker_conn* worker, CConnectionWait& wait, unsigned& watched_ports) {
+  // Read before the thread lock: no option lock is taken while it is held.
+  const long idle_seconds = atol(get_option(ctx, kOptionIdleTime).c_str());
+  const auto deadline = Clock::now() + std::chrono::seconds(idle_seconds + 1);
+  std::unique_lock lock(ctx->thread_lock);
+  ++ctx->num_idle;
+  for (;;) {
+    // A stopping engine lets its idle workers go at once instead of after their idle
+    // time; connections still queued are served first.
+    if (take_queued(ctx, worker)) {
+      --ctx->num_idle;
+      break;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (ctx->stop_flag.load() != 0 || left.count() <= 0) return false;
+    if (ctx->num_accepting == kAcceptingWorkers) {
+      ctx->queue_not_empty.wait_until(lock, deadline);
+      continue;
+    }
+    ++ctx->num_accepting;
+    lock.unlock();
+    if (watched_ports != ctx->ports_generation.load()) {
+      std::shared_lock ports_lock(ctx->option_locks[kOptionPorts]);
+      watched_ports = ctx->ports_generation.load();
+      std::vector<int> listeners;
+      for (const mg_socket& listener : ctx->listeners) listeners.push_back(listener.sock);
+      wait.Watch(listeners);
+    }
+    const int listener = wait.Wait(static_cast<int>(left.count()));
+    lock.lock();
+    if (--ctx->num_accepting == 0) ctx->accepting_ended = Clock::now();
+    if (listener == -1) continue;
+    // Busy while accepting: a connection queued meanwhile needs another worker.
+    --ctx->num_idle;
+    lock.unlock();
+    const bool accepted = accept_here(ctx, listener, worker);
+    lock.lock();
+    if (accepted) break;
+    ++ctx->num_idle;
+  }
+  start_serving(ctx, worker);
   return true;
 }
 
@@ -106,27 +206,20 @@ bool queue_socket(mg_ctx* ctx, mg_pending&& pending) {
   ++ctx->queue_head;
   // Idle workers that have not yet woken for earlier records are spoken for: start one
   // more whenever the queue holds more records than there are idle workers.
-  if (ctx->queue_head - ctx->queue_tail > ctx->num_idle && ctx->num_threads < ctx->max_threads) {
-    ++ctx->threads_inside;
-    if (start_thread(worker_thread, ctx)) {
-      ++ctx->num_threads;
-    } else {
-      --ctx->threads_inside;
-      const int error = errno;
-      lock.unlock();  // the log hook may take its time
-      log_error(ctx, nullptr, "Cannot start thread: %d", error);
-      lock.lock();
-    }
-  }
+  if (ctx->queue_head - ctx->queue_tail > ctx->num_idle && ctx->num_threads < ctx->max_threads) start_worker(ctx);
+  const bool accepting = ctx->num_accepting > 0;
   lock.unlock();  // the woken worker need not wait for the lock
   ctx->queue_not_empty.notify_one();
+  if (accepting) ctx->worker_notice.Send();
   return true;
 }
 
 void* worker_thread(void* arg) {
   auto* ctx = static_cast<mg_ctx*>(arg);
   auto worker = std::make_unique<mg_worker_conn>();
-  while (take_socket(ctx, worker.get())) {
+  auto wait = std::make_unique<CConnectionWait>(ctx->worker_notice);
+  unsigned watched_ports = ctx->ports_generation.load() - 1;  // watches nothing yet
+  while (take_connection(ctx, worker.get(), *wait, watched_ports)) {
     worker->conn.ctx = ctx;
     worker->conn.client = worker->pending.socket;
     worker->conn.birth_time = time(nullptr);
@@ -137,6 +230,7 @@ void* worker_thread(void* arg) {
     worker->pending = mg_pending();
   }
   worker.reset();
+  wait.reset();
   {
     std::lock_guard lock(ctx->thread_lock);
     --ctx->num_threads;

@@ -40,18 +40,22 @@ Descriptor OpenInside(int folder, const std::string& name, struct stat& status) 
 }  // namespace
 
 bool OpenBeneath(const std::string& base, std::string_view rest, FileBeneath& found) {
+  // The base is a folder (O_DIRECTORY); what lies inside is looked at as it is opened.
   struct stat status;
+  bool inside = false;
   Descriptor current(base.empty() ? -1 : open(base.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
-  if (current.get() < 0 || fstat(current.get(), &status) != 0) return false;
+  if (current.get() < 0) return false;
   while (!rest.empty()) {
     const size_t slash = rest.find('/');
     const std::string name(rest.substr(0, slash));
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     if (name.empty() || name == ".") continue;
-    if (!S_ISDIR(status.st_mode)) return false;
+    if (inside && !S_ISDIR(status.st_mode)) return false;
     current = OpenInside(current.get(), name, status);
     if (current.get() < 0) return false;
+    inside = true;
   }
+  if (!inside && fstat(current.get(), &status) != 0) return false;
   found = FileBeneath();
   found.isFolder = S_ISDIR(status.st_mode);
   found.size = static_cast<uint64_t>(status.st_size);

@@ -89,7 +89,8 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
 void ShutDownSocket(int sock, bool alsoWriting) { shutdown(sock, alsoWriting ? SHUT_RDWR : SHUT_RD); }
 
 void FinishConnection(int sock) {
-  shutdown(sock, SHUT_WR);
+  // Closing a socket whose received bytes are all read ends it with FIN, not RST, so the
+  // reply already sent is not thrown away: no shutdown first is needed.
   char drain[16384];
   while (recv(sock, drain, sizeof drain, MSG_DONTWAIT) > 0) {
   }
