@@ -158,6 +158,9 @@ void TFormMain::TrayIcon1MouseUp() {
     ShowWindow(Handle(), SW_HIDE);
     return;
   }
+  // The press on the icon activated the taskbar, which hid the window a moment ago: this
+  // click was meant to close it, not to open it again.
+  if (GetTickCount64() - hiddenByDeactivationAt_ < GetDoubleClickTime()) return;
   POINT pointer{};
   GetCursorPos(&pointer);
   PlaceBesideTaskbar(pointer);
@@ -223,8 +226,12 @@ void TFormMain::FormPaint(HDC dc, Gdiplus::Graphics& graphics) {
 }
 
 void TFormMain::FormDeactivate() {
+  const bool wasVisible = IsWindowVisible(Handle());
   ShowWindow(Handle(), SW_HIDE);
   ShowWindow(printerListBox, SW_HIDE);
+  // Taken once hidden: hiding may wait for the window manager, and the click that took
+  // the activation reaches the tray icon only after that.
+  if (wasVisible) hiddenByDeactivationAt_ = GetTickCount64();
 }
 
 void TFormMain::FormClose() { ShowWindow(Handle(), SW_HIDE); }

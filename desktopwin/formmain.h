@@ -104,4 +104,5 @@ class TFormMain : public CWindow, public CCloudStatusSink {
   bool chooserPressed_ = false;    // the chooser shows its pressed picture
   bool chooserTracking_ = false;   // the left button went down on the chooser
   bool logoPressed_ = false;       // the left button went down on the logo
+  ULONGLONG hiddenByDeactivationAt_ = 0;  // tick count of the last hiding by deactivation
 };
