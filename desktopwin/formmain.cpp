@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "desktopcore/cloudstatussink.h"
+#include "desktopcore/popuplayout.h"
 #include "desktopcore/popuptexts.h"
 #include "desktopcore/printerchoice.h"
 #include "desktopwin/artworkids.h"
@@ -18,13 +19,7 @@ constexpr UINT kTrayMessage = WM_APP + 1;
 constexpr UINT kRunQueuedWork = WM_APP + 2;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT_PTR kRefreshTimer = 1224;
-constexpr UINT kRefreshPeriodMs = 5000;
 constexpr UINT_PTR kAuthCodeTimer = 1;
-constexpr UINT kAuthCodeDelayMs = 100;
-constexpr int kChooserLeft = 26;
-constexpr int kChooserTop = 63;
-constexpr int kChooserWidth = 280;
-constexpr int kChooserHeight = 33;
 constexpr RECT kChooser{kChooserLeft, kChooserTop, kChooserLeft + kChooserWidth, kChooserTop + kChooserHeight};
 constexpr RECT kLogo{26, 139, 26 + 22, 139 + 23};
 constexpr RECT kSettings{284, 139, 284 + 22, 139 + 23};
@@ -263,9 +258,7 @@ void TFormMain::MouseDown(POINT at, bool left) {
 
 void TFormMain::MouseMove(POINT at) {
   if (!chooserTracking_) return;
-  const int x = at.x - kChooserLeft;
-  const int y = at.y - kChooserTop;
-  const bool pressed = !(x < 0 || x > kChooserWidth || y < 0 || y > kChooserHeight);
+  const bool pressed = ChooserPressedAt(at.x - kChooserLeft, at.y - kChooserTop);
   if (pressed == chooserPressed_) return;
   chooserPressed_ = pressed;
   InvalidateRect(Handle(), &kChooser, FALSE);
