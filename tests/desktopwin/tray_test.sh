@@ -126,7 +126,13 @@ if [ -n "$screenshot" ]; then
   xdotool windowmap "$panel"
 fi
 
-click_popup 295 150          # the gear's menu; its last entry is "Exit"
+# The gear's menu: "Recent documents...", "About", "Launch At Startup", "Exit".
+startup_entry() { wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v OlvaroDesktop >/dev/null 2>&1; }
+click_popup 295 150
+sleep 0.5
+xdotool key Down Down Down Return
+check "\"Launch At Startup\" adds the start-up entry" wait_for startup_entry
+click_popup 295 150
 sleep 0.5
 xdotool key Up Return
 check "Exit ends the program" wait_for ended "$program"
