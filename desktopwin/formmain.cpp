@@ -7,6 +7,7 @@
 #include "desktopcore/popuptexts.h"
 #include "desktopcore/printerchoice.h"
 #include "desktopwin/artworkids.h"
+#include "platform/win/mainwindow.h"
 #include "platform/win/widetext.h"
 #include "update/updatecheck.h"
 
@@ -68,7 +69,7 @@ TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources)
       arrowBottomImage(LoadArtwork(OLVARO_ART_ARROW_BOTTOM)),
       trayIcon_(IconOf(LoadArtwork(OLVARO_ART_TRAY).get())),
       LabelConnected(ConnectionLabelText(false)) {
-  Create(L"OlvaroDesktopMain", kProductName, WS_POPUP | WS_CLIPCHILDREN,
+  Create(kMainWindowClass, kProductName, WS_POPUP | WS_CLIPCHILDREN,
          WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TOOLWINDOW, kPopupWidth, kPopupHeight);
   SetLayeredWindowAttributes(Handle(), kTransparent, 0, LWA_COLORKEY);
   printerListBox = CreateWindowExW(0, L"LISTBOX", nullptr,

@@ -16,11 +16,10 @@
 #include <string>
 
 #include "desktopcore/placement.h"
+#include "platform/win/mainwindow.h"
 #include "platform/win/widetext.h"
 
 namespace {
-
-constexpr wchar_t kMainClass[] = L"OlvaroDesktopMain";
 
 int Placement(HWND main) {
   POINT pointer{};
@@ -63,9 +62,8 @@ int DefaultPrinter() {
 
 int Count() {
   int count = 0;
-  for (HWND w = FindWindowExW(nullptr, nullptr, kMainClass, nullptr); w; w = FindWindowExW(nullptr, w, kMainClass, nullptr)) {
-    ++count;
-  }
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, kMainWindowClass, nullptr))) ++count;
   std::printf("%d\n", count);
   return 0;
 }
@@ -76,7 +74,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "default") return DefaultPrinter();
   if (command == "count") return Count();
-  const HWND main = FindWindowW(kMainClass, L"Olvaro Desktop");
+  const HWND main = FindWindowW(kMainWindowClass, kMainWindowTitle);
   if (!main) return 2;
   if (command == "state") {
     const char* state = !IsWindowVisible(main) ? "hidden" : GetForegroundWindow() == main ? "front" : "shown";
