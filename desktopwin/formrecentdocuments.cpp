@@ -28,11 +28,12 @@ TFormRecentDocuments::TFormRecentDocuments() {
 }
 
 void TFormRecentDocuments::ShowRecentDocuments() {
+  const auto add = [this](const std::vector<std::string>& columns) {
+    SendMessageW(documentList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(TabbedLine(columns).c_str()));
+  };
   SendMessageW(documentList, LB_RESETCONTENT, 0, 0);
-  SendMessageW(documentList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(TabbedLine(RecentDocumentColumns()).c_str()));
-  for (const DocumentRecord& record : RecentDocuments()) {
-    SendMessageW(documentList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(TabbedLine(RecentDocumentRow(record)).c_str()));
-  }
+  add(RecentDocumentColumns());
+  for (const DocumentRecord& record : RecentDocuments()) add(RecentDocumentRow(record));
   ShowCentred(Handle());
 }
 
