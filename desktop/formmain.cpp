@@ -13,16 +13,13 @@
 
 #include "desktop/widgetparts.h"
 #include "desktopcore/cloudstatussink.h"
+#include "desktopcore/popuplayout.h"
 #include "desktopcore/popuptexts.h"
 #include "desktopcore/printerchoice.h"
 #include "update/updatecheck.h"
 
 namespace {
 
-constexpr int kRefreshPeriodMs = 5000;
-constexpr int kAuthCodeDelayMs = 100;
-constexpr int kChooserWidth = 280;
-constexpr int kChooserHeight = 33;
 constexpr int kAuthCodeWidth = 50;
 constexpr int kAuthCodeMaxWidth = 56;
 const QColor kSilver(192, 192, 192);
@@ -93,7 +90,8 @@ void TFormMain::CreateControls() {
 
   imgBtn = QPixmap(ArtworkPath(QStringLiteral("chooser.png")));
   imgBtnPushed = QPixmap(ArtworkPath(QStringLiteral("chooser-pushed.png")));
-  printerListComboButton = MakePicture(this, QStringLiteral("chooser.png"), 26, 63, kChooserWidth, kChooserHeight);
+  printerListComboButton = MakePicture(this, QStringLiteral("chooser.png"), kChooserLeft, kChooserTop, kChooserWidth,
+                                       kChooserHeight);
   printerListLabel = MakeText(this, QString(), 37, 71, TahomaFont(13), Qt::white);
   printerListLabel->setGeometry(37, 71, 242, 16);
   Image4 = MakePicture(this, QStringLiteral("triangle.png"), 285, 71, 7, 17);
@@ -349,8 +347,7 @@ bool TFormMain::ChooserEvent(QWidget* part, QEvent* event) {
     case QEvent::MouseMove:
       if (chooserTracking_) {
         const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-        const bool outside = at.x() < 0 || at.x() > kChooserWidth || at.y() < 0 || at.y() > kChooserHeight;
-        printerListComboButton->setPixmap(outside ? imgBtn : imgBtnPushed);
+        printerListComboButton->setPixmap(ChooserPressedAt(at.x(), at.y()) ? imgBtnPushed : imgBtn);
       }
       return true;
     case QEvent::MouseButtonRelease:

@@ -22,7 +22,8 @@ public:
   bool Acquire();
 
   // Serves show requests from later starts; `onShow` runs on a thread of this object,
-  // once per request. False when the socket cannot be opened.
+  // once per request. False when the socket cannot be opened. On Windows later starts
+  // restore the main window directly, and `onShow` is never called.
   bool ListenForShowRequests(std::function<void()> onShow);
 
   // Asks the instance that holds the lock to show itself; false when it cannot be reached.

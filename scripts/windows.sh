@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # windows.sh [--test]: installs what is missing, cross-builds GoogleTest and the Windows
 # program (olvaro-desktop.exe) with mingw-w64 into build-windows/, and with --test runs
-# the Windows tests under Wine in a fresh Wine prefix with no display.
+# the Windows tests under Wine in a fresh Wine prefix with no display, then the program's
+# windows on a display of their own (tests/desktopwin/tray_test.sh).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 "$top/scripts/setup.sh"
@@ -42,3 +43,7 @@ read -r untrusted_port _ <&"${UNTRUSTED[0]}"
 export OLVARO_TEST_RELAY="https://localhost:$trusted_port" OLVARO_TEST_RELAY_CA="Z:$trusted_ca"
 export OLVARO_TEST_UNTRUSTED_RELAY="https://localhost:$untrusted_port"
 ctest --test-dir "$dir" --output-on-failure
+
+# The tray icon and pop-up window of the real program, under Wine's X11 driver on a
+# private Xvfb display with a tray host, in a prefix of their own.
+"$top/tests/desktopwin/tray_test.sh" "$dir"

@@ -1,0 +1,95 @@
+// Reads the running program's windows with Win32 calls for tray_test.sh:
+//   windowprobe state       "hidden", "shown" or "front" (shown and the foreground window)
+//   windowprobe geometry    the pop-up's left, top, width and height
+//   windowprobe placement   checks the pop-up's position against the pointer and the
+//                           taskbar the shell reports; exit status 1 with the reason
+//   windowprobe printers    the printer list's items, one a line
+//   windowprobe default     the default printer's name
+//   windowprobe close       sends WM_CLOSE to the main window, as an uninstaller does
+//   windowprobe count       the number of main windows
+// Exit status 2 when there is no main window.
+#include <windows.h>
+#include <shellapi.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <string>
+
+#include "desktopcore/placement.h"
+#include "platform/win/mainwindow.h"
+#include "platform/win/widetext.h"
+
+namespace {
+
+int Placement(HWND main) {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  APPBARDATA data{};
+  data.cbSize = sizeof data;
+  if (!SHAppBarMessage(ABM_GETTASKBARPOS, &data)) {
+    std::printf("the shell reports no taskbar\n");
+    return 1;
+  }
+  const TaskbarPosition taskbar{{data.rc.left, data.rc.top, data.rc.right, data.rc.bottom},
+                                static_cast<TaskbarEdge>(data.uEdge)};
+  const PopupPlacement expected = PlacePopup(pointer.x, pointer.y, taskbar);
+  RECT frame{};
+  GetWindowRect(main, &frame);
+  std::printf("pointer %ld,%ld taskbar %ld,%ld-%ld,%ld edge %u: window at %ld,%ld, expected %d,%d\n", pointer.x,
+              pointer.y, data.rc.left, data.rc.top, data.rc.right, data.rc.bottom, data.uEdge, frame.left, frame.top,
+              expected.left, expected.top);
+  return frame.left == expected.left && frame.top == expected.top ? 0 : 1;
+}
+
+int Printers(HWND main) {
+  const HWND list = FindWindowExW(main, nullptr, L"LISTBOX", nullptr);
+  const LRESULT count = list ? SendMessageW(list, LB_GETCOUNT, 0, 0) : 0;
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring item(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)), L'\0');
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+    std::printf("%s\n", ToUtf8(item).c_str());
+  }
+  return 0;
+}
+
+int DefaultPrinter() {
+  wchar_t name[512];
+  DWORD size = std::size(name);
+  if (!GetDefaultPrinterW(name, &size)) return 1;
+  std::printf("%s\n", ToUtf8(name).c_str());
+  return 0;
+}
+
+int Count() {
+  int count = 0;
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, kMainWindowClass, nullptr))) ++count;
+  std::printf("%d\n", count);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "default") return DefaultPrinter();
+  if (command == "count") return Count();
+  const HWND main = FindWindowW(kMainWindowClass, kMainWindowTitle);
+  if (!main) return 2;
+  if (command == "state") {
+    const char* state = !IsWindowVisible(main) ? "hidden" : GetForegroundWindow() == main ? "front" : "shown";
+    std::printf("%s\n", state);
+    return 0;
+  }
+  if (command == "geometry") {
+    RECT frame{};
+    GetWindowRect(main, &frame);
+    std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+    return 0;
+  }
+  if (command == "placement") return Placement(main);
+  if (command == "printers") return Printers(main);
+  if (command == "close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+  std::fprintf(stderr, "usage: windowprobe state|geometry|placement|printers|default|close|count\n");
+  return 64;
+}
