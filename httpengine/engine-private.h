@@ -12,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,8 +133,7 @@ struct mg_ctx {
   std::atomic<int> stop_flag{0};  // 0 running, 1 stop requested, 2 stopped
 
   std::array<std::string, kNumOptionSlots> options;
-  // Shared by the many readers of an option, so that they never wait for each other.
-  std::array<std::shared_mutex, kNumOptionSlots> option_locks;
+  std::array<std::mutex, kNumOptionSlots> option_locks;
 
   std::vector<mg_socket> listeners;  // guarded by the "ports" option lock
 
@@ -156,6 +154,7 @@ struct mg_ctx {
   // Of those, the ones that accept connections themselves, and when the last of them
   // took one: the listener accepts when none has waited for a while.
   int num_accepting = 0;
+  const int accepting_workers = ThreadsCanWaitForConnectionsTogether() ? kAcceptingWorkers : 0;
   std::chrono::steady_clock::time_point accepting_ended;
   std::array<mg_pending, kQueueSize> queue{};
   int queue_head = 0;

@@ -188,7 +188,7 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     // Workers accept connections themselves; the listener only while none of them can.
     const auto accepts_in = listener_accepts_in(ctx);
     if (accepts_in.count() == 0) {
-      std::shared_lock lock(ctx->option_locks[kOptionPorts]);
+      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
     const size_t listeners = waiting.size();
@@ -216,7 +216,7 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     {
       // The listeners may have been replaced meanwhile; a socket that is not ready simply
       // fails its non-blocking accept.
-      std::shared_lock lock(ctx->option_locks[kOptionPorts]);
+      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) {
         for (size_t i = 0; i < listeners; ++i) {
           if (waiting[i] == listener.sock && ready[i]) {

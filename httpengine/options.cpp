@@ -85,7 +85,7 @@ bool set_default_options(mg_ctx* ctx) {
 }
 
 std::string get_option(mg_ctx* ctx, mg_option_slot slot) {
-  std::shared_lock lock(ctx->option_locks[slot]);
+  std::lock_guard lock(ctx->option_locks[slot]);
   return ctx->options[slot];
 }
 

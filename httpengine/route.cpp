@@ -27,8 +27,8 @@ std::string clean_separators(std::string_view path) {
 // The folder a URI is served from (the root, or the folder of an "aliases" prefix) and
 // the URI's part below it.
 void translate_path(mg_ctx* ctx, std::string_view uri, std::string& base, std::string& rest) {
-  std::shared_lock root_lock(ctx->option_locks[kOptionRoot]);
-  std::shared_lock aliases_lock(ctx->option_locks[kOptionAliases]);
+  std::lock_guard root_lock(ctx->option_locks[kOptionRoot]);
+  std::lock_guard aliases_lock(ctx->option_locks[kOptionAliases]);
   base = ctx->options[kOptionRoot];
   rest = uri;
   for_each_list_item(ctx->options[kOptionAliases], [&](std::string_view item) {

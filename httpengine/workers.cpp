@@ -81,7 +81,7 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
   mg_socket socket{};
   {
     // The listeners may have been replaced since the wait: accept only on a current one.
-    std::shared_lock lock(ctx->option_locks[kOptionPorts]);
+    std::lock_guard lock(ctx->option_locks[kOptionPorts]);
     const auto found = std::find_if(ctx->listeners.begin(), ctx->listeners.end(),
                                     [listener](const mg_socket& l) { return l.sock == listener; });
     if (found == ctx->listeners.end()) return false;
@@ -127,14 +127,14 @@ bool take_connection(mg_ctx* ctx, mg_worker_conn* worker, CConnectionWait& wait,
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (ctx->stop_flag.load() != 0 || left.count() <= 0) return false;
-    if (ctx->num_accepting == kAcceptingWorkers) {
+    if (ctx->num_accepting == ctx->accepting_workers) {
       ctx->queue_not_empty.wait_until(lock, deadline);
       continue;
     }
     ++ctx->num_accepting;
     lock.unlock();
     if (watched_ports != ctx->ports_generation.load()) {
-      std::shared_lock ports_lock(ctx->option_locks[kOptionPorts]);
+      std::lock_guard ports_lock(ctx->option_locks[kOptionPorts]);
       watched_ports = ctx->ports_generation.load();
       std::vector<int> listeners;
       for (const mg_socket& listener : ctx->listeners) listeners.push_back(listener.sock);

@@ -5,6 +5,10 @@
 
 #include <vector>
 
+// False where the system cannot wake one thread a connection or forget a socket closed
+// under a wait (Windows): there one thread accepts for all.
+bool ThreadsCanWaitForConnectionsTogether();
+
 // Sent to every wait at once: each wait under way, or the next one of each thread that
 // is not waiting, returns once.
 class CConnectionNotice {

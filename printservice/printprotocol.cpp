@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <utility>
 
 namespace {
@@ -42,7 +41,21 @@ struct Upload {
 // The upload of the connection this worker serves. The engine runs begin, data and end
 // of one request on the worker that serves its connection, one connection at a time, so
 // every overlapping upload has its own; the abort handler drops one that broke off.
-thread_local std::optional<Upload> currentUpload;
+// A plain pointer, set and dropped only through the two functions below: the Windows
+// toolchain runs the destructor of a thread-local object after the thread's storage is
+// gone, which corrupts the heap when a worker ends. Every upload begun is ended or
+// aborted on its worker, which drops it.
+thread_local Upload* currentUpload = nullptr;
+
+void DropCurrentUpload() {
+  delete currentUpload;
+  currentUpload = nullptr;
+}
+
+void SetCurrentUpload(Upload upload) {
+  DropCurrentUpload();
+  currentUpload = new Upload(std::move(upload));
+}
 
 // Creates a new spool file for `name`. Two uploads of the same name may be given the
 // same free path; the one that comes second asks again and gets the next free name.
@@ -128,12 +141,12 @@ int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request* request, 
     self->SendPrintReply(conn, kUserFailed, kCreateFailed);
     return 0;
   }
-  currentUpload = CreateUpload(name);
+  SetCurrentUpload(CreateUpload(name));
   currentUpload->copies = copies;
   currentUpload->name = name;
   currentUpload->source = source;
   if (!currentUpload->file.IsOpen()) {
-    currentUpload.reset();
+    DropCurrentUpload();
     LogEvent("refused \"" + name + "\" from " + source +
              ": no new file could be made in the spool folder " + GetSpoolFolderPath() +
              " (it must be a folder of this user's with mode 0700)");
@@ -159,7 +172,7 @@ int CVostrelHttpServer::OnUploadData(mg_conn* conn, const mg_request*, const cha
     LogEvent("\"" + currentUpload->name + "\" from " + currentUpload->source +
              " not stored: writing to the spool folder failed (" + std::strerror(errno) + ")");
   }
-  currentUpload.reset();
+  DropCurrentUpload();
   self->SendPrintReply(conn, kUserFailed, kWriteFailed);
   return 0;
 }
@@ -172,7 +185,7 @@ void CVostrelHttpServer::OnUploadAbort(mg_conn*, const mg_request*, void*) {
   RemoveSpoolFile(currentUpload->path);
   LogEvent("\"" + currentUpload->name + "\" from " + currentUpload->source +
            " broke off before its end; the part received was removed");
-  currentUpload.reset();
+  DropCurrentUpload();
 }
 
 void CVostrelHttpServer::OnUploadEnd(mg_conn* conn, const mg_request* request, void* server) {
@@ -182,12 +195,12 @@ void CVostrelHttpServer::OnUploadEnd(mg_conn* conn, const mg_request* request, v
   const bool hasBody = std::strcmp(request->method, "POST") == 0 ||
                        std::strcmp(request->method, "PUT") == 0;
   if (!hasBody || !currentUpload) {
-    currentUpload.reset();
+    DropCurrentUpload();
     self->SendPrintReply(conn, kUserFailed, kNoUpload);
     return;
   }
   Upload upload = std::move(*currentUpload);
-  currentUpload.reset();
+  DropCurrentUpload();
   if (!upload.file.Close()) {
     RemoveSpoolFile(upload.path);
     LogEvent("\"" + upload.name + "\" from " + upload.source + " not stored: the spool file could not be closed");

@@ -7,6 +7,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+bool ThreadsCanWaitForConnectionsTogether() { return true; }
+
 CConnectionNotice::CConnectionNotice() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 CConnectionNotice::~CConnectionNotice() {

@@ -1,14 +1,11 @@
-// WSAPoll wakes every thread polling a listening socket, and has nothing to wait on
-// beside sockets: the wait comes back at least every 50 ms, so that a notice is seen that
-// soon without being sent.
+// Windows has no exclusive wait on a listening socket, and closing a socket that another
+// thread polls is not safe: the engine's listener accepts for every worker, and these
+// waits are never entered.
 #include "platform/connectionwait.h"
 
-#include <algorithm>
-#include <winsock2.h>
+#include <windows.h>
 
-namespace {
-constexpr int kNoticeDelayMs = 50;
-}
+bool ThreadsCanWaitForConnectionsTogether() { return false; }
 
 CConnectionNotice::CConnectionNotice() = default;
 CConnectionNotice::~CConnectionNotice() = default;
@@ -16,20 +13,9 @@ void CConnectionNotice::Send() const {}
 
 CConnectionWait::CConnectionWait(const CConnectionNotice&) {}
 CConnectionWait::~CConnectionWait() = default;
-
 void CConnectionWait::Watch(const std::vector<int>& listeners) { watched_ = listeners; }
 
 int CConnectionWait::Wait(int timeoutMs) {
-  const int wait = std::clamp(timeoutMs, 0, kNoticeDelayMs);
-  if (watched_.empty()) {
-    Sleep(static_cast<DWORD>(wait));
-    return -1;
-  }
-  std::vector<WSAPOLLFD> waiting;
-  for (const int sock : watched_) waiting.push_back({static_cast<SOCKET>(sock), POLLRDNORM, 0});
-  if (WSAPoll(waiting.data(), static_cast<ULONG>(waiting.size()), wait) <= 0) return -1;
-  for (const WSAPOLLFD& entry : waiting) {
-    if ((entry.revents & POLLRDNORM) != 0) return static_cast<int>(entry.fd);
-  }
+  Sleep(static_cast<DWORD>(timeoutMs));
   return -1;
 }
