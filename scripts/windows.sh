@@ -42,3 +42,6 @@ read -r untrusted_port _ <&"${UNTRUSTED[0]}"
 export OLVARO_TEST_RELAY="https://localhost:$trusted_port" OLVARO_TEST_RELAY_CA="Z:$trusted_ca"
 export OLVARO_TEST_UNTRUSTED_RELAY="https://localhost:$untrusted_port"
 ctest --test-dir "$dir" --output-on-failure
+
+# The installer, silently installed, upgraded and removed in a Wine prefix of its own.
+"$top/tests/package/installer_test.sh" "$dir"
