@@ -56,6 +56,7 @@ snapshot() {
 '^system \[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\NetworkCards|^user \[Console\]|'\
 'PendingFileRenameOperations|^drive_c/users/[^/]+/Temp/~nsu[^/]*\.tmp/'
 }
+# Its wait also restarts Wine, which has the null graphics driver from here on.
 snapshot >"$work/before"
 
 local_appdata=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
