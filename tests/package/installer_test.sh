@@ -1,48 +1,34 @@
 #!/usr/bin/env bash
 # installer_test.sh <build-windows folder>: meets the Windows installer as a user does, in
-# a fresh Wine prefix with no display. A silent install puts the program, its Start-menu
-# entry, its uninstall entry and its start at log-on in place; the installed program
-# answers /info; upgrades while it runs replace and restart it and keep the start at
-# log-on as chosen; the silent uninstaller stops the running program (a main window that
-# takes WM_CLOSE ends by itself) and leaves the prefix's files and registry as they were
-# before, but for the settings and event log, which only /REMOVESETTINGS removes too.
+# a fresh Wine prefix. A silent install puts the program, its Start-menu entry, uninstall
+# entry and start at log-on in place; the program answers /info; upgrades while it runs
+# replace and restart it and keep the start at log-on as chosen; the uninstaller stops the
+# running program (a main window that takes WM_CLOSE ends by itself) and leaves the
+# prefix's files and registry as before, but for the settings that only /REMOVESETTINGS
+# removes too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 top=$(cd "$(dirname "$0")/../.." && pwd)
+source "$top/tests/package/checks.sh"
 setup=$(echo "$build"/OlvaroDesktop-*-setup.exe)
-version=${setup##*/OlvaroDesktop-}
-version=${version%-setup.exe}
+version=${setup##*/OlvaroDesktop-} version=${version%-setup.exe}
 standin="$build/tests/platform/win/win_standin.exe"
 [ -f "$setup" ] && [ -f "$standin" ] || { echo "installer: build $build first" >&2; exit 1; }
 
-export WINEPREFIX=$(mktemp -d /tmp/olvaro-setup.XXXXXX) WINEDEBUG=-all
-# No Mono or Gecko installs, and no Linux menu entries made from the Start menu.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+# No display; no Mono or Gecko installs, and no Linux menu entries made from the Start menu.
+export WINEPREFIX=$(mktemp -d /tmp/olvaro-setup.XXXXXX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d /tmp/olvaro-setup-work.XXXXXX)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX" "$work"' EXIT
-
-passed=0 failed=0
-check() {  # check WHAT COMMAND...: runs the command, counts and reports the result
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"
-  else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-# reg_value 'HKCU\KEY' NAME: the data of one value, as reg query prints it.
-reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 \{2,\}REG_[A-Z_]* \{2,\}//p"; }
-same() { [ "$1" = "$2" ] || { echo "  got '$1', want '$2'" >&2; return 1; }; }
-
 wineboot -i 2>/dev/null
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null
 
 # The prefix, one line per folder, file (with its hash) and registry value, once every
 # Wine process has ended and the registry is on disk. Left out is what Wine rewrites by
-# itself: the display devices and network cards it finds again at each start, the state
-# of the CUPS queues it mirrors, the console settings it stores when a console program
-# first runs, and NSIS's copy of the uninstaller in %TEMP%, which it can only ask to be
-# deleted at the next restart.
+# itself (the display devices and network cards it finds at each start, the state of the
+# CUPS queues it mirrors, console settings) and NSIS's copy of the uninstaller in %TEMP%,
+# which it can only ask to be deleted at the next restart.
 snapshot() {
   timeout 60 wineserver -w || { echo "  Wine processes still run" >&2; return 1; }
   {
@@ -59,94 +45,78 @@ snapshot() {
 # Its wait also restarts Wine, which has the null graphics driver from here on.
 snapshot >"$work/before"
 
-local_appdata=$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')
-programs="$(wine cmd /c 'echo %APPDATA%' | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs"
-folder="$local_appdata\\Programs\\Olvaro Desktop"
+# reg_value 'HKCU\KEY' NAME: the data of one value, as reg query prints it.
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 \{2,\}REG_[A-Z_]* \{2,\}//p"; }
+same() { [ "$1" = "$2" ] || { echo "  got '$1', want '$2'" >&2; return 1; }; }
+unix() { winepath -u "$1" 2>/dev/null; }
+folder="$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Olvaro Desktop"
 program="$folder\\olvaro-desktop.exe"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OlvaroDesktop'
-run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-unix() { winepath -u "$1" 2>/dev/null; }
+autorun() { reg_value 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' OlvaroDesktop; }
+# The uninstaller as Windows' silent removal runs it, plus the switches given.
+uninstall() { local command; command=$(reg_value "$uninstall_key" QuietUninstallString)
+  local exe=${command#\"}; wine "$(unix "${exe%%\"*}")" ${command##*\" } "$@"; }
 
 # The program answers on a port of its own and never reaches past loopback.
-port=$(free_port)
-closed=$(free_port)
+port=$(free_port) closed=$(free_port)
 export OLVARO_API_URL="https://127.0.0.1:$closed" OLVARO_UPDATE_URL="http://127.0.0.1:$closed"
 wine reg add 'HKCU\SOFTWARE\Vostrel\OlvaroDesktop' /v Port /t REG_DWORD /d "$port" /f >/dev/null
 answers_info() {  # waits up to 20 s for /info to answer as this version
-  local tries
-  for tries in $(seq 100); do
-    if curl -s -o /dev/null -D "$work/headers" "http://127.0.0.1:$port/info" 2>/dev/null; then
-      grep -qixF "X-Desktop-App-Version: $version"$'\r' "$work/headers" && return 0
-      echo "  /info answered as another version" >&2; return 1
-    fi
+  for _ in $(seq 100); do
+    curl -s -o /dev/null -D "$work/headers" "http://127.0.0.1:$port/info" &&
+      { grep -qixF "X-Desktop-App-Version: $version"$'\r' "$work/headers"; return; }
     sleep 0.2
   done
   echo "  /info did not answer; the program said: $(cat "$work/program.log")" >&2; return 1
 }
 ended() {  # ended PID: the process ends within 30 s
-  local tries
-  for tries in $(seq 150); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done
+  for _ in $(seq 150); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done
   echo "  process $1 still runs" >&2; return 1
 }
-
 icon_images() {  # the pictures of an .ico, by their hashes
-  local pictures
-  pictures=$(mktemp -d -p "$work")
+  local pictures; pictures=$(mktemp -d -p "$work")
   icotool -x -o "$pictures" "$1" && (cd "$pictures" && md5sum -- * | cut -d' ' -f1 | sort)
 }
-icon=$(icon_images "$top/desktopcore/artwork/olvaro-desktop.ico")
 has_resources() {  # the version and the icon Explorer shows
-  local strings
-  strings=$(wrestool -x --raw --type=16 "$1" | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr -c '[:print:]' ' ')
+  local strings; strings=$(wrestool -x --raw --type=16 "$1" | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr -c '[:print:]' ' ')
   grep -q "ProductVersion *$version " <<<"$strings" && grep -q "ProductName *Olvaro Desktop " <<<"$strings" &&
-    wrestool -x --type=14 -o "$work/icon.ico" "$1" && same "$(icon_images "$work/icon.ico")" "$icon"
+    wrestool -x --type=14 -o "$work/icon.ico" "$1" 2>/dev/null &&
+    same "$(icon_images "$work/icon.ico" 2>/dev/null)" "$(icon_images "$top/desktopcore/artwork/olvaro-desktop.ico")"
 }
 
 wine "$setup" /S
-check "the installer carries its version and icon" has_resources "$setup"
+for file in "$setup" "$(unix "$program")" "$(unix "$folder\\uninstall.exe")"; do
+  check "${file##*/} carries the version and icon" has_resources "$file"
+done
 check "the installed program is the one built" cmp -s "$(unix "$program")" "$build/app/olvaro-desktop.exe"
-check "the installed program carries its version and icon" has_resources "$(unix "$program")"
-check "the uninstaller carries its version and icon" has_resources "$(unix "$folder\\uninstall.exe")"
-shortcut_leads_to_program() { strings -el "$(unix "$programs\\Olvaro Desktop.lnk")" | grep -qF "$program"; }
-check "the Start menu has an entry for the program" shortcut_leads_to_program
-uninstall_entry() {
-  same "$(reg_value "$uninstall_key" DisplayName)" "Olvaro Desktop" &&
-    same "$(reg_value "$uninstall_key" DisplayVersion)" "$version" &&
-    same "$(reg_value "$uninstall_key" DisplayIcon)" "$program,0" &&
-    same "$(reg_value "$uninstall_key" InstallLocation)" "$folder" &&
-    same "$(reg_value "$uninstall_key" UninstallString)" "\"$folder\\uninstall.exe\"" &&
-    same "$(reg_value "$uninstall_key" QuietUninstallString)" "\"$folder\\uninstall.exe\" /S" &&
-    same "$(reg_value "$uninstall_key" NoModify)$(reg_value "$uninstall_key" NoRepair)" "0x10x1" &&
-    [ -n "$(reg_value "$uninstall_key" Publisher)" ] && [ "$(($(reg_value "$uninstall_key" EstimatedSize)))" -gt 0 ]
-}
-check "the uninstall entry is registered for this user" uninstall_entry
-check "a first install starts the program at log-on" same "$(reg_value "$run_key" OlvaroDesktop)" "\"$program\" /autorun"
+shortcut=$(unix "$(wine cmd /c 'echo %APPDATA%' | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs\\Olvaro Desktop.lnk")
+check "the Start menu has an entry for the program" grep -qF "$program" <(strings -el "$shortcut")
+check "the uninstall entry names the program, version, icon and folder" same \
+  "$(for v in DisplayName DisplayVersion DisplayIcon InstallLocation; do reg_value "$uninstall_key" $v; done)" \
+  "$(printf '%s\n' "Olvaro Desktop" "$version" "$program,0" "$folder")"
+check "a first install starts the program at log-on" same "$(autorun)" "\"$program\" /autorun"
 
 wine "$(unix "$program")" 2>"$work/program.log" &
 first=$!
 check "the installed program answers /info" answers_info
-
 wine "$setup" /S /NOAUTORUN
 check "an upgrade while it runs ends the running program" ended "$first"
 check "and starts the new one, which answers /info" answers_info
-check "/NOAUTORUN removes the start at log-on" same "$(reg_value "$run_key" OlvaroDesktop)" ""
+check "/NOAUTORUN removes the start at log-on" same "$(autorun)" ""
 wine "$setup" /S
-check "an upgrade keeps the start at log-on as it was" same "$(reg_value "$run_key" OlvaroDesktop)" ""
+check "an upgrade keeps the start at log-on as it was" same "$(autorun)" ""
 check "and leaves the program running" answers_info
 
-# The uninstaller runs from a copy in %TEMP% and returns at once; snapshot() waits for it.
-wine "$(unix "$folder\\uninstall.exe")" /S
-# A program still running is ended here, so that the remaining checks can go on.
+# The uninstaller runs from a copy in %TEMP% and returns at once. A program it leaves
+# running is ended here, so that the remaining checks can go on.
+uninstall
 program_stopped() { timeout 60 wineserver -w && ! curl -s -o /dev/null "http://127.0.0.1:$port/info" || ! wineserver -k; }
 check "the uninstaller stops the running program" program_stopped
-snapshot >"$work/kept"
-# Left behind: the settings key with its "Port" and the event log folder.
-kept_only_settings() {
-  local changes
-  changes=$(diff "$work/before" "$work/kept" | grep '^[<>]' || true)
-  grep -q '^> user \[Software\\\\Vostrel\\\\OlvaroDesktop\] "Port"=' <<<"$changes" &&
-    ! grep -v -E '^> (user \[Software\\\\Vostrel(\\\\OlvaroDesktop)?\]|drive_c/users/[^/]+/AppData/Local/OlvaroDesktop/(olvaro-desktop\.log.*)?$)' \
-      <<<"$changes" >&2
+kept_only_settings() {  # the settings key with its "Port", and the event log
+  local changes; changes=$(diff "$work/before" <(snapshot) | grep '^[<>]' || true)
+  grep -q '^> user \[Software\\\\Vostrel\\\\OlvaroDesktop\] "Port"=' <<<"$changes" && ! grep -v -E \
+    '^> (user \[Software\\\\Vostrel(\\\\OlvaroDesktop)?\]|drive_c/users/[^/]+/AppData/Local/OlvaroDesktop/(olvaro-desktop\.log.*)?$)' \
+    <<<"$changes" >&2
 }
 check "uninstalling leaves the prefix as before, but for the settings" kept_only_settings
 
@@ -154,17 +124,15 @@ wine "$setup" /S
 export OLVARO_STANDIN_LOG=$(winepath -w "$work/standin.log" 2>/dev/null)
 wine "$standin" --main-window &
 standin_pid=$!
-for tries in $(seq 100); do grep -q window "$work/standin.log" 2>/dev/null && break; sleep 0.2; done
-wine "$(unix "$folder\\uninstall.exe")" /S /REMOVESETTINGS
+for _ in $(seq 100); do grep -q window "$work/standin.log" 2>/dev/null && break; sleep 0.2; done
+uninstall /REMOVESETTINGS
 closed_cleanly() {
   local code=0
-  ended "$standin_pid" && { wait "$standin_pid" || code=$?; } &&
-    [ "$code" -eq 0 ] && grep -qx WM_CLOSE "$work/standin.log" ||
+  ended "$standin_pid" && { wait "$standin_pid" || code=$?; } && [ "$code" -eq 0 ] && grep -qx WM_CLOSE "$work/standin.log" ||
     { echo "  exit $code; the stand-in logged: $(cat "$work/standin.log" 2>/dev/null)" >&2; return 1; }
 }
 check "the uninstaller ends a main window with WM_CLOSE" closed_cleanly
-removed_all() { diff "$work/before" <(snapshot) >&2; }
-check "/REMOVESETTINGS leaves the prefix as it was before" removed_all
+check "/REMOVESETTINGS leaves the prefix as it was before" diff "$work/before" <(snapshot)
 
 echo "installer: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
