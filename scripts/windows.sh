@@ -47,3 +47,6 @@ ctest --test-dir "$dir" --output-on-failure
 # The tray icon and pop-up window of the real program, under Wine's X11 driver on a
 # private Xvfb display with a tray host, in a prefix of their own.
 "$top/tests/desktopwin/tray_test.sh" "$dir"
+
+# The installer, silently installed, upgraded and removed in a Wine prefix of its own.
+"$top/tests/package/installer_test.sh" "$dir"

@@ -20,12 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0 failed=0
-check() {  # check WHAT COMMAND...: runs the command, counts and reports the result
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"
-  else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
+source "$top/tests/package/checks.sh"
 
 # The package's paths, which of them a system without it already has, and what lies
 # beside them in the folders it shares with other packages.
@@ -64,7 +59,6 @@ depends_on_libraries() {
 }
 check "Depends names the packages of every linked library" depends_on_libraries
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 closed=$(free_port)  # nothing listens here: the relay and update server are unreachable
 mkdir -p -m 0700 "$work/home" "$work/config/Vostrel" "$work/runtime" "$work/tmp"
