@@ -28,8 +28,18 @@ void set_reading_body(mg_conn* conn, bool reading) {
   conn->state->body_bytes = 0;
 }
 
-// Reads the rest of the body in large blocks and hands it to the data handler in pieces
-// of at most 512 bytes; 1 when all of it arrived and was taken.
+// Hands body bytes to the data handler in pieces of at most 512 bytes; 0 when it
+// refused one.
+int hand_to_data_handler(mg_conn* conn, const mg_handler_entry& entry, const char* bytes, int count) {
+  for (int offset = 0; offset < count && entry.data != nullptr; offset += static_cast<int>(kChunkSize)) {
+    const int piece = std::min(count - offset, static_cast<int>(kChunkSize));
+    if (entry.data(conn, &conn->request, bytes + offset, piece, entry.user_data) == 0) return 0;
+  }
+  return 1;
+}
+
+// Reads the rest of the body in large blocks and hands it to the data handler; 1 when
+// all of it arrived and was taken.
 int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) {
   mg_conn_state* state = conn->state;
   if (!state->body) state->body = std::make_unique_for_overwrite<char[]>(kBodyReadSize);
@@ -41,12 +51,9 @@ int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) 
     const int count = read_socket(conn, block, wanted, deadline);
     if (count <= 0 || state->cut_off) break;
     state->body_bytes += static_cast<uint64_t>(count);
-    for (int offset = 0; offset < count; offset += static_cast<int>(kChunkSize)) {
-      const int piece = std::min(count - offset, static_cast<int>(kChunkSize));
-      if (entry.data != nullptr && entry.data(conn, &conn->request, block + offset, piece, entry.user_data) == 0) {
-        set_reading_body(conn, false);
-        return 0;
-      }
+    if (hand_to_data_handler(conn, entry, block, count) == 0) {
+      set_reading_body(conn, false);
+      return 0;
     }
     remainder -= static_cast<uint32_t>(count);
   }
@@ -82,10 +89,11 @@ int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
   bool answer = true;
   if (static_cast<uint32_t>(prefix_length) >= content_length) {
     request.body_prefix_length = static_cast<int>(content_length);  // surplus bytes are no body
-    result = entry.data == nullptr ? 1 : entry.data(conn, &request, request.body_prefix, request.body_prefix_length,
-                                                     entry.user_data);
-  } else if (prefix_length > 0 && entry.data != nullptr &&
-             entry.data(conn, &request, request.body_prefix, prefix_length, entry.user_data) == 0) {
+    // An empty body too is one call of the data handler.
+    result = content_length == 0 && entry.data != nullptr
+                 ? entry.data(conn, &request, request.body_prefix, 0, entry.user_data)
+                 : hand_to_data_handler(conn, entry, request.body_prefix, request.body_prefix_length);
+  } else if (hand_to_data_handler(conn, entry, request.body_prefix, prefix_length) == 0) {
     result = 0;
     answer = false;
   } else {

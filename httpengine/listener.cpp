@@ -275,9 +275,10 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
     ctx->listeners.push_back(listener);
     return true;
   });
-  // The workers waiting for connections watch the new listeners from now on.
+  // Whoever accepts watches the new listeners from now on, not after its current wait.
   ++ctx->ports_generation;
   ctx->worker_notice.Send();
+  ctx->wake.Wake();
   return opened;
 }
 

@@ -92,6 +92,14 @@ TEST_F(Bodies, PrefixThatCameWithTheHeadIsPassedFirst) {
   EXPECT_EQ(recorder_.body, std::string(300, 'a') + std::string(700, 'b'));
 }
 
+TEST_F(Bodies, BodyThatCameWithTheHeadIsAlsoPassedInChunksOfAtMost512) {
+  const std::string body(5000, 'p');
+  EXPECT_EQ(Exchange("POST /print HTTP/1.1\r\nContent-Length: 5000\r\n\r\n" + body), kHandlerReply);
+  const std::vector<int> lengths = DataLengths(recorder_.Calls());
+  EXPECT_TRUE(std::all_of(lengths.begin(), lengths.end(), [](int n) { return n > 0 && n <= 512; }));
+  EXPECT_EQ(recorder_.body, body);
+}
+
 TEST_F(Bodies, ClientClosingEarlyGets577AndNoEnd) {
   ClientSocket client = ConnectTo(port_);
   client.Send("POST /print HTTP/1.1\r\nContent-Length: 100\r\n\r\n");
