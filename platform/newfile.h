@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 class CNewFile {
@@ -19,12 +20,23 @@ public:
   CNewFile& operator=(const CNewFile&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
-  // Appends all `size` bytes; false when any could not be written.
+  // Appends all `size` bytes. Small pieces are gathered and written in large blocks, so
+  // a failure may show only at a later call or at Close: false once any could not be
+  // written (errno tells why).
   bool Write(const void* data, size_t size);
-  // Closes the file; false when it was not open or the system reported a loss.
+  // Writes what is gathered and closes the file; false when it was not open or the
+  // system reported a loss.
   bool Close();
 
 private:
   explicit CNewFile(int fd) : fd_(fd) {}
+  // The system's own write and close.
+  bool WriteToFile(const char* bytes, size_t size);
+  bool CloseFile();
+  bool Flush();
+
   int fd_ = -1;
+  std::unique_ptr<char[]> gathered_;
+  size_t gatheredSize_ = 0;
+  bool failed_ = false;
 };

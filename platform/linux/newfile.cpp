@@ -9,9 +9,7 @@ CNewFile CNewFile::Create(const std::string& path) {
   return CNewFile(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
-bool CNewFile::Write(const void* data, size_t size) {
-  if (fd_ < 0) return false;
-  const char* bytes = static_cast<const char*>(data);
+bool CNewFile::WriteToFile(const char* bytes, size_t size) {
   while (size > 0) {
     const ssize_t written = write(fd_, bytes, size);
     if (written < 0 && errno == EINTR) continue;
@@ -22,7 +20,6 @@ bool CNewFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool CNewFile::Close() {
-  if (fd_ < 0) return false;
+bool CNewFile::CloseFile() {
   return close(std::exchange(fd_, -1)) == 0;
 }

@@ -23,10 +23,8 @@ CNewFile CNewFile::Create(const std::string& path) {
   return CNewFile(fd);
 }
 
-bool CNewFile::Write(const void* data, size_t size) {
-  if (fd_ < 0) return false;
+bool CNewFile::WriteToFile(const char* bytes, size_t size) {
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
-  const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -37,7 +35,6 @@ bool CNewFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool CNewFile::Close() {
-  if (fd_ < 0) return false;
+bool CNewFile::CloseFile() {
   return _close(std::exchange(fd_, -1)) == 0;
 }
