@@ -42,6 +42,7 @@ bool CNewFile::Write(const void* data, size_t size) {
 }
 
 bool CNewFile::Flush() {
+  if (fd_ < 0) return false;
   if (gatheredSize_ > 0 && !failed_) failed_ = !WriteToFile(gathered_.get(), gatheredSize_);
   gatheredSize_ = 0;
   return !failed_;

@@ -24,6 +24,8 @@ public:
   // a failure may show only at a later call or at Close: false once any could not be
   // written (errno tells why).
   bool Write(const void* data, size_t size);
+  // Writes what is gathered; false once anything could not be written.
+  bool Flush();
   // Writes what is gathered and closes the file; false when it was not open or the
   // system reported a loss.
   bool Close();
@@ -33,7 +35,6 @@ private:
   // The system's own write and close.
   bool WriteToFile(const char* bytes, size_t size);
   bool CloseFile();
-  bool Flush();
 
   int fd_ = -1;
   std::unique_ptr<char[]> gathered_;

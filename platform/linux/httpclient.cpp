@@ -1,4 +1,5 @@
 #include "platform/httpclient.h"
+
 #include "platform/httptext.h"
 
 #include <curl/curl.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -283,7 +285,10 @@ HttpResult CHttpClient::Get(const std::string& url) { return impl_->PerformText(
 
 HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
   if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}};
-  return impl_->Perform(url, nullptr, nullptr, &file, std::max(0LL, maxBytes));
+  HttpResult result = impl_->Perform(url, nullptr, nullptr, &file, std::max(0LL, maxBytes));
+  // The file gathers what arrives: its last write may fail only now.
+  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}};
+  return result;
 }
 
 HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {

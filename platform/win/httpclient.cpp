@@ -3,7 +3,9 @@
 #include "platform/httpclient.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <winsock2.h>
@@ -263,7 +265,10 @@ HttpResult CHttpClient::Get(const std::string& url) {
 
 HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
   if (!file.IsOpen()) return {HttpFailure::Write, 0, "the file is not open", {}};
-  return impl_->Perform(url, nullptr, nullptr, &file, maxBytes);
+  HttpResult result = impl_->Perform(url, nullptr, nullptr, &file, maxBytes);
+  // The file gathers what arrives: its last write may fail only now.
+  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}};
+  return result;
 }
 
 HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
