@@ -118,9 +118,8 @@ TEST_F(PrintEngineTest, StoppedPrinterIsReportedThoughItTakesTheJob) {
 TEST_F(PrintEngineTest, WordDocumentGoesThroughLibreOffice) {
   const QueueCapture capture(kQueueA);
   EXPECT_TRUE(PrintFile(WriteFileInRoot("Letter Home.rtf", "{\\rtf1\\ansi Greetings from the print engine\\par}")));
-  const auto jobs = capture.WaitForJobs(1, kRendererTimeout);
-  ASSERT_EQ(jobs.size(), 1u) << "LibreOffice (libreoffice-writer) printed nothing";
-  EXPECT_NE(PdfText(jobs[0].dataPath).find("Greetings from the print engine"), std::string::npos);
+  EXPECT_TRUE(capture.WaitForJobWithText("Greetings from the print engine", kRendererTimeout))
+      << "LibreOffice (libreoffice-writer) printed nothing";
 }
 
 // A loopback port that only counts: a connection the page makes waits in its backlog.
@@ -236,12 +235,10 @@ TEST_F(PrintEngineTest, HtmlPageGoesThroughLibreOfficeShutInWithoutChromium) {
   EXPECT_EQ(PrintHtmlFile(page), 0);
   setenv("PATH", path.c_str(), 1);
 
-  const auto jobs = capture.WaitForJobs(1, kRendererTimeout);
-  ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(jobs[0].type, "application/pdf");
-  const std::string text = PdfText(jobs[0].dataPath);
-  EXPECT_NE(text.find("Written by the office suite"), std::string::npos);
-  ExpectNothingLeaked(text, trap);
+  const auto job = capture.WaitForJobWithText("Written by the office suite", kRendererTimeout);
+  ASSERT_TRUE(job);
+  EXPECT_EQ(job->type, "application/pdf");
+  ExpectNothingLeaked(PdfText(job->dataPath), trap);
 }
 
 }  // namespace

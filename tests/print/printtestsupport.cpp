@@ -109,6 +109,18 @@ std::vector<CapturedJob> QueueCapture::WaitForJobs(size_t count, std::chrono::se
   return jobs;
 }
 
+std::optional<CapturedJob> QueueCapture::WaitForJobWithText(const std::string& text,
+                                                             std::chrono::seconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    for (const CapturedJob& job : NewJobs()) {
+      if (PdfText(job.dataPath).find(text) != std::string::npos) return job;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return std::nullopt;
+}
+
 std::vector<CapturedJob> QueueCapture::JobsWhenIdle() const {
   WaitUntilIdle(queue_);
   return NewJobs();

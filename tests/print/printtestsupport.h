@@ -42,6 +42,9 @@ class QueueCapture {
   explicit QueueCapture(const std::string& queue);
   // Waits until at least `count` new jobs are complete or the time is up; returns the new jobs.
   std::vector<CapturedJob> WaitForJobs(size_t count, std::chrono::seconds timeout) const;
+  // Waits for a new job whose text holds `text`: renderers that run on after their test
+  // ended may still hand a foreign job to the queue meanwhile.
+  std::optional<CapturedJob> WaitForJobWithText(const std::string& text, std::chrono::seconds timeout) const;
   // Waits until the queue has nothing pending, then returns the new jobs.
   std::vector<CapturedJob> JobsWhenIdle() const;
 
