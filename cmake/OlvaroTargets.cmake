@@ -1,12 +1,13 @@
-# olvaro_test(NAME SOURCES... LIBS lib... [LABELS label...] [LOCKS resource...])
-# LOCKS names shared state (the CUPS default printer, a fixed port) that cases of
-# other tests must not touch at the same time; CTest runs them apart.
+# olvaro_test(NAME SOURCES... LIBS lib... [LABELS label...] [LOCK resource])
+# LOCK names shared state that cases of other tests must not touch at the same time;
+# CTest runs them apart. One name only: a list would not survive the way discovered
+# cases get their properties.
 # One GoogleTest executable, registered with CTest case by case.
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
 function(olvaro_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   # Empty values would vanish from the list and shift the pairs, so add only what is set.
@@ -14,8 +15,8 @@ function(olvaro_test name)
   if(T_LABELS)
     list(APPEND properties LABELS "${T_LABELS}")
   endif()
-  if(T_LOCKS)
-    list(APPEND properties RESOURCE_LOCK "${T_LOCKS}")
+  if(T_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${T_LOCK})
   endif()
   if(CMAKE_CROSSCOMPILING)
     # Listing the cases would start the emulator at build time: one test per executable.

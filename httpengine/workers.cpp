@@ -143,7 +143,8 @@ bool take_connection(mg_ctx* ctx, mg_worker_conn* worker, CConnectionWait& wait,
     const int listener = wait.Wait(static_cast<int>(left.count()));
     lock.lock();
     if (--ctx->num_accepting == 0) ctx->accepting_ended = Clock::now();
-    if (listener == -1) continue;
+    // Work queued meanwhile was counted on this idle worker: it goes first.
+    if (listener == -1 || ctx->queue_head != ctx->queue_tail) continue;
     // Busy while accepting: a connection queued meanwhile needs another worker.
     --ctx->num_idle;
     lock.unlock();
