@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -41,19 +42,36 @@ bool ServiceTestEnvironment::StorePort(uint32_t port) {
          key->Flush() == RegistryStatus::Success;
 }
 
-uint16_t FindFreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+// Whether a service could listen on every address at `port` now.
+bool PortIsFree(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && listen(fd, 1) == 0;
   close(fd);
-  return port;
+  return free;
+}
+
+}  // namespace
+
+// Outgoing connections take their local ports from the kernel's ephemeral range (from
+// 32768 up), so a port found free there can be taken by one of them before the service
+// binds it. Ports below that range are only ever bound on purpose; each process starts
+// at a random one so that tests running side by side rarely meet.
+uint16_t FindFreePort() {
+  static std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> below_ephemeral(20000, 32767);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const auto port = static_cast<uint16_t>(below_ephemeral(random));
+    if (PortIsFree(port)) return port;
+  }
+  return 0;
 }
 
 PhoneConnection::PhoneConnection(uint16_t port) {

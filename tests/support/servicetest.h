@@ -31,7 +31,7 @@ public:
   static bool StorePort(uint32_t port);
 };
 
-// A loopback port that nobody listened on a moment ago.
+// A port nobody listened on a moment ago, outside the range outgoing connections use.
 uint16_t FindFreePort();
 
 // A client connection to the service on 127.0.0.1.
