@@ -74,7 +74,26 @@ public:
   int GetResponseCode() const;
 
 private:
+  // What the setters chose, read by every request.
+  struct Options {
+    int connectTimeoutMs = 10000;
+    int readTimeoutMs = 30000;
+    int totalTimeoutMs = 60000;
+    bool followRedirects = false;
+    std::string host;
+  };
+  // One request as the system's HTTP stack runs it.
+  struct Request {
+    const std::string& url;
+    const std::string* form;  // the encoded body of a POST; null for a GET
+    CNewFile* file;           // receives the body; when null, the body is decoded into the text
+    long long maxBytes;
+    long long totalMs;
+  };
+  HttpResult Perform(const Request& request);
+
   struct Impl;
+  Options options_;
   std::unique_ptr<Impl> impl_;
 };
 

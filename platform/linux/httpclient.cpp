@@ -11,10 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -24,12 +22,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 constexpr long kMaxRedirects = 15;
 constexpr int kLongestPollMs = 1000;
-constexpr int kDefaultConnectTimeoutMs = 10000;
-constexpr int kDefaultReadTimeoutMs = 30000;
-constexpr int kDefaultTotalTimeoutMs = 60000;
-// A download may take one more second for each of these many bytes it may bring: a
-// large document on a slow line still arrives, an endless trickle does not go on for ever.
-constexpr long long kSlowestDownloadBytesPerSecond = 64 * 1024;
 
 // libcurl wants one global initialisation before any thread uses it.
 struct CurlGlobal {
@@ -96,12 +88,7 @@ std::string DecodeBody(std::string body, const std::string& charset) {
 struct CHttpClient::Impl {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
-  int connectTimeoutMs = kDefaultConnectTimeoutMs;
-  int readTimeoutMs = kDefaultReadTimeoutMs;
-  int totalTimeoutMs = kDefaultTotalTimeoutMs;
-  bool followRedirects = false;
   std::atomic<bool> cancelled{false};
-  std::string host;
   int lastStatus = 0;
   const std::string extraBundle = [] {
     const char* path = std::getenv("CURL_CA_BUNDLE");
@@ -150,21 +137,20 @@ struct CHttpClient::Impl {
     return CURL_PREREQFUNC_OK;
   }
 
-  void Configure(const std::string& url, curl_slist* headers) {
-    const long long totalMs = totalTimeoutMs + (fileSink ? maxBytes / kSlowestDownloadBytesPerSecond * 1000 : 0);
+  void Configure(const Options& options, const Request& request, curl_slist* headers) {
     curl_easy_reset(easy);
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     // Once on https, a redirect must not put the rest of the exchange in clear text.
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(request.url) ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(totalMs));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalMs));
     // An announced length over the limit is refused before any byte of the body.
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBytes));
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
@@ -183,7 +169,7 @@ struct CHttpClient::Impl {
   }
 
   // Runs the configured transfer, enforcing the read time-out as an inactivity limit.
-  HttpResult Run() {
+  HttpResult Run(int readTimeoutMs) {
     HttpResult result;
     lastActivity.reset();
     received = 0;
@@ -236,64 +222,39 @@ struct CHttpClient::Impl {
     return result;
   }
 
-  HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text,
-                     CNewFile* file, long long bodyLimit) {
-    if (!easy || !multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}};
-    curl_slist* headers = nullptr;
-    if (!host.empty()) headers = curl_slist_append(headers, ("Host: " + host).c_str());
-    if (formBody) {
-      headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
-      headers = curl_slist_append(headers, "Expect:");
-    }
-    textSink = text;
-    fileSink = file;
-    maxBytes = bodyLimit;
-    Configure(url, headers);
-    if (formBody) {
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody->size()));
-      curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, formBody->c_str());
-    }
-    HttpResult result = Run();
-    textSink = nullptr;
-    fileSink = nullptr;
-    curl_slist_free_all(headers);
-    return result;
-  }
-
-  HttpResult PerformText(const std::string& url, const std::string* formBody) {
-    std::string body;
-    HttpResult result = Perform(url, formBody, &body, nullptr, kMaxTextBody);
-    if (result.ok()) {
-      const char* contentType = nullptr;
-      curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType);
-      result.text = DecodeBody(std::move(body), CharsetOf(contentType ? contentType : ""));
-    }
-    return result;
-  }
 };
 
 CHttpClient::CHttpClient() : impl_(std::make_unique<Impl>()) {}
 CHttpClient::~CHttpClient() = default;
 
-void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetTotalTimeout(int milliseconds) { impl_->totalTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetFollowRedirects(bool follow) { impl_->followRedirects = follow; }
-void CHttpClient::SetHost(const std::string& host) { impl_->host = host; }
-
-HttpResult CHttpClient::Get(const std::string& url) { return impl_->PerformText(url, nullptr); }
-
-HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
-  if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}};
-  HttpResult result = impl_->Perform(url, nullptr, nullptr, &file, std::max(0LL, maxBytes));
-  // The file gathers what arrives: its last write may fail only now.
-  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}};
+HttpResult CHttpClient::Perform(const Request& request) {
+  Impl& impl = *impl_;
+  if (!impl.easy || !impl.multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}};
+  curl_slist* headers = nullptr;
+  if (!options_.host.empty()) headers = curl_slist_append(headers, ("Host: " + options_.host).c_str());
+  if (request.form) {
+    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+    headers = curl_slist_append(headers, "Expect:");
+  }
+  std::string body;
+  impl.textSink = &body;
+  impl.fileSink = request.file;
+  impl.maxBytes = request.maxBytes;
+  impl.Configure(options_, request, headers);
+  if (request.form) {
+    curl_easy_setopt(impl.easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.form->size()));
+    curl_easy_setopt(impl.easy, CURLOPT_COPYPOSTFIELDS, request.form->c_str());
+  }
+  HttpResult result = impl.Run(options_.readTimeoutMs);
+  impl.textSink = nullptr;
+  impl.fileSink = nullptr;
+  curl_slist_free_all(headers);
+  if (result.ok() && !request.file) {
+    const char* contentType = nullptr;
+    curl_easy_getinfo(impl.easy, CURLINFO_CONTENT_TYPE, &contentType);
+    result.text = DecodeBody(std::move(body), CharsetOf(contentType ? contentType : ""));
+  }
   return result;
-}
-
-HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
-  const std::string body = FormBody(form);
-  return impl_->PerformText(url, &body);
 }
 
 int CHttpClient::GetResponseCode() const { return impl_->lastStatus; }

@@ -2,8 +2,6 @@
 // never turned off.
 #include "platform/httpclient.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -18,13 +16,7 @@
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Mozilla/3.0 (compatible; Indy Library)";
-constexpr int kDefaultConnectMs = 10000;
-constexpr int kDefaultReadMs = 30000;
-constexpr int kDefaultTotalMs = 60000;
 constexpr DWORD kMaxRedirects = 15;
-// A download may take one more second for each of these many bytes it may bring: a
-// large document on a slow line still arrives, an endless trickle does not go on for ever.
-constexpr long long kSlowestDownloadBytesPerSecond = 64 * 1024;
 
 struct InternetHandle {
   HINTERNET handle = nullptr;
@@ -104,11 +96,6 @@ std::wstring QueryHeader(HINTERNET request, DWORD query) {
 enum class Stop { None, Cancelled, TimedOut };
 
 struct CHttpClient::Impl {
-  int connectTimeoutMs = kDefaultConnectMs;
-  int readTimeoutMs = kDefaultReadMs;
-  int totalTimeoutMs = kDefaultTotalMs;
-  bool followRedirects = false;
-  std::string host;
   int lastStatus = 0;
 
   // WinHTTP has no limit for a whole request, nor a way to end one from outside but
@@ -128,12 +115,10 @@ struct CHttpClient::Impl {
     }
   }
 
-  HttpResult Perform(const std::string& url, const std::string* formBody, std::string* text, CNewFile* file,
-                     long long maxBytes) {
-    HttpResult result;
+  HttpResult Perform(const Options& options, const Request& request) {
     lastStatus = 0;
 
-    const std::wstring wideUrl = ToWide(url);
+    const std::wstring wideUrl = ToWide(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
@@ -147,28 +132,27 @@ struct CHttpClient::Impl {
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session.handle) return Failed(HttpFailure::Other, GetLastError());
     // Sending waits as long as reading may.
-    WinHttpSetTimeouts(session.handle, connectTimeoutMs, connectTimeoutMs, readTimeoutMs, readTimeoutMs);
+    WinHttpSetTimeouts(session.handle, options.connectTimeoutMs, options.connectTimeoutMs, options.readTimeoutMs,
+                       options.readTimeoutMs);
     InternetHandle connection(WinHttpConnect(session.handle, hostName.c_str(), parts.nPort, 0));
     if (!connection.handle) return Failed(HttpFailure::Connect, GetLastError());
-    const HINTERNET request = WinHttpOpenRequest(connection.handle, formBody ? L"POST" : L"GET", target.c_str(), nullptr,
+    const HINTERNET handle = WinHttpOpenRequest(connection.handle, request.form ? L"POST" : L"GET", target.c_str(), nullptr,
                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                  parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    if (!request) return Failed(HttpFailure::Other, GetLastError());
+    if (!handle) return Failed(HttpFailure::Other, GetLastError());
 
-    long long totalMs = totalTimeoutMs;
-    if (file) totalMs += maxBytes / kSlowestDownloadBytesPerSecond * 1000;
     {
       std::lock_guard lock(guardLock);
-      active = request;
+      active = handle;
       finished = false;
       stop = Stop::None;
       if (cancelled) StopActive(Stop::Cancelled);
     }
-    std::thread watch([this, deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)] {
+    std::thread watch([this, deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request.totalMs)] {
       std::unique_lock lock(guardLock);
       if (!guardWake.wait_until(lock, deadline, [this] { return finished; })) StopActive(Stop::TimedOut);
     });
-    result = Exchange(request, formBody, text, file, maxBytes);
+    HttpResult result = Exchange(handle, options, request);
     {
       std::lock_guard lock(guardLock);
       StopActive(stop);
@@ -181,33 +165,32 @@ struct CHttpClient::Impl {
     return result;
   }
 
-  HttpResult Exchange(HINTERNET request, const std::string* formBody, std::string* text, CNewFile* file,
-                      long long maxBytes) {
+  HttpResult Exchange(HINTERNET handle, const Options& options, const Request& request) {
     HttpResult result;
     // Never from https to anything else.
-    DWORD policy = followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
+    DWORD policy = options.followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
                                    : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD maxRedirects = kMaxRedirects;
-    WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects, sizeof maxRedirects);
+    WinHttpSetOption(handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects, sizeof maxRedirects);
     std::wstring headers;
-    if (!host.empty()) headers += L"Host: " + ToWide(host) + L"\r\n";
-    if (formBody) headers += L"Content-Type: application/x-www-form-urlencoded\r\n";
+    if (!options.host.empty()) headers += L"Host: " + ToWide(options.host) + L"\r\n";
+    if (request.form) headers += L"Content-Type: application/x-www-form-urlencoded\r\n";
     if (!headers.empty()) {
-      WinHttpAddRequestHeaders(request, headers.c_str(), static_cast<DWORD>(headers.size()),
+      WinHttpAddRequestHeaders(handle, headers.c_str(), static_cast<DWORD>(headers.size()),
                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    const DWORD bodyLength = formBody ? static_cast<DWORD>(formBody->size()) : 0;
-    void* bodyData = formBody ? const_cast<char*>(formBody->data()) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength, 0) ||
-        !WinHttpReceiveResponse(request, nullptr)) {
+    const DWORD bodyLength = request.form ? static_cast<DWORD>(request.form->size()) : 0;
+    void* bodyData = request.form ? const_cast<char*>(request.form->data()) : WINHTTP_NO_REQUEST_DATA;
+    if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength, 0) ||
+        !WinHttpReceiveResponse(handle, nullptr)) {
       const DWORD error = GetLastError();
       return Failed(ClassifyError(error, false), error);
     }
     DWORD status = 0;
     DWORD statusSize = sizeof status;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+    WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                         &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     result.status = lastStatus = static_cast<int>(status);
     if (status >= 300) {
@@ -222,7 +205,7 @@ struct CHttpClient::Impl {
     char buffer[65536];
     for (;;) {
       DWORD got = 0;
-      if (!WinHttpReadData(request, buffer, sizeof buffer, &got)) {
+      if (!WinHttpReadData(handle, buffer, sizeof buffer, &got)) {
         const DWORD error = GetLastError();
         result = Failed(ClassifyError(error, true), error);
         result.status = lastStatus;
@@ -230,19 +213,19 @@ struct CHttpClient::Impl {
       }
       if (got == 0) break;
       received += got;
-      if (received > maxBytes) {
+      if (received > request.maxBytes) {
         result.failure = HttpFailure::TooLarge;
-        result.error = "the body is longer than " + std::to_string(maxBytes) + " bytes";
+        result.error = "the body is longer than " + std::to_string(request.maxBytes) + " bytes";
         return result;
       }
-      if (file && !file->Write(buffer, got)) {
+      if (request.file && !request.file->Write(buffer, got)) {
         result.failure = HttpFailure::Write;
         result.error = "the body could not be written";
         return result;
       }
-      if (text) body.append(buffer, got);
+      if (!request.file) body.append(buffer, got);
     }
-    if (text) *text = DecodeBody(std::move(body), CharsetOf(ToUtf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE))));
+    if (!request.file) result.text = DecodeBody(std::move(body), CharsetOf(ToUtf8(QueryHeader(handle, WINHTTP_QUERY_CONTENT_TYPE))));
     return result;
   }
 };
@@ -250,34 +233,7 @@ struct CHttpClient::Impl {
 CHttpClient::CHttpClient() : impl_(std::make_unique<Impl>()) {}
 CHttpClient::~CHttpClient() = default;
 
-void CHttpClient::SetConnectTimeout(int milliseconds) { impl_->connectTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetReadTimeout(int milliseconds) { impl_->readTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetTotalTimeout(int milliseconds) { impl_->totalTimeoutMs = std::max(1, milliseconds); }
-void CHttpClient::SetFollowRedirects(bool follow) { impl_->followRedirects = follow; }
-void CHttpClient::SetHost(const std::string& host) { impl_->host = host; }
-
-HttpResult CHttpClient::Get(const std::string& url) {
-  std::string text;
-  HttpResult result = impl_->Perform(url, nullptr, &text, nullptr, kMaxTextBody);
-  if (result.ok()) result.text = std::move(text);
-  return result;
-}
-
-HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
-  if (!file.IsOpen()) return {HttpFailure::Write, 0, "the file is not open", {}};
-  HttpResult result = impl_->Perform(url, nullptr, nullptr, &file, maxBytes);
-  // The file gathers what arrives: its last write may fail only now.
-  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}};
-  return result;
-}
-
-HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
-  const std::string body = FormBody(form);
-  std::string text;
-  HttpResult result = impl_->Perform(url, &body, &text, nullptr, kMaxTextBody);
-  if (result.ok()) result.text = std::move(text);
-  return result;
-}
+HttpResult CHttpClient::Perform(const Request& request) { return impl_->Perform(options_, request); }
 
 int CHttpClient::GetResponseCode() const { return impl_->lastStatus; }
 
