@@ -36,6 +36,14 @@ bool DocumentFolder::Open(const std::string& dataFolder, std::string& error) {
 
 void DocumentFolder::Remove(const std::string& id) const { std::remove(PathOf(id).c_str()); }
 
+void DocumentFolder::RemoveWrittenBefore(long long cutoff) const {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(documents_, ignored)) {
+    struct stat status{};
+    if (lstat(entry.path().c_str(), &status) == 0 && status.st_mtime < cutoff) std::filesystem::remove(entry.path(), ignored);
+  }
+}
+
 std::unique_ptr<DocumentFolder::Incoming> DocumentFolder::Begin() const {
   const std::string path = incoming_ + RandomHex(16);
   CNewFile file = CNewFile::Create(path);

@@ -14,6 +14,10 @@ public:
   bool Open(const std::string& dataFolder, std::string& error);
   std::string PathOf(const std::string& id) const { return documents_ + id; }
   void Remove(const std::string& id) const;
+  // Removes the documents last written before `cutoff` (seconds since the epoch). A job
+  // is recorded only after its document is in place, so once no job can be that old,
+  // such a file is what a stop between the two steps left behind.
+  void RemoveWrittenBefore(long long cutoff) const;
 
   // One document on its way in; removed unless it is committed.
   class Incoming {

@@ -22,6 +22,8 @@ namespace {
 // Forms from the desktop and the page are a few hundred bytes.
 constexpr size_t kMaxFormBytes = 8192;
 constexpr char kApiPrefix[] = "/api/olvarocloud/";
+// How long after a job's lifetime its document may still be on the way to its record.
+constexpr long long kOrphanGraceSeconds = 60;
 
 // What one request carries from its first call to its log line.
 struct Exchange {
@@ -166,7 +168,9 @@ struct RelayServer::Impl {
     std::unique_lock lock(mutex);
     do {
       lock.unlock();
-      for (const std::string& id : store.Sweep(Now())) documents.Remove(id);
+      const long long now = Now();
+      for (const std::string& id : store.Sweep(now)) documents.Remove(id);
+      documents.RemoveWrittenBefore(now - options.limits.jobLifetime - kOrphanGraceSeconds);
       lock.lock();
       // Often enough that expired bytes do not linger long past their job.
     } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
