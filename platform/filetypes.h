@@ -16,10 +16,10 @@ bool MimeTypeIsA(const std::string& mimeType, const std::string& parent);
 // True when a default program is registered for files whose names end in `extension`.
 bool HasDefaultApplication(const std::string& extension);
 
-// A text that changes whenever the desktop's file associations may have changed (an
-// application installed or removed, a default chosen, the MIME database updated), and
-// only seldom otherwise; cheap enough to take for every request.
-std::string FileAssociationsStamp();
+// A text that changes whenever the desktop's associations of `extensions` may have
+// changed (an application installed or removed, a default chosen, the MIME database
+// updated), and only seldom otherwise; cheap enough to take for every request.
+std::string FileAssociationsStamp(const std::vector<std::string>& extensions);
 
 // Program names (the first word of each registered command) of every application
 // registered to open `mimeType`.

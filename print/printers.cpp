@@ -3,6 +3,8 @@
 #include <chrono>
 #include <mutex>
 #include <strings.h>
+#include <utility>
+#include <vector>
 
 #include "platform/filetypes.h"
 #include "platform/spooler.h"
@@ -12,6 +14,10 @@ namespace {
 
 // How long a not-have list is sent without looking whether the desktop changed.
 constexpr std::chrono::seconds kNotHaveRecheck(1);
+// The extensions whose programs the not-have list reports, each with the word it sends
+// when no program is there.
+constexpr std::pair<const char*, const char*> kNotHaveWords[] = {
+    {".xls", ",Office"}, {".xlsx", ",Office2007"}, {".pdf", ",PDF"}, {".webarchive", ",WebArchive"}};
 
 bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
   for (const std::string& entry : names) {
@@ -48,7 +54,12 @@ std::string BuildNotHaveList() {
     const std::lock_guard lock(mutex);
     if (!cachedList.empty() && now - checked < kNotHaveRecheck) return cachedList;
   }
-  const std::string stamp = FileAssociationsStamp();
+  static const std::vector<std::string> extensions = [] {
+    std::vector<std::string> names;
+    for (const auto& [extension, word] : kNotHaveWords) names.emplace_back(extension);
+    return names;
+  }();
+  const std::string stamp = FileAssociationsStamp(extensions);
   {
     const std::lock_guard lock(mutex);
     if (!cachedList.empty() && stamp == cachedStamp) {
@@ -56,9 +67,8 @@ std::string BuildNotHaveList() {
       return cachedList;
     }
   }
-  std::string list = "iWork" + HasFileAssociation(".xls", "", ",Office") +
-                     HasFileAssociation(".xlsx", "", ",Office2007") + HasFileAssociation(".pdf", "", ",PDF") +
-                     HasFileAssociation(".webarchive", "", ",WebArchive");
+  std::string list = "iWork";
+  for (const auto& [extension, word] : kNotHaveWords) list += HasFileAssociation(extension, "", word);
   const std::lock_guard lock(mutex);
   cachedStamp = stamp;
   cachedList = list;

@@ -66,9 +66,10 @@ void AppendFileStamp(std::string& stamp, const std::string& path) {
 
 }  // namespace
 
-std::string FileAssociationsStamp() {
-  // What GIO reads: the MIME database, the applications folders with their caches, and
-  // the chosen defaults, in every data and configuration folder.
+std::string FileAssociationsStamp(const std::vector<std::string>&) {
+  // What GIO reads for every extension alike: the MIME database, the applications
+  // folders with their caches, and the chosen defaults, in every data and configuration
+  // folder.
   std::string stamp;
   for (const std::string& folder : XdgFolders("XDG_DATA_HOME", ".local/share", "XDG_DATA_DIRS",
                                               "/usr/local/share:/usr/share")) {

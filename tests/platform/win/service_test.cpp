@@ -101,6 +101,27 @@ TEST_F(WinService, InfoAnswersWithoutDnsSd) {
   EXPECT_FALSE(GetLocalHostName().empty());
 }
 
+TEST_F(WinService, TheNotHaveListFollowsAssociationsChangedWhileRunning) {
+  constexpr char kKey[] = "HKLM\\Software\\Classes\\.webarchive";
+  const auto notHave = [] {
+    // What "/info" reports once the list kept for a second has run out.
+    std::this_thread::sleep_for(1100ms);
+    const std::string reply = Exchange(port, "GET /info HTTP/1.1\r\n\r\n");
+    const size_t start = reply.find("X-Not-Have: ");
+    return start == std::string::npos ? std::string("none") : reply.substr(start + 12, reply.find('\r', start) - start - 12);
+  };
+  RunAndCapture(std::string("reg delete ") + kKey + " /f 2>NUL");
+  ASSERT_NE(notHave().find(",WebArchive"), std::string::npos);
+  // A key without a program, as a program leaves one that only lists itself under it.
+  RunAndCapture(std::string("reg add ") + kKey + " /v \"Content Type\" /d application/x-webarchive /f");
+  EXPECT_NE(notHave().find(",WebArchive"), std::string::npos);
+  // A program chosen later changes only that key.
+  RunAndCapture(std::string("reg add ") + kKey + " /ve /d Olvaro.WebArchive /f");
+  EXPECT_EQ(notHave().find(",WebArchive"), std::string::npos);
+  RunAndCapture(std::string("reg delete ") + kKey + " /f");
+  EXPECT_NE(notHave().find(",WebArchive"), std::string::npos);
+}
+
 TEST_F(WinService, UploadLandsInTheTempFolderAndSumatraGetsItsCommandLine) {
   const std::string body = "%PDF-1.4 not much of a document";
   EXPECT_EQ(Upload("my report.pdf", body), PrintReply(0, 200));
