@@ -61,6 +61,12 @@ constexpr size_t kOutputBufferSize = 8192;   // a reply head gathered before it 
 // would hold every worker.
 constexpr std::chrono::seconds kHeadDeadline{30};
 constexpr std::chrono::seconds kBodyIdleLimit{60};
+// The rest of a body the engine or a handler refused is read and thrown away for at most
+// this long, and while it keeps coming: closing a socket with bytes still arriving ends
+// the connection with a reset that takes the reply with it, before a client that sends
+// the whole body first has read it.
+constexpr std::chrono::seconds kDiscardLimit{30};
+constexpr std::chrono::seconds kDiscardIdleLimit{5};
 // A worker that accepted a connection waits this long for its head before it leaves the
 // connection to the listener (milliseconds).
 constexpr int kHeadWaitAtAccept = 10;

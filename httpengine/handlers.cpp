@@ -1,5 +1,6 @@
 // The URI handler table, header lookup and streaming request bodies to the handlers.
 #include "httpengine/engine-private.h"
+#include "platform/sockets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,27 +39,59 @@ int hand_to_data_handler(mg_conn* conn, const mg_handler_entry& entry, const cha
   return 1;
 }
 
-// Reads the rest of the body in large blocks and hands it to the data handler; 1 when
-// all of it arrived and was taken.
-int read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t remainder) {
+// The buffer for body bytes read from the socket, made for the connection's first body.
+char* body_block(mg_conn* conn) {
   mg_conn_state* state = conn->state;
   if (!state->body) state->body = std::make_unique_for_overwrite<char[]>(kBodyReadSize);
-  char* block = state->body.get();
+  return state->body.get();
+}
+
+enum class body_outcome { taken, refused, broken_off };
+
+// Reads the rest of the body in large blocks and hands it to the data handler, counting
+// down `remainder`.
+body_outcome read_body(mg_conn* conn, const mg_handler_entry& entry, uint32_t& remainder) {
+  mg_conn_state* state = conn->state;
+  char* block = body_block(conn);
   set_reading_body(conn, true);
+  body_outcome outcome = body_outcome::taken;
   while (remainder > 0) {
     const size_t wanted = std::min<size_t>(remainder, kBodyReadSize);
     const auto deadline = std::chrono::steady_clock::now() + conn->ctx->body_idle_limit;
     const int count = read_socket(conn, block, wanted, deadline);
-    if (count <= 0 || state->cut_off) break;
-    state->body_bytes += static_cast<uint64_t>(count);
-    if (hand_to_data_handler(conn, entry, block, count) == 0) {
-      set_reading_body(conn, false);
-      return 0;
+    if (count <= 0 || state->cut_off) {
+      outcome = body_outcome::broken_off;
+      break;
     }
+    state->body_bytes += static_cast<uint64_t>(count);
     remainder -= static_cast<uint32_t>(count);
+    if (hand_to_data_handler(conn, entry, block, count) == 0) {
+      outcome = body_outcome::refused;
+      break;
+    }
   }
   set_reading_body(conn, false);
-  return remainder == 0 ? 1 : 0;
+  return outcome;
+}
+
+// Reads and drops the `unread` bytes left of a refused body, within the discard limits;
+// a slow sender is cut off as in any body. The reply is complete: the client that reads
+// while it sends sees the end of it at once.
+void discard_body(mg_conn* conn, uint32_t unread) {
+  if (unread == 0) return;
+  EndSending(conn->client.sock);
+  mg_conn_state* state = conn->state;
+  char* block = body_block(conn);
+  set_reading_body(conn, true);
+  const auto end = std::chrono::steady_clock::now() + kDiscardLimit;
+  while (unread > 0 && !state->cut_off) {
+    const auto deadline = std::min(end, std::chrono::steady_clock::now() + kDiscardIdleLimit);
+    const int count = read_socket(conn, block, std::min<size_t>(unread, kBodyReadSize), deadline);
+    if (count <= 0) break;
+    state->body_bytes += static_cast<uint64_t>(count);
+    unread -= static_cast<uint32_t>(count);
+  }
+  set_reading_body(conn, false);
 }
 
 // Streams the body to the handlers; 1 when all of it arrived and was accepted. Answers
@@ -81,31 +114,38 @@ int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
   }
   const uint32_t content_length = parse_content_length(length_text);
   const int prefix_length = request.body_prefix_length;
-  if (entry.begin != nullptr && entry.begin(conn, &request, entry.user_data) == 0) return 0;
+  uint32_t unread = content_length > static_cast<uint32_t>(prefix_length) ? content_length - prefix_length : 0;
+  if (entry.begin != nullptr && entry.begin(conn, &request, entry.user_data) == 0) {
+    flush_output(conn);
+    discard_body(conn, unread);
+    return 0;
+  }
   flush_output(conn);
   const uint64_t sent_before_body = conn->num_bytes_sent;
 
-  int result;
+  body_outcome outcome;
   bool answer = true;
   if (static_cast<uint32_t>(prefix_length) >= content_length) {
     request.body_prefix_length = static_cast<int>(content_length);  // surplus bytes are no body
     // An empty body too is one call of the data handler.
-    result = content_length == 0 && entry.data != nullptr
-                 ? entry.data(conn, &request, request.body_prefix, 0, entry.user_data)
-                 : hand_to_data_handler(conn, entry, request.body_prefix, request.body_prefix_length);
+    const int taken = content_length == 0 && entry.data != nullptr
+                          ? entry.data(conn, &request, request.body_prefix, 0, entry.user_data)
+                          : hand_to_data_handler(conn, entry, request.body_prefix, request.body_prefix_length);
+    outcome = taken == 1 ? body_outcome::taken : body_outcome::refused;
   } else if (hand_to_data_handler(conn, entry, request.body_prefix, prefix_length) == 0) {
-    result = 0;
+    outcome = body_outcome::refused;
     answer = false;
   } else {
-    result = read_body(conn, entry, content_length - static_cast<uint32_t>(prefix_length));
+    outcome = read_body(conn, entry, unread);
   }
-  if (result == 1) return 1;
+  if (outcome == body_outcome::taken) return 1;
   // One connection, one reply: a handler that stopped the body may have answered.
   if (answer && conn->num_bytes_sent == sent_before_body) {
     send_error_reply(conn, 577, "Internal Server Error", "%s", "Error handling body data");
   }
   flush_output(conn);
   if (entry.abort != nullptr) entry.abort(conn, &request, entry.abort_data);
+  if (outcome == body_outcome::refused) discard_body(conn, unread);
   return 0;
 }
 

@@ -43,6 +43,8 @@ size_t SendAll(int sock, const char* bytes, size_t length);
 // Ends the reading side (and with `alsoWriting` the writing side too): a read under way
 // or any later one ends at once. The socket stays open.
 void ShutDownSocket(int sock, bool alsoWriting);
+// Tells the peer that nothing more comes after what was sent; reading goes on.
+void EndSending(int sock);
 
 // Ends a connection: tells the peer nothing more comes, reads away what it already sent
 // without waiting, and closes the socket.

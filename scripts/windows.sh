@@ -42,6 +42,10 @@ coproc UNTRUSTED { exec "$relay"; }
 read -r untrusted_port _ <&"${UNTRUSTED[0]}"
 export OLVARO_TEST_RELAY="https://localhost:$trusted_port" OLVARO_TEST_RELAY_CA="Z:$trusted_ca"
 export OLVARO_TEST_UNTRUSTED_RELAY="https://localhost:$untrusted_port"
+# A small file system for the full-disk case; mounting it needs root, as in CI.
+small=$(mktemp -d /tmp/olvaro-small.XXXXXX)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; umount "$small" 2>/dev/null || true; rmdir "$small"' EXIT
+if mount -t tmpfs -o size=32m tmpfs "$small" 2>/dev/null; then export OLVARO_TEST_SMALL_DISK="Z:$small"; fi
 ctest --test-dir "$dir" --output-on-failure
 
 # The tray icon and pop-up window of the real program, under Wine's X11 driver on a

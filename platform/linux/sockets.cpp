@@ -87,6 +87,7 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
 }
 
 void ShutDownSocket(int sock, bool alsoWriting) { shutdown(sock, alsoWriting ? SHUT_RDWR : SHUT_RD); }
+void EndSending(int sock) { shutdown(sock, SHUT_WR); }
 
 void FinishConnection(int sock) {
   // Closing a socket whose received bytes are all read ends it with FIN, not RST, so the

@@ -128,6 +128,7 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
 }
 
 void ShutDownSocket(int sock, bool alsoWriting) { shutdown(Handle(sock), alsoWriting ? SD_BOTH : SD_RECEIVE); }
+void EndSending(int sock) { shutdown(Handle(sock), SD_SEND); }
 
 void FinishConnection(int sock) {
   shutdown(Handle(sock), SD_SEND);

@@ -187,14 +187,15 @@ TEST_F(PrintProtocolTest, UnsafeSpoolFolderAnswersMinus1WithoutReadingTheBody) {
 }
 
 TEST_F(PrintProtocolTest, FailedWriteAnswersMinus2AndClosesTheFile) {
-  // Files of this process may grow to 64 KiB; the upload is larger.
+  // Files of this process may grow to 64 KiB; the upload is far larger, so the refusal
+  // comes while the phone is still sending.
   signal(SIGXFSZ, SIG_IGN);
   rlimit original{};
   getrlimit(RLIMIT_FSIZE, &original);
   rlimit limited = original;
   limited.rlim_cur = 65536;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const std::string reply = Upload(BinaryBody(200000), {"X-FileName: toolarge.pdf"});
+  const std::string reply = Upload(BinaryBody(8000000), {"X-FileName: toolarge.pdf"});
   setrlimit(RLIMIT_FSIZE, &original);
 
   // The handler's reply comes first; the engine may add its own after it.
@@ -216,8 +217,9 @@ TEST_F(PrintProtocolTest, UploadThatDoesNotFitTheDiskIsRefusedAtItsBegin) {
                        "mounting a small file system needs root");
   setenv("TMPDIR", small.c_str(), 1);
   PhoneConnection phone(port);
-  // Only the head is sent: the refusal comes at once and is the connection's only reply.
-  ASSERT_TRUE(phone.Send(PrintRequestHead(40 * 1024 * 1024, {"X-FileName: huge.pdf"})));
+  // The whole document is sent before the reply is read, as phones do: the refusal
+  // comes at once and is the connection's only reply, read once the body is gone.
+  ASSERT_TRUE(phone.Send(PrintRequestHead(40 * 1024 * 1024, {"X-FileName: huge.pdf"}) + BinaryBody(40 * 1024 * 1024)));
   const std::string refusal = phone.ReadToEnd();
   const std::string fitting = Upload(BinaryBody(1024 * 1024), {"X-FileName: fits.pdf"});
   std::error_code error;

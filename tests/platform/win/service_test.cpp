@@ -122,6 +122,44 @@ TEST_F(WinService, TheNotHaveListFollowsAssociationsChangedWhileRunning) {
   EXPECT_NE(notHave().find(",WebArchive"), std::string::npos);
 }
 
+TEST_F(WinService, AFullDiskRefusesOrFailsAnUploadAndKeepsNoPartOfIt) {
+  // A file system of 32 MiB that scripts/windows.sh mounts, seen through Wine's drive Z:.
+  const char* small = std::getenv("OLVARO_TEST_SMALL_DISK");
+  if (!small && std::getenv("CI")) FAIL() << "OLVARO_TEST_SMALL_DISK is not set";
+  if (!small) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::wstring tmp = _wgetenv(L"TMP"), temp = _wgetenv(L"TEMP");
+  _wputenv_s(L"TMP", ToWide(small).c_str());
+  _wputenv_s(L"TEMP", ToWide(small).c_str());
+  const auto head = [](size_t length, const std::string& name) {
+    return "POST /print HTTP/1.1\r\nX-FileName: " + name + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  };
+  const std::filesystem::path spool = std::filesystem::u8path(small) / "OlvaroDesktop";
+
+  // Announced larger than the free space: refused before any byte of the body.
+  const std::string refusal = Exchange(port, head(40 << 20, "huge.pdf"));
+  // Fits when it begins; the disk fills up while the body is on its way.
+  WireClient phone(port);
+  ASSERT_TRUE(phone.Send(head(4 << 20, "filling.pdf") + std::string(65536, 'x')));
+  for (int i = 0; i < 100 && !std::filesystem::exists(spool / "filling.pdf"); ++i) std::this_thread::sleep_for(50ms);
+  {
+    std::ofstream filler(std::filesystem::u8path(small) / "filler", std::ios::binary);
+    const std::string block(65536, 'f');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  phone.Send(std::string((4 << 20) - 65536, 'x'));
+  const std::string failure = phone.ReadAll();
+  const bool partLeft = std::filesystem::exists(spool / "filling.pdf");
+  std::filesystem::remove(std::filesystem::u8path(small) / "filler");
+  std::filesystem::remove_all(spool);
+  _wputenv_s(L"TMP", tmp.c_str());
+  _wputenv_s(L"TEMP", temp.c_str());
+
+  EXPECT_EQ(refusal, PrintReply(65535, -1));
+  EXPECT_TRUE(failure.starts_with(PrintReply(65535, -2))) << failure;
+  EXPECT_FALSE(partLeft);
+}
+
 TEST_F(WinService, UploadLandsInTheTempFolderAndSumatraGetsItsCommandLine) {
   const std::string body = "%PDF-1.4 not much of a document";
   EXPECT_EQ(Upload("my report.pdf", body), PrintReply(0, 200));
