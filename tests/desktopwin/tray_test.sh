@@ -10,14 +10,7 @@ build=$1
 screenshot=${2:-}
 exe="$build/app/olvaro-desktop.exe"
 probe="$build/tests/desktopwin/windowprobe.exe"
-passed=0
-failed=0
-
-check() {  # check NAME COMMAND...: one case
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $name"; else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/../package/checks.sh"
 
 # Waits up to 30 s for COMMAND to succeed.
 wait_for() {
@@ -61,7 +54,7 @@ wineboot -i >/dev/null 2>&1
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
 
 probe() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
-state_is() { [ "$(probe state)" = "$1" ]; }
+state_is() { [ "$(probe state "${2:-}")" = "$1" ]; }
 # The docked icon: the window Wine's explorer puts into trayer's panel; "X Y" of its middle.
 icon_position() {
   local panel icon
@@ -80,6 +73,9 @@ click_popup() {
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
+# The program answers on a port of its own.
+port=$(free_port)
+wine reg add 'HKCU\SOFTWARE\Vostrel\OlvaroDesktop' /v Port /t REG_DWORD /d "$port" /f >/dev/null 2>&1
 wine "$exe" >/dev/null 2>&1 &
 program=$!
 check "the main window exists, hidden" wait_for state_is hidden
@@ -90,11 +86,11 @@ check "a click on the icon shows the pop-up in front" wait_for state_is front
 check "the pop-up stands where the placement rules put it for the shell's taskbar" probe placement
 
 expected=$(lpstat -e | sort)
-check "the printer list holds the CUPS queues Wine sees" [ "$(probe printers | sort)" = "$expected" ]
+check "the printer list holds the CUPS queues Wine sees" [ "$(probe items | sort)" = "$expected" ]
 current=$(probe default)
 pick=OlvaroTestA
 [ "$current" = OlvaroTestA ] && pick=OlvaroTestB
-index=$(probe printers | grep -nx "$pick" | cut -d: -f1)
+index=$(probe items | grep -nx "$pick" | cut -d: -f1)
 click_popup 150 80           # the chooser opens the list
 sleep 0.5
 click_popup 60 $((96 + 13 * (index - 1) + 6))
@@ -132,6 +128,30 @@ click_popup 295 150
 sleep 0.5
 xdotool key Down Down Down Return
 check "\"Launch At Startup\" adds the start-up entry" wait_for startup_entry
+
+# "Recent documents..." lists a document just sent, below the column headings; "About"
+# shows its window. Each takes the activation from the pop-up, which hides.
+curl -s -o /dev/null -H 'X-FileName: tray note.xyz' --data-binary 'a note' "http://127.0.0.1:$port/print"
+click_popup 295 150
+sleep 0.5
+xdotool key Down Return
+check "\"Recent documents\" lists the document just sent" \
+  wait_for sh -c "wine '$probe' items OlvaroDesktopRecentDocuments 2>/dev/null | grep -q '	tray note.xyz	'"
+probe close OlvaroDesktopRecentDocuments
+check "its window hides when closed" wait_for state_is hidden OlvaroDesktopRecentDocuments
+show_popup() {
+  wait_for state_is hidden && sleep 3
+  xdotool mousemove "$icon_x" "$icon_y" click 1
+  wait_for state_is front
+}
+show_popup
+click_popup 295 150
+sleep 0.5
+xdotool key Down Down Return
+check "\"About\" shows its window" wait_for sh -c "[ \"\$(wine '$probe' state OlvaroDesktopAbout 2>/dev/null | tr -d '\r')\" != hidden ]"
+check "titled \"About\"" [ "$(probe title OlvaroDesktopAbout)" = About ]
+probe close OlvaroDesktopAbout
+show_popup
 click_popup 295 150
 sleep 0.5
 xdotool key Up Return

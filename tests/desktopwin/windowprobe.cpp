@@ -1,13 +1,15 @@
-// Reads the running program's windows with Win32 calls for tray_test.sh:
-//   windowprobe state       "hidden", "shown" or "front" (shown and the foreground window)
-//   windowprobe geometry    the pop-up's left, top, width and height
-//   windowprobe placement   checks the pop-up's position against the pointer and the
-//                           taskbar the shell reports; exit status 1 with the reason
-//   windowprobe printers    the printer list's items, one a line
-//   windowprobe default     the default printer's name
-//   windowprobe close       sends WM_CLOSE to the main window, as an uninstaller does
-//   windowprobe count       the number of main windows
-// Exit status 2 when there is no main window.
+// Reads the running program's windows with Win32 calls for tray_test.sh. CLASS names
+// another of the program's windows than the main one (the pop-up):
+//   windowprobe state [CLASS]   "hidden", "shown" or "front" (shown and the foreground window)
+//   windowprobe title [CLASS]   the window's title
+//   windowprobe items [CLASS]   the items of the window's list box, one a line
+//   windowprobe close [CLASS]   sends WM_CLOSE, as an uninstaller does to the main window
+//   windowprobe geometry        the pop-up's left, top, width and height
+//   windowprobe placement       checks the pop-up's position against the pointer and the
+//                               taskbar the shell reports; exit status 1 with the reason
+//   windowprobe default         the default printer's name
+//   windowprobe count           the number of main windows
+// Exit status 2 when there is no such window.
 #include <windows.h>
 #include <shellapi.h>
 #include <winspool.h>
@@ -41,8 +43,8 @@ int Placement(HWND main) {
   return frame.left == expected.left && frame.top == expected.top ? 0 : 1;
 }
 
-int Printers(HWND main) {
-  const HWND list = FindWindowExW(main, nullptr, L"LISTBOX", nullptr);
+int Items(HWND window) {
+  const HWND list = FindWindowExW(window, nullptr, L"LISTBOX", nullptr);
   const LRESULT count = list ? SendMessageW(list, LB_GETCOUNT, 0, 0) : 0;
   for (LRESULT i = 0; i < count; ++i) {
     std::wstring item(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)), L'\0');
@@ -74,22 +76,30 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "default") return DefaultPrinter();
   if (command == "count") return Count();
-  const HWND main = FindWindowW(kMainWindowClass, kMainWindowTitle);
-  if (!main) return 2;
+  const std::wstring otherClass = argc > 2 ? ToWide(argv[2]) : L"";
+  const HWND window = otherClass.empty() ? FindWindowW(kMainWindowClass, kMainWindowTitle)
+                                         : FindWindowW(otherClass.c_str(), nullptr);
+  if (!window) return 2;
   if (command == "state") {
-    const char* state = !IsWindowVisible(main) ? "hidden" : GetForegroundWindow() == main ? "front" : "shown";
+    const char* state = !IsWindowVisible(window) ? "hidden" : GetForegroundWindow() == window ? "front" : "shown";
     std::printf("%s\n", state);
+    return 0;
+  }
+  if (command == "title") {
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+    std::printf("%s\n", ToUtf8(title).c_str());
     return 0;
   }
   if (command == "geometry") {
     RECT frame{};
-    GetWindowRect(main, &frame);
+    GetWindowRect(window, &frame);
     std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
     return 0;
   }
-  if (command == "placement") return Placement(main);
-  if (command == "printers") return Printers(main);
-  if (command == "close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-  std::fprintf(stderr, "usage: windowprobe state|geometry|placement|printers|default|close|count\n");
+  if (command == "placement") return Placement(window);
+  if (command == "items") return Items(window);
+  if (command == "close") return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  std::fprintf(stderr, "usage: windowprobe state|title|items|close [CLASS], or geometry|placement|default|count\n");
   return 64;
 }
