@@ -79,9 +79,13 @@ protected:
     _wputenv_s(L"OLVARO_STANDIN_LOG", log_.wstring().c_str());
   }
 
+  // The head of a "/print" request for `length` bytes.
+  static std::string PrintHead(const std::string& name, size_t length) {
+    return "POST /print HTTP/1.1\r\nX-FileName: " + name + "\r\nX-Copies: 1\r\nContent-Length: " +
+           std::to_string(length) + "\r\n\r\n";
+  }
   std::string Upload(const std::string& name, const std::string& body) {
-    return Exchange(port, "POST /print HTTP/1.1\r\nX-FileName: " + name + "\r\nX-Copies: 1\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body);
+    return Exchange(port, PrintHead(name, body.size()) + body);
   }
 
   static std::string SpoolFolder() { return Backslashed(ToUtf8(_wgetenv(L"TEMP"))) + "\\OlvaroDesktop\\"; }
@@ -134,16 +138,13 @@ TEST_F(WinService, AFullDiskRefusesOrFailsAnUploadAndKeepsNoPartOfIt) {
   const std::wstring tmp = _wgetenv(L"TMP"), temp = _wgetenv(L"TEMP");
   _wputenv_s(L"TMP", ToWide(small).c_str());
   _wputenv_s(L"TEMP", ToWide(small).c_str());
-  const auto head = [](size_t length, const std::string& name) {
-    return "POST /print HTTP/1.1\r\nX-FileName: " + name + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
-  };
   const std::filesystem::path spool = std::filesystem::u8path(small) / "OlvaroDesktop";
 
   // Announced larger than the free space: refused before any byte of the body.
-  const std::string refusal = Exchange(port, head(40 << 20, "huge.pdf"));
+  const std::string refusal = Exchange(port, PrintHead("huge.pdf", 40 << 20));
   // Fits when it begins; the disk fills up while the body is on its way.
   WireClient phone(port);
-  ASSERT_TRUE(phone.Send(head(4 << 20, "filling.pdf") + std::string(65536, 'x')));
+  ASSERT_TRUE(phone.Send(PrintHead("filling.pdf", 4 << 20) + std::string(65536, 'x')));
   for (int i = 0; i < 100 && !std::filesystem::exists(spool / "filling.pdf"); ++i) std::this_thread::sleep_for(50ms);
   {
     std::ofstream filler(std::filesystem::u8path(small) / "filler", std::ios::binary);
