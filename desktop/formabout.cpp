@@ -7,13 +7,14 @@ TFormAbout::TFormAbout(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("About"));
-  setFixedSize(272, 130);
+  setFixedSize(kAbout.window.width, kAbout.window.height);
   setFont(TahomaFont(11));
-  Image1 = MakePicture(this, QStringLiteral("about.png"), 112, 16, 48, 48);
-  Label1 = MakeText(this, QString::fromLatin1(kProductName), 69, 78, TahomaFont(14, true),
+  Image1 = MakePicture(this, QStringLiteral("about.png"), kAbout.picture);
+  Label1 = MakeText(this, QString::fromLatin1(kProductName), kAbout.name.left, kAbout.name.top, TahomaFont(14, true),
                     palette().color(QPalette::WindowText));
   versionLabel = new QLabel(this);
-  versionLabel->setGeometry(69, 101, 136, versionLabel->sizeHint().height());
+  versionLabel->setGeometry(kAbout.version.left, kAbout.version.top, kAbout.version.width,
+                           versionLabel->sizeHint().height());
   versionLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FormCreate();
 }

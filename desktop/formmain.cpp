@@ -12,16 +12,10 @@
 #include <algorithm>
 
 #include "desktop/widgetparts.h"
-#include "desktopcore/cloudstatussink.h"
-#include "desktopcore/popuplayout.h"
 #include "desktopcore/popuptexts.h"
-#include "desktopcore/printerchoice.h"
-#include "update/updatecheck.h"
 
 namespace {
 
-constexpr int kAuthCodeWidth = 50;
-constexpr int kAuthCodeMaxWidth = 56;
 const QColor kSilver(192, 192, 192);
 
 ScreenRect ToScreenRect(const QRect& r) {
@@ -33,11 +27,11 @@ void FitHeight(QLabel* label) {
   label->resize(label->width(), label->heightForWidth(label->width()));
 }
 
-QLabel* MakeWrappedText(QWidget* parent, int x, int y, int width, const QFont& font) {
-  QLabel* label = MakeText(parent, QString(), x, y, font, Qt::white);
+QLabel* MakeWrappedText(QWidget* parent, const LayoutBox& box, const QFont& font) {
+  QLabel* label = MakeText(parent, QString(), box.left, box.top, font, Qt::white);
   label->setWordWrap(true);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->setGeometry(x, y, width, 0);
+  label->setGeometry(box.left, box.top, box.width, 0);
   return label;
 }
 
@@ -56,58 +50,53 @@ bool IsClickRelease(QObject* watched, QEvent* event) {
 
 }  // namespace
 
-TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources)
+TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources, PopupController::Clock clock)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      startup_(startup),
-      sources_(std::move(sources)),
-      mailbox_(UiMailbox::Create(PostToUiThread)),
-      authCodes_(sources_.authCode, mailbox_) {
+      controller_(*this, startup, std::move(sources), PostToUiThread, std::move(clock)) {
   CreateControls();
   CreateTrayAndMenu();
   FormAbout = std::make_unique<TFormAbout>();
   FormNewVersion = std::make_unique<TFormNewVersion>();
   FormRecentDocuments = std::make_unique<TFormRecentDocuments>();
-  FormCreate();
+  controller_.Start();
 }
 
-TFormMain::~TFormMain() {
-  // Reports and answers still on their way must find the window gone.
-  SetDocumentListener(nullptr);
-  mailbox_->Close();
-  startup_.Stop();
-}
+TFormMain::~TFormMain() { controller_.Stop(); }
 
 void TFormMain::CreateControls() {
   setWindowTitle(Text(kProductName));
   setAttribute(Qt::WA_TranslucentBackground);
   setFont(TahomaFont(11));
-  setFixedSize(kPopupWidth, kPopupHeight);
+  setFixedSize(kPopup.window.width, kPopup.window.height);
 
-  bgImage = MakePicture(this, QStringLiteral("background.png"), 16, 18, 300, 151);
-  LabelName = MakeText(this, Text(kProductName), 16, 33, TahomaFont(16, true), Qt::white);
-  LabelName->setGeometry(16, 33, 300, 19);
+  bgImage = MakePicture(this, QStringLiteral("background.png"), kPopup.background);
+  LabelName = MakeText(this, Text(kProductName), kPopup.name.left, kPopup.name.top, TahomaFont(16, true), Qt::white);
+  SetGeometry(LabelName, kPopup.name);
   LabelName->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
   imgBtn = QPixmap(ArtworkPath(QStringLiteral("chooser.png")));
   imgBtnPushed = QPixmap(ArtworkPath(QStringLiteral("chooser-pushed.png")));
-  printerListComboButton = MakePicture(this, QStringLiteral("chooser.png"), kChooserLeft, kChooserTop, kChooserWidth,
-                                       kChooserHeight);
-  printerListLabel = MakeText(this, QString(), 37, 71, TahomaFont(13), Qt::white);
-  printerListLabel->setGeometry(37, 71, 242, 16);
-  Image4 = MakePicture(this, QStringLiteral("triangle.png"), 285, 71, 7, 17);
+  printerListComboButton = MakePicture(this, QStringLiteral("chooser.png"), kPopup.chooser);
+  const LayoutBox& label = kPopup.printerLabel;
+  printerListLabel = MakeText(this, QString(), label.left, label.top, TahomaFont(13), Qt::white);
+  SetGeometry(printerListLabel, label);
+  Image4 = MakePicture(this, QStringLiteral("triangle.png"), kPopup.triangle);
 
-  LabelIP = MakeText(this, Text(kAddressCaption), 29, 107, TahomaFont(12, true), kSilver);
-  LabelIP1 = MakeWrappedText(this, 52, 107, 108, TahomaFont(12, true));
-  Label1 = MakeText(this, Text(kAuthCodeCaption), 180, 107, TahomaFont(12, true), kSilver);
-  LabelAuthCode = MakeWrappedText(this, 250, 107, kAuthCodeWidth, TahomaFont(12, true));
+  const QFont labelFont = TahomaFont(12, true);
+  LabelIP = MakeText(this, Text(kAddressCaption), kPopup.addressCaption.left, kPopup.addressCaption.top, labelFont,
+                     kSilver);
+  LabelIP1 = MakeWrappedText(this, kPopup.addresses, labelFont);
+  Label1 = MakeText(this, Text(kAuthCodeCaption), kPopup.authCodeCaption.left, kPopup.authCodeCaption.top,
+                    labelFont, kSilver);
+  LabelAuthCode = MakeWrappedText(this, kPopup.authCode, labelFont);
 
-  Image3 = MakePicture(this, QStringLiteral("bottombar.png"), 26, 130, 280, 33);
-  vostrelIcon = MakePicture(this, QStringLiteral("logo.png"), 26, 139, 22, 23);
-  settingsIcon = MakePicture(this, QStringLiteral("settings.png"), 284, 139, 22, 23);
-  arrowTopImage = MakePicture(this, QStringLiteral("arrow-top.png"), 148, 1, kArrowTopWidth, 19);
-  arrowLeftImage = MakePicture(this, QStringLiteral("arrow-left.png"), -1, 38, 17, kArrowLeftHeight);
-  arrowRightImage = MakePicture(this, QStringLiteral("arrow-right.png"), 316, 88, 17, kArrowLeftHeight);
-  arrowBottomImage = MakePicture(this, QStringLiteral("arrow-bottom.png"), 244, 168, 36, 17);
+  Image3 = MakePicture(this, QStringLiteral("bottombar.png"), kPopup.bottomBar);
+  vostrelIcon = MakePicture(this, QStringLiteral("logo.png"), kPopup.logo);
+  settingsIcon = MakePicture(this, QStringLiteral("settings.png"), kPopup.settings);
+  arrowTopImage = MakePicture(this, QStringLiteral("arrow-top.png"), kPopup.arrowTop);
+  arrowLeftImage = MakePicture(this, QStringLiteral("arrow-left.png"), kPopup.arrowLeft);
+  arrowRightImage = MakePicture(this, QStringLiteral("arrow-right.png"), kPopup.arrowRight);
+  arrowBottomImage = MakePicture(this, QStringLiteral("arrow-bottom.png"), kPopup.arrowBottom);
 
   // Address lines past the second run over the bottom bar; they stay readable on top.
   LabelIP1->raise();
@@ -118,16 +107,20 @@ void TFormMain::CreateControls() {
   printerListBox->setFrameShape(QFrame::NoFrame);
   printerListBox->setFocusPolicy(Qt::NoFocus);
   printerListBox->setUniformItemSizes(true);
-  printerListBox->resize(277, 69);
+  SetGeometry(printerListBox, kPopup.printerList);
   printerListBox->hide();
-  connect(printerListBox, &QListWidget::itemClicked, this, [this] { printerListBoxClick(); });
+  connect(printerListBox, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    if (item && item->isSelected()) controller_.PrinterPicked(item->text().toStdString());
+  });
 
-  LabelConnected = new QLabel(Text(ConnectionLabelText(false)), this);
+  LabelConnected = new QLabel(this);
   LabelConnected->hide();
 
   TimerUpdateAuthCode = new QTimer(this);
-  TimerUpdateAuthCode->setInterval(kAuthCodeDelayMs);
-  connect(TimerUpdateAuthCode, &QTimer::timeout, this, [this] { TimerUpdateAuthCodeTimer(); });
+  connect(TimerUpdateAuthCode, &QTimer::timeout, this, [this] { controller_.TimerFired(PopupTimer::AuthCode); });
+  TimerRefreshAddresses = new QTimer(this);
+  connect(TimerRefreshAddresses, &QTimer::timeout, this,
+          [this] { controller_.TimerFired(PopupTimer::AddressRefresh); });
 
   for (QWidget* part : {static_cast<QWidget*>(printerListComboButton), static_cast<QWidget*>(Image4),
                         static_cast<QWidget*>(printerListLabel), static_cast<QWidget*>(settingsIcon),
@@ -141,23 +134,12 @@ void TFormMain::CreateTrayAndMenu() {
   for (const PopupMenuEntry& entry : PopupMenuEntries()) {
     QAction* action = PopupMenu1->addAction(Text(entry.text));
     action->setCheckable(entry.checkable);
+    connect(action, &QAction::triggered, this, [this, command = entry.command] { controller_.MenuChosen(command); });
     switch (entry.command) {
-      case PopupMenuCommand::RecentDocuments:
-        RecentDocuments1 = action;
-        connect(action, &QAction::triggered, this, [this] { RecentDocuments1Click(); });
-        break;
-      case PopupMenuCommand::About:
-        About1 = action;
-        connect(action, &QAction::triggered, this, [this] { About1Click(); });
-        break;
-      case PopupMenuCommand::LaunchAtStartup:
-        MenuStartup = action;
-        connect(action, &QAction::triggered, this, [this] { MenuStartupClick(); });
-        break;
-      case PopupMenuCommand::Exit:
-        MenuExit = action;
-        connect(action, &QAction::triggered, this, [this] { MenuExitClick(); });
-        break;
+      case PopupMenuCommand::RecentDocuments: RecentDocuments1 = action; break;
+      case PopupMenuCommand::About: About1 = action; break;
+      case PopupMenuCommand::LaunchAtStartup: MenuStartup = action; break;
+      case PopupMenuCommand::Exit: MenuExit = action; break;
     }
   }
 
@@ -170,108 +152,80 @@ void TFormMain::CreateTrayAndMenu() {
   TrayIcon1->show();
 }
 
-void TFormMain::FormCreate() {
-  printerListBox->move(printerListComboButton->x() + 2, printerListComboButton->y() + 33);
-  refreshTimerId = startTimer(kRefreshPeriodMs);
-  RefreshAddressLabel();
-  SetDocumentListener([mailbox = mailbox_, this](const DocumentRecord& record) {
-    if (!record.printed) mailbox->Post([this, record] { ShowNotPrintedNotice(record); });
-  });
-  startupMenu_.emplace();
-  MenuStartup->setChecked(startupMenu_->Checked());
-  hide();
-  startup_.Start(std::make_shared<UiCloudStatusSink>(mailbox_, *this), [mailbox = mailbox_, this] {
-    mailbox->Post([this] { ShowNewVersionNotice(); });
-  });
+void TFormMain::TrayIcon1MouseUp() { controller_.TrayClicked(AnchorAt(QCursor::pos())); }
+
+void TFormMain::PopUpBesideTaskbar(int mx, int my, const TaskbarPosition& taskbar) {
+  controller_.TrayClicked({mx, my, taskbar});
 }
 
-void TFormMain::TrayIcon1MouseUp() { PopUpAt(QCursor::pos()); }
-
-void TFormMain::PopUpAt(const QPoint& pointer) {
+PopupAnchor TFormMain::AnchorAt(const QPoint& pointer) const {
   const QScreen* screen = QGuiApplication::screenAt(pointer);
   if (!screen) screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
+  if (!screen) return {pointer.x(), pointer.y(), {}};
   // The icon's geometry tells which panel holds it, but only when the host reports it
   // truly: the click happened on the icon, so it must hold the pointer.
   std::optional<ScreenRect> icon;
   const QRect iconGeometry = TrayIcon1->geometry();
   if (iconGeometry.contains(pointer)) icon = ToScreenRect(iconGeometry);
-  PopUpBesideTaskbar(pointer.x(), pointer.y(),
-                     DeriveTaskbar(ToScreenRect(screen->geometry()), ToScreenRect(screen->availableGeometry()), icon));
+  return {pointer.x(), pointer.y(),
+          DeriveTaskbar(ToScreenRect(screen->geometry()), ToScreenRect(screen->availableGeometry()), icon)};
 }
 
-void TFormMain::PopUpBesideTaskbar(int mx, int my, const TaskbarPosition& taskbar) {
+PopupAnchor TFormMain::DefaultAnchor() const {
+  const QRect icon = TrayIcon1->geometry();
+  return AnchorAt(icon.isEmpty() ? QCursor::pos() : icon.center());
+}
+
+void TFormMain::BringToFront() {
   if (isVisible()) {
-    hide();
+    Show();
     return;
   }
-  const PopupPlacement placement = PlacePopup(mx, my, taskbar);
+  controller_.PopUpBeside(DefaultAnchor());
+}
+
+bool TFormMain::IsShown() const { return isVisible(); }
+
+void TFormMain::Place(const PopupPlacement& placement) {
   arrowLeftImage->setVisible(placement.arrow == TaskbarEdge::Left);
   arrowTopImage->setVisible(placement.arrow == TaskbarEdge::Top);
   arrowRightImage->setVisible(placement.arrow == TaskbarEdge::Right);
   arrowBottomImage->setVisible(placement.arrow == TaskbarEdge::Bottom);
-  arrowTopImage->move(placement.horizontalArrowLeft, arrowTopImage->y());
-  arrowBottomImage->move(placement.horizontalArrowLeft, arrowBottomImage->y());
-  arrowLeftImage->move(arrowLeftImage->x(), placement.verticalArrowTop);
-  arrowRightImage->move(arrowRightImage->x(), placement.verticalArrowTop);
-  popupLeft = placement.left;
-  popupTop = placement.top;
+  arrowTopImage->move(placement.horizontalArrowLeft, kPopup.arrowTop.top);
+  arrowBottomImage->move(placement.horizontalArrowLeft, kPopup.arrowBottom.top);
+  arrowLeftImage->move(kPopup.arrowLeft.left, placement.verticalArrowTop);
+  arrowRightImage->move(kPopup.arrowRight.left, placement.verticalArrowTop);
+  place_ = QPoint(placement.left, placement.top);
+  move(place_);
+}
+
+void TFormMain::Show() {
   show();
   raise();
   activateWindow();
 }
 
-void TFormMain::BringToFront() {
-  if (!isVisible()) {
-    const QRect icon = TrayIcon1->geometry();
-    if (!icon.isEmpty()) {
-      PopUpAt(icon.center());
-      return;
-    }
-    show();
-  }
-  raise();
-  activateWindow();
-}
+void TFormMain::Hide() { hide(); }
 
 void TFormMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  FormShow();
-}
-
-void TFormMain::FormShow() {
-  move(popupLeft, popupTop);
-  const PrinterChoice choice = LoadPrinterChoice();
-  printerListBox->clear();
-  for (const std::string& name : choice.printers) {
-    auto* item = new QListWidgetItem(Text(name), printerListBox);
-    item->setSizeHint(QSize(printerListBox->width(), 13));
-  }
-  printerListLabel->setText(Text(choice.label));
-  authCodes_.NewShowing();
-  SetAuthCodeText(Text(AuthCodeLabelText("")));
-  TimerUpdateAuthCode->start();
+  controller_.Showing();
 }
 
 void TFormMain::paintEvent(QPaintEvent* event) {
   // Window managers may place a shown window where they like; it belongs at the tray.
-  if (pos() != QPoint(popupLeft, popupTop)) move(popupLeft, popupTop);
+  if (pos() != place_) move(place_);
   QWidget::paintEvent(event);
 }
 
 bool TFormMain::event(QEvent* event) {
-  if (event->type() == QEvent::WindowDeactivate) FormDeactivate();
+  if (event->type() == QEvent::WindowDeactivate) controller_.Deactivated();
   return QWidget::event(event);
-}
-
-void TFormMain::FormDeactivate() {
-  hide();
-  printerListBox->hide();
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
   // Closing the window (Alt+F4, the window manager) only hides it; "Exit" ends the program.
-  FormClose();
+  controller_.CloseRequested();
   event->ignore();
 }
 
@@ -282,35 +236,23 @@ void TFormMain::changeEvent(QEvent* event) {
         this,
         [this] {
           setWindowState(windowState() & ~Qt::WindowMinimized);
-          FormClose();
+          controller_.CloseRequested();
         },
         Qt::QueuedConnection);
   }
   QWidget::changeEvent(event);
 }
 
-void TFormMain::FormClose() { hide(); }
-
-void TFormMain::timerEvent(QTimerEvent* event) {
-  if (event->timerId() != refreshTimerId) {
-    QWidget::timerEvent(event);
-    return;
+void TFormMain::SetLabel(PopupLabel label, const std::string& text) {
+  switch (label) {
+    case PopupLabel::Printer: printerListLabel->setText(Text(text)); break;
+    case PopupLabel::Addresses:
+      LabelIP1->setText(Text(text));
+      FitHeight(LabelIP1);
+      break;
+    case PopupLabel::AuthCode: SetAuthCodeText(Text(text)); break;
+    case PopupLabel::Connection: LabelConnected->setText(Text(text)); break;
   }
-  if (!isVisible()) return;
-  killTimer(refreshTimerId);
-  RefreshAddressLabel();
-  refreshTimerId = startTimer(kRefreshPeriodMs);
-}
-
-void TFormMain::RefreshAddressLabel() {
-  LabelIP1->setText(Text(AddressLabelText(sources_.localAddresses())));
-  FitHeight(LabelIP1);
-  LabelIP->setText(Text(kAddressCaption));
-}
-
-void TFormMain::TimerUpdateAuthCodeTimer() {
-  TimerUpdateAuthCode->stop();
-  authCodes_.Request([this](const std::string& text) { SetAuthCodeText(Text(text)); });
 }
 
 void TFormMain::SetAuthCodeText(const QString& text) {
@@ -318,19 +260,66 @@ void TFormMain::SetAuthCodeText(const QString& text) {
   // A code is one word that cannot wrap; fonts wider than Tahoma may take the room up
   // to the chooser's right end.
   const int width = LabelAuthCode->fontMetrics().horizontalAdvance(text) + 1;
-  LabelAuthCode->resize(std::clamp(width, kAuthCodeWidth, kAuthCodeMaxWidth), LabelAuthCode->height());
+  LabelAuthCode->resize(std::clamp(width, kPopup.authCode.width, kPopup.authCodeMaxWidth), LabelAuthCode->height());
   FitHeight(LabelAuthCode);
 }
 
+void TFormMain::FillPrinterList(const std::vector<std::string>& printers) {
+  printerListBox->clear();
+  for (const std::string& name : printers) {
+    auto* item = new QListWidgetItem(Text(name), printerListBox);
+    item->setSizeHint(QSize(printerListBox->width(), kPopup.printerListItemHeight));
+  }
+}
+
+bool TFormMain::IsPrinterListShown() const { return !printerListBox->isHidden(); }
+
+void TFormMain::ShowPrinterList(bool shown) {
+  if (shown) printerListBox->clearSelection();
+  printerListBox->setVisible(shown);
+}
+
+QTimer* TFormMain::TimerOf(PopupTimer timer) const {
+  return timer == PopupTimer::AuthCode ? TimerUpdateAuthCode : TimerRefreshAddresses;
+}
+
+void TFormMain::StartTimer(PopupTimer timer, int milliseconds) { TimerOf(timer)->start(milliseconds); }
+
+void TFormMain::StopTimer(PopupTimer timer) { TimerOf(timer)->stop(); }
+
+void TFormMain::SetStartupChecked(bool checked) { MenuStartup->setChecked(checked); }
+
+void TFormMain::ShowNotice(const std::string& text) {
+  TrayIcon1->showMessage(Text(kProductName), Text(text), QSystemTrayIcon::Warning);
+}
+
+bool TFormMain::AskNewVersion() {
+  // The notice must not hide behind the always-on-top pop-up.
+  const bool visible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, false);
+  if (visible) show();
+  const int result = FormNewVersion->exec();
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  if (visible) show();
+  return result == QDialog::Accepted;
+}
+
+void TFormMain::ShowAbout() { FormAbout->ShowAbout(); }
+
+void TFormMain::ShowRecentDocuments() { FormRecentDocuments->ShowRecentDocuments(); }
+
+void TFormMain::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUrl(Text(url))); }
+
+void TFormMain::Quit() { QCoreApplication::quit(); }
+
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
-  const QEvent::Type type = event->type();
-  const bool release = type == QEvent::MouseButtonRelease;
+  const bool release = event->type() == QEvent::MouseButtonRelease;
   if (watched == settingsIcon) {
-    if (release) settingsIconMouseUp();
+    if (release) PopupMenu1->popup(QCursor::pos());
     return release;
   }
   if (watched == vostrelIcon) {
-    if (release && IsClickRelease(watched, event)) vostrelIconClick();
+    if (release && IsClickRelease(watched, event)) controller_.LogoClicked();
     return release;
   }
   return ChooserEvent(static_cast<QWidget*>(watched), event);
@@ -353,55 +342,9 @@ bool TFormMain::ChooserEvent(QWidget* part, QEvent* event) {
     case QEvent::MouseButtonRelease:
       printerListComboButton->setPixmap(imgBtn);
       chooserTracking_ = false;
-      if (IsClickRelease(part, event)) printerListBox->setVisible(!printerListBox->isVisible());
+      if (IsClickRelease(part, event)) controller_.ChooserClicked();
       return true;
     default:
       return false;
   }
-}
-
-void TFormMain::printerListBoxClick() {
-  const QListWidgetItem* item = printerListBox->currentItem();
-  if (!item || !item->isSelected()) return;
-  ChoosePrinter(item->text().toStdString());
-  printerListLabel->setText(item->text());
-  printerListBox->hide();
-}
-
-void TFormMain::settingsIconMouseUp() { PopupMenu1->popup(QCursor::pos()); }
-
-void TFormMain::vostrelIconClick() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebSite))); }
-
-void TFormMain::RecentDocuments1Click() { FormRecentDocuments->ShowRecentDocuments(); }
-
-void TFormMain::About1Click() { FormAbout->ShowAbout(); }
-
-void TFormMain::ShowNotPrintedNotice(const DocumentRecord& record) {
-  TrayIcon1->showMessage(Text(kProductName), Text(NotPrintedNotice(record)), QSystemTrayIcon::Warning);
-}
-
-void TFormMain::MenuStartupClick() {
-  MenuStartup->setChecked(startupMenu_->Toggle());
-}
-
-void TFormMain::MenuExitClick() {
-  FormClose();
-  QCoreApplication::quit();
-}
-
-void TFormMain::CloudBusy(bool busy) { pollerBusy = busy; }
-
-void TFormMain::CloudState(bool connected) {
-  LabelConnected->setText(Text(ConnectionLabelText(connected)));
-}
-
-void TFormMain::ShowNewVersionNotice() {
-  // The notice must not hide behind the always-on-top pop-up.
-  const bool visible = isVisible();
-  setWindowFlag(Qt::WindowStaysOnTopHint, false);
-  if (visible) show();
-  const int result = FormNewVersion->exec();
-  setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  if (visible) show();
-  if (result == QDialog::Accepted) QDesktopServices::openUrl(QUrl(QString::fromStdString(GetDownloadPageUrl())));
 }

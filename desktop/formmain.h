@@ -1,6 +1,7 @@
-// The pop-up window next to the taskbar, its tray icon and its menu. Every member runs
-// on the UI thread; other threads reach the window only through its mailbox (the cloud
-// poller's reports, the auth code, the update notice).
+// The pop-up window next to the taskbar, its tray icon and its menu, drawn with Qt. It
+// draws what the pop-up controller tells it and forwards its events there. Every member
+// runs on the UI thread; other threads reach the window only through the controller's
+// mailbox.
 #pragma once
 
 #include <QAction>
@@ -13,55 +14,30 @@
 #include <QWidget>
 
 #include <memory>
-#include <optional>
 
-#include "base/documenthistory.h"
 #include "desktop/formabout.h"
 #include "desktop/formnewversion.h"
 #include "desktop/formrecentdocuments.h"
-#include "desktopcore/authcoderequests.h"
-#include "desktopcore/desktopstartup.h"
-#include "desktopcore/placement.h"
-#include "desktopcore/popupmenu.h"
-#include "desktopcore/uimailbox.h"
+#include "desktopcore/popupcontroller.h"
 
-class TFormMain : public QWidget, public CCloudStatusSink {
+class TFormMain : public QWidget, public PopupView {
   Q_OBJECT
 
  public:
-  // Runs the start-up steps (FormCreate); the window starts hidden.
-  TFormMain(DesktopStartup& startup, DesktopSources sources);
-  // Stops what the start-up started (FormDestroy).
+  // Runs the start-up steps; the window starts hidden. `clock` is for tests.
+  TFormMain(DesktopStartup& startup, DesktopSources sources,
+            PopupController::Clock clock = std::chrono::steady_clock::now);
+  // Stops what the start-up started.
   ~TFormMain() override;
 
-  // The tray icon's click: hides a visible window, otherwise shows it beside the taskbar
-  // at the pointer.
+  // The tray icon's click at the pointer.
   void TrayIcon1MouseUp();
   // The same with the pointer and the taskbar given.
   void PopUpBesideTaskbar(int mx, int my, const TaskbarPosition& taskbar);
   // A second start of the program asked to see the window.
   void BringToFront();
 
-  void RefreshAddressLabel();
-  void TimerUpdateAuthCodeTimer();
-  void printerListBoxClick();
-  void settingsIconMouseUp();
-  void vostrelIconClick();
-  void RecentDocuments1Click();
-  void About1Click();
-  void MenuStartupClick();
-  void MenuExitClick();
-  void FormClose();
-
-  // The cloud poller's reports (WM_CLOUD_BUSY, WM_CLOUD_STATE), on the UI thread.
-  void CloudBusy(bool busy) override;
-  void CloudState(bool connected) override;
-
-  // Tells the user in a tray notification that a document was not printed.
-  void ShowNotPrintedNotice(const DocumentRecord& record);
-
-  // Offers the download of a newer version in the modal notice.
-  void ShowNewVersionNotice();
+  PopupController& Controller() { return controller_; }
 
   // Controls, named as in the window's design.
   QLabel* bgImage = nullptr;
@@ -85,6 +61,7 @@ class TFormMain : public QWidget, public CCloudStatusSink {
   QPixmap imgBtnPushed;
   QLabel* LabelConnected = nullptr;
   QTimer* TimerUpdateAuthCode = nullptr;
+  QTimer* TimerRefreshAddresses = nullptr;
   QSystemTrayIcon* TrayIcon1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QAction* RecentDocuments1 = nullptr;
@@ -95,10 +72,25 @@ class TFormMain : public QWidget, public CCloudStatusSink {
   std::unique_ptr<TFormNewVersion> FormNewVersion;
   std::unique_ptr<TFormRecentDocuments> FormRecentDocuments;
 
-  bool pollerBusy = false;
-  int popupLeft = 0;
-  int popupTop = 0;
-  int refreshTimerId = 0;
+  // What the controller asks of the window.
+  bool IsShown() const override;
+  void Place(const PopupPlacement& placement) override;
+  void Show() override;
+  void Hide() override;
+  PopupAnchor DefaultAnchor() const override;
+  void SetLabel(PopupLabel label, const std::string& text) override;
+  void FillPrinterList(const std::vector<std::string>& printers) override;
+  bool IsPrinterListShown() const override;
+  void ShowPrinterList(bool shown) override;
+  void StartTimer(PopupTimer timer, int milliseconds) override;
+  void StopTimer(PopupTimer timer) override;
+  void SetStartupChecked(bool checked) override;
+  void ShowNotice(const std::string& text) override;
+  bool AskNewVersion() override;
+  void ShowAbout() override;
+  void ShowRecentDocuments() override;
+  void OpenUrl(const std::string& url) override;
+  void Quit() override;
 
  protected:
   bool event(QEvent* event) override;
@@ -107,22 +99,16 @@ class TFormMain : public QWidget, public CCloudStatusSink {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
 
  private:
-  void FormCreate();
-  void PopUpAt(const QPoint& pointer);
   void CreateControls();
   void CreateTrayAndMenu();
-  void FormShow();
-  void FormDeactivate();
+  PopupAnchor AnchorAt(const QPoint& pointer) const;
   void SetAuthCodeText(const QString& text);
   bool ChooserEvent(QWidget* part, QEvent* event);
+  QTimer* TimerOf(PopupTimer timer) const;
 
-  DesktopStartup& startup_;
-  DesktopSources sources_;
-  std::shared_ptr<UiMailbox> mailbox_;
-  CAuthCodeRequests authCodes_;
-  std::optional<CStartupMenuState> startupMenu_;  // read when the window is created
+  PopupController controller_;
+  QPoint place_;  // where the window belongs
   bool chooserTracking_ = false;
 };

@@ -19,7 +19,7 @@ QStringList ToStringList(const std::vector<std::string>& texts) {
 
 TFormRecentDocuments::TFormRecentDocuments(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QString::fromLatin1(kRecentDocumentsTitle));
-  resize(640, 320);
+  resize(kRecentDocuments.window.width, kRecentDocuments.window.height);
   documentList = new QTreeWidget(this);
   documentList->setRootIsDecorated(false);
   documentList->setHeaderLabels(ToStringList(RecentDocumentColumns()));

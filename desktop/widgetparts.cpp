@@ -17,10 +17,12 @@ QString ArtworkPath(const QString& name) {
   return QStringLiteral(":/artwork/") + name;
 }
 
-QLabel* MakePicture(QWidget* parent, const QString& name, int x, int y, int width, int height) {
+void SetGeometry(QWidget* widget, const LayoutBox& box) { widget->setGeometry(box.left, box.top, box.width, box.height); }
+
+QLabel* MakePicture(QWidget* parent, const QString& name, const LayoutBox& box) {
   auto* label = new QLabel(parent);
   label->setPixmap(QPixmap(ArtworkPath(name)));
-  label->setGeometry(x, y, width, height);
+  SetGeometry(label, box);
   return label;
 }
 

@@ -7,12 +7,16 @@
 #include <QLabel>
 #include <QString>
 
+#include "desktopcore/popuplayout.h"
+
 // The windows' font: Tahoma (or the closest the system has) `pixelHeight` pixels high.
 QFont TahomaFont(int pixelHeight, bool bold = false);
 
-// A label showing the artwork `name` (a file under the artwork resources) at x, y with
-// the given size.
-QLabel* MakePicture(QWidget* parent, const QString& name, int x, int y, int width, int height);
+// Gives `widget` the place and size of `box`.
+void SetGeometry(QWidget* widget, const LayoutBox& box);
+
+// A label showing the artwork `name` (a file under the artwork resources) in `box`.
+QLabel* MakePicture(QWidget* parent, const QString& name, const LayoutBox& box);
 
 // A label with `text` at x, y in `font` and `color`, sized to its text.
 QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont& font,

@@ -4,7 +4,8 @@
 #include "desktopwin/artworkids.h"
 
 TFormAbout::TFormAbout() : Image1(LoadArtwork(OLVARO_ART_ABOUT)) {
-  Create(L"OlvaroDesktopAbout", "About", WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, 272, 130);
+  Create(L"OlvaroDesktopAbout", "About", WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW, kAbout.window.width,
+         kAbout.window.height);
 }
 
 void TFormAbout::ShowAbout() { ShowCentred(Handle()); }
@@ -13,12 +14,12 @@ LRESULT TFormAbout::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
       PaintBuffered(Handle(), [this](HDC dc, Gdiplus::Graphics& graphics) {
-        RECT client{0, 0, 272, 130};
+        const RECT client = BoxRect(kAbout.window);
         FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-        DrawPicture(graphics, Image1.get(), 112, 16);
+        DrawPicture(graphics, Image1.get(), kAbout.picture.left, kAbout.picture.top);
         const COLORREF text = GetSysColor(COLOR_BTNTEXT);
-        DrawLabel(dc, kProductName, nameFont_.get(), text, {69, 78, 272, 100}, DT_SINGLELINE | DT_NOCLIP);
-        DrawLabel(dc, AboutVersionText(), font_.get(), text, {69, 101, 69 + 136, 130}, DT_CENTER | DT_SINGLELINE);
+        DrawLabel(dc, kProductName, nameFont_.get(), text, BoxRect(kAbout.name), DT_SINGLELINE | DT_NOCLIP);
+        DrawLabel(dc, AboutVersionText(), font_.get(), text, BoxRect(kAbout.version), DT_CENTER | DT_SINGLELINE);
       });
       return 0;
     case WM_ERASEBKGND:

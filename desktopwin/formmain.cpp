@@ -2,14 +2,11 @@
 
 #include <shellapi.h>
 
-#include "desktopcore/cloudstatussink.h"
 #include "desktopcore/popuplayout.h"
 #include "desktopcore/popuptexts.h"
-#include "desktopcore/printerchoice.h"
 #include "desktopwin/artworkids.h"
 #include "platform/win/mainwindow.h"
 #include "platform/win/widetext.h"
-#include "update/updatecheck.h"
 
 namespace {
 
@@ -21,9 +18,11 @@ constexpr UINT kRunQueuedWork = WM_APP + 2;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT_PTR kRefreshTimer = 1224;
 constexpr UINT_PTR kAuthCodeTimer = 1;
-constexpr RECT kChooser{kChooserLeft, kChooserTop, kChooserLeft + kChooserWidth, kChooserTop + kChooserHeight};
-constexpr RECT kLogo{26, 139, 26 + 22, 139 + 23};
-constexpr RECT kSettings{284, 139, 284 + 22, 139 + 23};
+constexpr RECT kChooser = BoxRect(kPopup.chooser);
+constexpr RECT kLogo = BoxRect(kPopup.logo);
+constexpr RECT kSettings = BoxRect(kPopup.settings);
+
+UINT_PTR TimerId(PopupTimer timer) { return timer == PopupTimer::AuthCode ? kAuthCodeTimer : kRefreshTimer; }
 
 // The taskbar as the shell reports it; when it does not, the panels' strip of the
 // pointer's screen, as the work area shows it.
@@ -43,19 +42,28 @@ TaskbarPosition TaskbarFromShell(POINT pointer) {
 
 bool Inside(const RECT& box, POINT at) { return PtInRect(&box, at) != FALSE; }
 
+// A label that grows downward with its lines, as far as the window's bottom.
+RECT GrowingBox(const LayoutBox& box) { return {box.left, box.top, box.Right(), kPopup.window.height}; }
+
 HICON IconOf(Gdiplus::Bitmap* picture) {
   HICON icon = nullptr;
   if (picture) picture->GetHICON(&icon);
   return icon;
 }
 
+NOTIFYICONDATAW TrayIconData(HWND window) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = kTrayIconId;
+  return data;
+}
+
 }  // namespace
 
 TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources)
-    : startup_(startup),
-      sources_(std::move(sources)),
-      mailbox_(UiMailbox::Create([this](std::function<void()> work) { PostToUiThread(std::move(work)); })),
-      authCodes_(sources_.authCode, mailbox_),
+    : controller_(*this, startup, std::move(sources),
+                  [this](std::function<void()> work) { PostToUiThread(std::move(work)); }),
       bgImage(LoadArtwork(OLVARO_ART_BACKGROUND)),
       imgBtn(LoadArtwork(OLVARO_ART_CHOOSER)),
       imgBtnPushed(LoadArtwork(OLVARO_ART_CHOOSER_PUSHED)),
@@ -67,19 +75,20 @@ TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources)
       arrowLeftImage(LoadArtwork(OLVARO_ART_ARROW_LEFT)),
       arrowRightImage(LoadArtwork(OLVARO_ART_ARROW_RIGHT)),
       arrowBottomImage(LoadArtwork(OLVARO_ART_ARROW_BOTTOM)),
-      trayIcon_(IconOf(LoadArtwork(OLVARO_ART_TRAY).get())),
-      LabelConnected(ConnectionLabelText(false)) {
+      trayIcon_(IconOf(LoadArtwork(OLVARO_ART_TRAY).get())) {
   Create(kMainWindowClass, kProductName, WS_POPUP | WS_CLIPCHILDREN,
-         WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TOOLWINDOW, kPopupWidth, kPopupHeight);
+         WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TOOLWINDOW, kPopup.window.width, kPopup.window.height);
   SetLayeredWindowAttributes(Handle(), kTransparent, 0, LWA_COLORKEY);
+  const LayoutBox& list = kPopup.printerList;
   printerListBox = CreateWindowExW(0, L"LISTBOX", nullptr,
-                                   WS_CHILD | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS, 0,
-                                   0, 277, 69, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+                                   WS_CHILD | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS,
+                                   list.left, list.top, list.width, list.height, Handle(), nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
   SendMessageW(printerListBox, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_.get()), FALSE);
-  SendMessageW(printerListBox, LB_SETITEMHEIGHT, 0, 13);
+  SendMessageW(printerListBox, LB_SETITEMHEIGHT, 0, kPopup.printerListItemHeight);
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   AddTrayIcon();
-  FormCreate();
+  controller_.Start();
 }
 
 TFormMain::~TFormMain() {
@@ -87,45 +96,26 @@ TFormMain::~TFormMain() {
   if (trayIcon_) DestroyIcon(trayIcon_);
 }
 
-void TFormMain::FormCreate() {
-  SetWindowPos(printerListBox, nullptr, kChooserLeft + 2, kChooserTop + 33, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-  refreshTimerId = SetTimer(Handle(), kRefreshTimer, kRefreshPeriodMs, nullptr);
-  RefreshAddressLabel();
-  startupMenu_.emplace();
-  ShowWindow(Handle(), SW_HIDE);
-  startup_.Start(std::make_shared<UiCloudStatusSink>(mailbox_, *this), [mailbox = mailbox_, this] {
-    mailbox->Post([this] { ShowNewVersionNotice(); });
-  });
-}
-
 void TFormMain::FormDestroy() {
   // Reports and answers still on their way must find the window gone; a poller waiting
-  // for its report to be taken returns, so stopping it below cannot wait on this thread.
-  mailbox_->Close();
+  // for its report to be taken returns, so stopping it cannot wait on this thread.
+  controller_.Stop();
   {
     std::lock_guard lock(queueMutex_);
     queue_.clear();
   }
   KillTimer(Handle(), kRefreshTimer);
   KillTimer(Handle(), kAuthCodeTimer);
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof data;
-  data.hWnd = Handle();
-  data.uID = kTrayIconId;
+  NOTIFYICONDATAW data = TrayIconData(Handle());
   Shell_NotifyIconW(NIM_DELETE, &data);
-  startup_.Stop();
 }
 
 void TFormMain::AddTrayIcon() {
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof data;
-  data.hWnd = Handle();
-  data.uID = kTrayIconId;
+  NOTIFYICONDATAW data = TrayIconData(Handle());
   data.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
   data.uCallbackMessage = kTrayMessage;
   data.hIcon = trayIcon_;
-  const std::wstring tip = ToWide(kProductName);
-  tip.copy(data.szTip, std::size(data.szTip) - 1);
+  ToWide(kProductName).copy(data.szTip, std::size(data.szTip) - 1);
   Shell_NotifyIconW(NIM_ADD, &data);
 }
 
@@ -149,99 +139,128 @@ void TFormMain::RunQueuedWork() {
   work();
 }
 
-void TFormMain::TrayIcon1MouseUp() {
-  if (IsWindowVisible(Handle())) {
-    ShowWindow(Handle(), SW_HIDE);
-    return;
-  }
-  // The press on the icon activated the taskbar, which hid the window a moment ago: this
-  // click was meant to close it, not to open it again.
-  if (GetTickCount64() - hiddenByDeactivationAt_ < GetDoubleClickTime()) return;
-  POINT pointer{};
-  GetCursorPos(&pointer);
-  PlaceBesideTaskbar(pointer);
-  placed_ = true;
+bool TFormMain::IsShown() const { return IsWindowVisible(Handle()); }
+
+void TFormMain::Place(const PopupPlacement& placement) {
+  placement_ = placement;
+  SetWindowPos(Handle(), nullptr, placement.left, placement.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TFormMain::Show() {
   ShowWindow(Handle(), SW_SHOW);
   SetForegroundWindow(Handle());
 }
 
-void TFormMain::PlaceBesideTaskbar(POINT pointer) {
-  placement_ = PlacePopup(pointer.x, pointer.y, TaskbarFromShell(pointer));
-  popupLeft = placement_.left;
-  popupTop = placement_.top;
+void TFormMain::Hide() { ShowWindow(Handle(), SW_HIDE); }
+
+PopupAnchor TFormMain::DefaultAnchor() const {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  return {pointer.x, pointer.y, TaskbarFromShell(pointer)};
 }
 
-void TFormMain::FormShow() {
-  SetWindowPos(Handle(), nullptr, popupLeft, popupTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  const PrinterChoice choice = LoadPrinterChoice();
+void TFormMain::SetLabel(PopupLabel label, const std::string& text) {
+  switch (label) {
+    case PopupLabel::Printer: printerListLabel = text; break;
+    case PopupLabel::Addresses: LabelIP1 = text; break;
+    case PopupLabel::AuthCode: LabelAuthCode = text; break;
+    case PopupLabel::Connection: LabelConnected = text; return;  // never drawn
+  }
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TFormMain::FillPrinterList(const std::vector<std::string>& printers) {
   SendMessageW(printerListBox, LB_RESETCONTENT, 0, 0);
-  for (const std::string& name : choice.printers) {
+  for (const std::string& name : printers) {
     SendMessageW(printerListBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ToWide(name).c_str()));
   }
-  printerListLabel = choice.label;
-  authCodes_.NewShowing();
-  SetLabel(LabelAuthCode, AuthCodeLabelText(""));
-  SetTimer(Handle(), kAuthCodeTimer, kAuthCodeDelayMs, nullptr);
 }
+
+bool TFormMain::IsPrinterListShown() const {
+  return (GetWindowLongW(printerListBox, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TFormMain::ShowPrinterList(bool shown) {
+  if (shown) SendMessageW(printerListBox, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  ShowWindow(printerListBox, shown ? SW_SHOW : SW_HIDE);
+}
+
+void TFormMain::StartTimer(PopupTimer timer, int milliseconds) {
+  SetTimer(Handle(), TimerId(timer), static_cast<UINT>(milliseconds), nullptr);
+}
+
+void TFormMain::StopTimer(PopupTimer timer) { KillTimer(Handle(), TimerId(timer)); }
+
+void TFormMain::SetStartupChecked(bool checked) { startupChecked_ = checked; }
+
+void TFormMain::ShowNotice(const std::string& text) {
+  NOTIFYICONDATAW data = TrayIconData(Handle());
+  data.uFlags = NIF_INFO;
+  data.dwInfoFlags = NIIF_WARNING;
+  ToWide(kProductName).copy(data.szInfoTitle, std::size(data.szInfoTitle) - 1);
+  ToWide(text).copy(data.szInfo, std::size(data.szInfo) - 1);
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+bool TFormMain::AskNewVersion() {
+  // The notice must not hide behind the always-on-top pop-up.
+  SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  const int result = FormNewVersion.ShowModal();
+  SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return result == IDOK;
+}
+
+void TFormMain::ShowAbout() { FormAbout.ShowAbout(); }
+
+void TFormMain::ShowRecentDocuments() { FormRecentDocuments.ShowRecentDocuments(); }
+
+void TFormMain::OpenUrl(const std::string& url) {
+  ShellExecuteW(Handle(), L"open", ToWide(url).c_str(), L"", L"", SW_SHOWNORMAL);
+}
+
+void TFormMain::Quit() { DestroyWindow(Handle()); }
 
 void TFormMain::FormPaint(HDC dc, Gdiplus::Graphics& graphics) {
   // Where the window belongs, whatever moved it.
   RECT frame{};
   GetWindowRect(Handle(), &frame);
-  if (frame.left != popupLeft || frame.top != popupTop) {
-    SetWindowPos(Handle(), nullptr, popupLeft, popupTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (frame.left != placement_.left || frame.top != placement_.top) {
+    SetWindowPos(Handle(), nullptr, placement_.left, placement_.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  const RECT all{0, 0, kPopupWidth, kPopupHeight};
+  const RECT all = BoxRect(kPopup.window);
   const HBRUSH key = CreateSolidBrush(kTransparent);
   FillRect(dc, &all, key);
   DeleteObject(key);
 
-  DrawPicture(graphics, bgImage.get(), 16, 18);
-  DrawPicture(graphics, (chooserPressed_ ? imgBtnPushed : imgBtn).get(), kChooserLeft, kChooserTop);
-  DrawPicture(graphics, Image4.get(), 285, 71);
-  DrawPicture(graphics, Image3.get(), 26, 130);
-  DrawPicture(graphics, vostrelIcon.get(), kLogo.left, kLogo.top);
-  DrawPicture(graphics, settingsIcon.get(), kSettings.left, kSettings.top);
+  const auto draw = [&graphics](const std::unique_ptr<Gdiplus::Bitmap>& picture, int x, int y) {
+    DrawPicture(graphics, picture.get(), x, y);
+  };
+  draw(bgImage, kPopup.background.left, kPopup.background.top);
+  draw(chooserPressed_ ? imgBtnPushed : imgBtn, kPopup.chooser.left, kPopup.chooser.top);
+  draw(Image4, kPopup.triangle.left, kPopup.triangle.top);
+  draw(Image3, kPopup.bottomBar.left, kPopup.bottomBar.top);
+  draw(vostrelIcon, kPopup.logo.left, kPopup.logo.top);
+  draw(settingsIcon, kPopup.settings.left, kPopup.settings.top);
   switch (placement_.arrow) {
-    case TaskbarEdge::Left: DrawPicture(graphics, arrowLeftImage.get(), -1, placement_.verticalArrowTop); break;
-    case TaskbarEdge::Top: DrawPicture(graphics, arrowTopImage.get(), placement_.horizontalArrowLeft, 1); break;
-    case TaskbarEdge::Right: DrawPicture(graphics, arrowRightImage.get(), 316, placement_.verticalArrowTop); break;
-    case TaskbarEdge::Bottom: DrawPicture(graphics, arrowBottomImage.get(), placement_.horizontalArrowLeft, 168); break;
+    case TaskbarEdge::Left: draw(arrowLeftImage, kPopup.arrowLeft.left, placement_.verticalArrowTop); break;
+    case TaskbarEdge::Top: draw(arrowTopImage, placement_.horizontalArrowLeft, kPopup.arrowTop.top); break;
+    case TaskbarEdge::Right: draw(arrowRightImage, kPopup.arrowRight.left, placement_.verticalArrowTop); break;
+    case TaskbarEdge::Bottom: draw(arrowBottomImage, placement_.horizontalArrowLeft, kPopup.arrowBottom.top); break;
     default: break;
   }
 
   // The texts go over every picture: address lines past the second run over the bottom bar.
-  DrawLabel(dc, kProductName, nameFont_.get(), kWhite, {16, 33, 16 + 300, 33 + 19}, DT_CENTER | DT_SINGLELINE);
-  DrawLabel(dc, printerListLabel, printerFont_.get(), kWhite, {37, 71, 37 + 242, 71 + 16},
+  DrawLabel(dc, kProductName, nameFont_.get(), kWhite, BoxRect(kPopup.name), DT_CENTER | DT_SINGLELINE);
+  DrawLabel(dc, printerListLabel, printerFont_.get(), kWhite, BoxRect(kPopup.printerLabel),
             DT_SINGLELINE | DT_END_ELLIPSIS);
-  DrawLabel(dc, kAddressCaption, labelFont_.get(), kSilver, {29, 107, 52, 130}, DT_SINGLELINE | DT_NOCLIP);
-  DrawLabel(dc, LabelIP1, labelFont_.get(), kWhite, {52, 107, 52 + 108, kPopupHeight}, DT_WORDBREAK | DT_NOCLIP);
-  DrawLabel(dc, kAuthCodeCaption, labelFont_.get(), kSilver, {180, 107, 250, 130}, DT_SINGLELINE | DT_NOCLIP);
-  DrawLabel(dc, LabelAuthCode, labelFont_.get(), kWhite, {250, 107, 250 + 50, kPopupHeight},
-            DT_WORDBREAK | DT_NOCLIP);
-}
-
-void TFormMain::FormDeactivate() {
-  const bool wasVisible = IsWindowVisible(Handle());
-  ShowWindow(Handle(), SW_HIDE);
-  ShowWindow(printerListBox, SW_HIDE);
-  // Taken once hidden: hiding may wait for the window manager, and the click that took
-  // the activation reaches the tray icon only after that.
-  if (wasVisible) hiddenByDeactivationAt_ = GetTickCount64();
-}
-
-void TFormMain::FormClose() { ShowWindow(Handle(), SW_HIDE); }
-
-void TFormMain::SetLabel(std::string& label, std::string text) {
-  label = std::move(text);
-  InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void TFormMain::RefreshAddressLabel() { SetLabel(LabelIP1, AddressLabelText(sources_.localAddresses())); }
-
-void TFormMain::TimerUpdateAuthCodeTimer() {
-  KillTimer(Handle(), kAuthCodeTimer);
-  authCodes_.Request([this](const std::string& text) { SetLabel(LabelAuthCode, text); });
+  DrawLabel(dc, kAddressCaption, labelFont_.get(), kSilver, BoxRect(kPopup.addressCaption),
+            DT_SINGLELINE | DT_NOCLIP);
+  DrawLabel(dc, LabelIP1, labelFont_.get(), kWhite, GrowingBox(kPopup.addresses), DT_WORDBREAK | DT_NOCLIP);
+  DrawLabel(dc, kAuthCodeCaption, labelFont_.get(), kSilver, BoxRect(kPopup.authCodeCaption),
+            DT_SINGLELINE | DT_NOCLIP);
+  DrawLabel(dc, LabelAuthCode, labelFont_.get(), kWhite, GrowingBox(kPopup.authCode), DT_WORDBREAK | DT_NOCLIP);
 }
 
 // The chooser's picture, its label and its triangle act as one button.
@@ -259,7 +278,7 @@ void TFormMain::MouseDown(POINT at, bool left) {
 
 void TFormMain::MouseMove(POINT at) {
   if (!chooserTracking_) return;
-  const bool pressed = ChooserPressedAt(at.x - kChooserLeft, at.y - kChooserTop);
+  const bool pressed = ChooserPressedAt(at.x - kChooser.left, at.y - kChooser.top);
   if (pressed == chooserPressed_) return;
   chooserPressed_ = pressed;
   InvalidateRect(Handle(), &kChooser, FALSE);
@@ -272,16 +291,11 @@ void TFormMain::MouseUp(POINT at) {
   if (chooserPressed_ || chooserTracking_) {
     chooserPressed_ = chooserTracking_ = false;
     InvalidateRect(Handle(), &kChooser, FALSE);
-    if (chooserClick) {
-      const bool open = IsWindowVisible(printerListBox);
-      // Nothing selected, so that every pick is a change of selection.
-      if (!open) SendMessageW(printerListBox, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-      ShowWindow(printerListBox, open ? SW_HIDE : SW_SHOW);
-    }
+    if (chooserClick) controller_.ChooserClicked();
     return;
   }
   logoPressed_ = false;
-  if (logoClick) vostrelIconClick();
+  if (logoClick) controller_.LogoClicked();
   if (Inside(kSettings, at)) settingsIconMouseUp();
 }
 
@@ -290,16 +304,14 @@ void TFormMain::printerListBoxClick() {
   if (index == LB_ERR) return;
   std::wstring name(static_cast<size_t>(SendMessageW(printerListBox, LB_GETTEXTLEN, index, 0)), L'\0');
   SendMessageW(printerListBox, LB_GETTEXT, index, reinterpret_cast<LPARAM>(name.data()));
-  ChoosePrinter(ToUtf8(name));
-  SetLabel(printerListLabel, ToUtf8(name));
-  ShowWindow(printerListBox, SW_HIDE);
+  controller_.PrinterPicked(ToUtf8(name));
 }
 
 void TFormMain::settingsIconMouseUp() {
   const std::vector<PopupMenuEntry>& entries = PopupMenuEntries();
   const HMENU menu = CreatePopupMenu();
   for (size_t i = 0; i < entries.size(); ++i) {
-    const bool checked = entries[i].checkable && startupMenu_->Checked();
+    const bool checked = entries[i].checkable && startupChecked_;
     AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : MF_UNCHECKED), i + 1, ToWide(entries[i].text).c_str());
   }
   POINT pointer{};
@@ -307,92 +319,47 @@ void TFormMain::settingsIconMouseUp() {
   const int chosen = static_cast<int>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, pointer.x, pointer.y, 0, Handle(), nullptr));
   DestroyMenu(menu);
-  if (chosen > 0) MenuCommand(entries[static_cast<size_t>(chosen) - 1].command);
-}
-
-void TFormMain::MenuCommand(PopupMenuCommand command) {
-  switch (command) {
-    case PopupMenuCommand::RecentDocuments: FormRecentDocuments.ShowRecentDocuments(); break;
-    case PopupMenuCommand::About: FormAbout.ShowAbout(); break;
-    case PopupMenuCommand::LaunchAtStartup: startupMenu_->Toggle(); break;
-    case PopupMenuCommand::Exit: MenuExitClick(); break;
-  }
-}
-
-void TFormMain::vostrelIconClick() {
-  ShellExecuteW(Handle(), L"open", ToWide(kMakerWebSite).c_str(), L"", L"", SW_SHOWNORMAL);
-}
-
-void TFormMain::MenuExitClick() {
-  FormClose();
-  DestroyWindow(Handle());
-}
-
-void TFormMain::CloudBusy(bool busy) { pollerBusy = busy; }
-
-void TFormMain::CloudState(bool connected) { LabelConnected = ConnectionLabelText(connected); }
-
-void TFormMain::ShowNewVersionNotice() {
-  // The notice must not hide behind the always-on-top pop-up.
-  SetWindowPos(Handle(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  const int result = FormNewVersion.ShowModal();
-  SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  if (result == IDOK) {
-    ShellExecuteW(nullptr, L"open", ToWide(GetDownloadPageUrl()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  }
+  if (chosen > 0) controller_.MenuChosen(entries[static_cast<size_t>(chosen) - 1].command);
 }
 
 LRESULT TFormMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
   switch (message) {
     case kTrayMessage:
-      if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP || lParam == WM_MBUTTONUP) TrayIcon1MouseUp();
+      if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP || lParam == WM_MBUTTONUP) {
+        controller_.TrayClicked(DefaultAnchor());
+      }
       return 0;
     case kRunQueuedWork:
       RunQueuedWork();
       return 0;
     case WM_CLOUD_BUSY:
-      CloudBusy(wParam != 0);
+      controller_.CloudBusy(wParam != 0);
       return 0;
     case WM_CLOUD_STATE:
-      CloudState(wParam == 1);
+      controller_.CloudState(wParam == 1);
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE) break;
-      FormDeactivate();
+      controller_.Deactivated();
       return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) != SC_MINIMIZE && (wParam & 0xFFF0) != SC_CLOSE) break;
-      FormClose();
+      controller_.CloseRequested();
       return 0;
     case WM_CLOSE:
       // Only from outside (Alt+F4 arrives as SC_CLOSE above): the program ends.
-      MenuExitClick();
+      controller_.MenuChosen(PopupMenuCommand::Exit);
       return 0;
     case WM_DESTROY:
       FormDestroy();
       PostQuitMessage(0);
       return 0;
     case WM_TIMER:
-      if (wParam == kAuthCodeTimer) {
-        TimerUpdateAuthCodeTimer();
-      } else if (wParam == refreshTimerId && IsWindowVisible(Handle())) {
-        KillTimer(Handle(), refreshTimerId);
-        RefreshAddressLabel();
-        refreshTimerId = SetTimer(Handle(), kRefreshTimer, kRefreshPeriodMs, nullptr);
-      }
+      controller_.TimerFired(wParam == kAuthCodeTimer ? PopupTimer::AuthCode : PopupTimer::AddressRefresh);
       return 0;
     case WM_SHOWWINDOW:
-      if (!wParam) break;
-      // A showing that no tray click placed (a later start asked for the window) goes
-      // where the pointer is.
-      if (!placed_) {
-        POINT pointer{};
-        GetCursorPos(&pointer);
-        PlaceBesideTaskbar(pointer);
-      }
-      placed_ = false;
-      FormShow();
+      if (wParam) controller_.Showing();
       break;
     case WM_PAINT:
       PaintBuffered(Handle(), [this](HDC dc, Gdiplus::Graphics& graphics) { FormPaint(dc, graphics); });

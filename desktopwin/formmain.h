@@ -1,23 +1,19 @@
 // The pop-up window next to the taskbar (window class "OlvaroDesktopMain", title "Olvaro
-// Desktop"), its tray icon and its menu. Every member runs on the UI thread; other threads
-// reach the window only through its mailbox (the cloud poller's reports, the auth code,
-// the update notice). A WM_CLOSE sent from outside ends the program; Alt+F4, minimising
-// and closing from the system menu only hide the window.
+// Desktop"), its tray icon and its menu, drawn with GDI and GDI+. It draws what the pop-up
+// controller tells it and forwards its events there. Every member runs on the UI thread;
+// other threads reach the window only through the controller's mailbox. A WM_CLOSE sent
+// from outside ends the program; Alt+F4, minimising and closing from the system menu only
+// hide the window.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "desktopcore/authcoderequests.h"
-#include "desktopcore/desktopstartup.h"
-#include "desktopcore/placement.h"
-#include "desktopcore/popupmenu.h"
-#include "desktopcore/uimailbox.h"
+#include "desktopcore/popupcontroller.h"
 #include "desktopwin/formabout.h"
 #include "desktopwin/formnewversion.h"
 #include "desktopwin/formrecentdocuments.h"
@@ -27,56 +23,52 @@
 constexpr UINT WM_CLOUD_BUSY = WM_USER + 1;
 constexpr UINT WM_CLOUD_STATE = WM_USER + 2;
 
-class TFormMain : public CWindow, public CCloudStatusSink {
+class TFormMain : public CWindow, public PopupView {
  public:
-  // Creates the window and its tray icon and runs the start-up steps (FormCreate); the
-  // window starts hidden.
+  // Creates the window and its tray icon and runs the start-up steps; the window starts
+  // hidden.
   TFormMain(DesktopStartup& startup, DesktopSources sources);
   ~TFormMain() override;
 
-  // The tray icon's click, any button: hides a visible window, otherwise shows it beside
-  // the taskbar at the pointer.
-  void TrayIcon1MouseUp();
-
-  // The cloud poller's reports (WM_CLOUD_BUSY, WM_CLOUD_STATE), on the UI thread.
-  void CloudBusy(bool busy) override;
-  void CloudState(bool connected) override;
+  // What the controller asks of the window.
+  bool IsShown() const override;
+  void Place(const PopupPlacement& placement) override;
+  void Show() override;
+  void Hide() override;
+  PopupAnchor DefaultAnchor() const override;
+  void SetLabel(PopupLabel label, const std::string& text) override;
+  void FillPrinterList(const std::vector<std::string>& printers) override;
+  bool IsPrinterListShown() const override;
+  void ShowPrinterList(bool shown) override;
+  void StartTimer(PopupTimer timer, int milliseconds) override;
+  void StopTimer(PopupTimer timer) override;
+  void SetStartupChecked(bool checked) override;
+  void ShowNotice(const std::string& text) override;
+  bool AskNewVersion() override;
+  void ShowAbout() override;
+  void ShowRecentDocuments() override;
+  void OpenUrl(const std::string& url) override;
+  void Quit() override;
 
  protected:
   LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void FormCreate();
   void FormDestroy();
   void AddTrayIcon();
-  void PlaceBesideTaskbar(POINT pointer);
-  void FormShow();
   void FormPaint(HDC dc, Gdiplus::Graphics& graphics);
-  void FormDeactivate();
-  void FormClose();
-  void RefreshAddressLabel();
-  void TimerUpdateAuthCodeTimer();
-  void SetLabel(std::string& label, std::string text);
   void MouseDown(POINT at, bool left);
   void MouseMove(POINT at);
   void MouseUp(POINT at);
   void printerListBoxClick();
   void settingsIconMouseUp();
-  void vostrelIconClick();
-  void MenuCommand(PopupMenuCommand command);
-  void MenuExitClick();
-  void ShowNewVersionNotice();
   // The mailbox's road to the UI thread: queued here, run on a posted wake-up message.
   void PostToUiThread(std::function<void()> work);
   void RunQueuedWork();
 
-  DesktopStartup& startup_;
-  DesktopSources sources_;
   std::mutex queueMutex_;  // guards queue_
   std::deque<std::function<void()>> queue_;
-  std::shared_ptr<UiMailbox> mailbox_;
-  CAuthCodeRequests authCodes_;
-  std::optional<CStartupMenuState> startupMenu_;  // read when the window is created
+  PopupController controller_;
 
   // Pictures, fonts and the controls that are real windows.
   std::unique_ptr<Gdiplus::Bitmap> bgImage, imgBtn, imgBtnPushed, Image4, Image3, vostrelIcon, settingsIcon,
@@ -95,14 +87,9 @@ class TFormMain : public CWindow, public CCloudStatusSink {
   // What the labels show.
   std::string printerListLabel, LabelIP1, LabelAuthCode, LabelConnected;
 
-  bool pollerBusy = false;
-  int popupLeft = 0;
-  int popupTop = 0;
-  UINT_PTR refreshTimerId = 0;
-  PopupPlacement placement_;
-  bool placed_ = false;            // the next showing was placed by a tray click
-  bool chooserPressed_ = false;    // the chooser shows its pressed picture
-  bool chooserTracking_ = false;   // the left button went down on the chooser
-  bool logoPressed_ = false;       // the left button went down on the logo
-  ULONGLONG hiddenByDeactivationAt_ = 0;  // tick count of the last hiding by deactivation
+  PopupPlacement placement_;      // where the window belongs and its arrow
+  bool startupChecked_ = false;   // the gear menu's "Launch At Startup" mark
+  bool chooserPressed_ = false;   // the chooser shows its pressed picture
+  bool chooserTracking_ = false;  // the left button went down on the chooser
+  bool logoPressed_ = false;      // the left button went down on the logo
 };

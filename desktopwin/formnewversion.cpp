@@ -5,10 +5,11 @@
 #include "platform/win/widetext.h"
 
 TFormNewVersion::TFormNewVersion() : Image1(LoadArtwork(OLVARO_ART_ABOUT)) {
-  Create(L"OlvaroDesktopNewVersion", kProductName, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 320, 125);
-  AddChild(L"STATIC", kNewVersionMessage, SS_LEFT, -1, {80, 23, 80 + 225, 23 + 52});
-  AddChild(L"BUTTON", kNewVersionDownload, BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, {40, 80, 40 + 105, 105});
-  AddChild(L"BUTTON", kNewVersionLater, BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, {168, 80, 168 + 105, 105});
+  Create(L"OlvaroDesktopNewVersion", kProductName, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, kNewVersion.window.width,
+         kNewVersion.window.height);
+AddChild(L"STATIC", kNewVersionMessage, SS_LEFT, -1, BoxRect(kNewVersion.message));
+  AddChild(L"BUTTON", kNewVersionDownload, BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, BoxRect(kNewVersion.download));
+  AddChild(L"BUTTON", kNewVersionLater, BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, BoxRect(kNewVersion.later));
 }
 
 HWND TFormNewVersion::AddChild(const wchar_t* kind, const std::string& text, DWORD style, int id, RECT box) {
@@ -52,7 +53,10 @@ LRESULT TFormNewVersion::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         RECT client;
         GetClientRect(Handle(), &client);
         FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-        if (Image1) graphics.DrawImage(Image1.get(), 24, 16, 33, 33);
+        if (Image1) {
+          const LayoutBox& icon = kNewVersion.icon;
+          graphics.DrawImage(Image1.get(), icon.left, icon.top, icon.width, icon.height);
+        }
       });
       return 0;
     case WM_ERASEBKGND:

@@ -12,6 +12,8 @@
 #include <string>
 #include <type_traits>
 
+#include "desktopcore/popuplayout.h"
+
 class CWindow {
  public:
   CWindow() = default;
@@ -52,6 +54,9 @@ std::unique_ptr<Gdiplus::Bitmap> LoadArtwork(int id);
 
 // Draws `picture` with its own size at x, y; nothing when it is missing.
 void DrawPicture(Gdiplus::Graphics& graphics, Gdiplus::Bitmap* picture, int x, int y);
+
+// A layout box as a Windows rectangle (right and bottom exclusive).
+constexpr RECT BoxRect(const LayoutBox& box) { return {box.left, box.top, box.Right(), box.Bottom()}; }
 
 struct FontDeleter {
   void operator()(HFONT font) const { DeleteObject(font); }

@@ -8,21 +8,6 @@
 
 #include <chrono>
 
-void RecordingStartup::Start(std::shared_ptr<CCloudStatusSink> cloudStatus, std::function<void()> offerDownload) {
-  ++starts;
-  sink = std::move(cloudStatus);
-  offer = std::move(offerDownload);
-}
-
-void RecordingStartup::Stop() { ++stops; }
-
-DesktopSources FixedSources(std::vector<std::string> addresses, std::string authCode) {
-  DesktopSources sources;
-  sources.localAddresses = [addresses] { return addresses; };
-  sources.authCode = [authCode] { return authCode; };
-  return sources;
-}
-
 bool ProcessEventsUntil(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!done()) {
@@ -39,16 +24,6 @@ OpenedUrls::OpenedUrls(const QString& scheme) : scheme_(scheme) {
 OpenedUrls::~OpenedUrls() { QDesktopServices::unsetUrlHandler(scheme_); }
 
 void OpenedUrls::Open(const QUrl& url) { urls.push_back(url); }
-
-FetchCounter::FetchCounter(std::function<std::string()> inner) : inner_(std::move(inner)) {}
-
-std::function<std::string()> FetchCounter::Source() {
-  return [inner = inner_, finished = finished_] {
-    std::string code = inner();
-    ++*finished;
-    return code;
-  };
-}
 
 void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
   const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;

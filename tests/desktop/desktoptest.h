@@ -1,5 +1,6 @@
-// Shared pieces of the desktop tests: a recording start-up, controllable sources and a
-// way to let the UI thread work until something has happened.
+// Shared pieces of the Qt face's tests: a way to let the UI thread work until something
+// has happened, mouse events, and the addresses handed to the browser. The recording
+// start-up, the fixed sources and the test clock are the pop-up controller's tests'.
 #pragma once
 
 #include <QEvent>
@@ -7,30 +8,12 @@
 #include <QPoint>
 #include <QUrl>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "desktopcore/desktopstartup.h"
-
-// Records what the window asks of the start-up and keeps what it hands over.
-class RecordingStartup : public DesktopStartup {
- public:
-  void Start(std::shared_ptr<CCloudStatusSink> cloudStatus, std::function<void()> offerDownload) override;
-  void Stop() override;
-
-  int starts = 0;
-  int stops = 0;
-  std::shared_ptr<CCloudStatusSink> sink;
-  std::function<void()> offer;
-};
-
-// Sources with fixed addresses and an auth code the test decides.
-DesktopSources FixedSources(std::vector<std::string> addresses, std::string authCode = "");
+#include "tests/desktopcore/recordingview.h"
 
 // Processes UI events until `done` holds; false when it did not within 20 seconds.
 bool ProcessEventsUntil(const std::function<bool()>& done);
@@ -57,16 +40,4 @@ class OpenedUrls : public QObject {
 
  private:
   QString scheme_;
-};
-
-// Counts the auth-code fetches that have ended, around another source.
-class FetchCounter {
- public:
-  explicit FetchCounter(std::function<std::string()> inner);
-  std::function<std::string()> Source();
-  int Finished() const { return finished_->load(); }
-
- private:
-  std::function<std::string()> inner_;
-  std::shared_ptr<std::atomic<int>> finished_ = std::make_shared<std::atomic<int>>(0);
 };

@@ -1,145 +1,23 @@
-// The window's traffic with other threads: the auth code, the poller's reports and the
-// update notice.
+// The window's road from other threads to its UI thread: the poller's reports, the end
+// of the program while they come, and the update notice.
 #include "desktop/formmain.h"
 
 #include <QApplication>
 #include <QTimer>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "base/settings.h"
 #include "tests/desktop/desktoptest.h"
-#include "tests/support/httpsrelay.h"
 #include "update/updatecheck.h"
 
 namespace {
 
-const TaskbarPosition kBottomTaskbar{{0, 1040, 1920, 1080}, TaskbarEdge::Bottom};
-const std::string kUuid = "0123456789abcdef0123456789abcdef0123";
-
-// A relay on loopback whose answers the case sets; the window asks only generate-magic
-// for the stored identity. `hold` keeps every request waiting until released.
-class LocalRelay {
- public:
-  LocalRelay()
-      : server_([this](const RelayRequest& request) { return Answer(request); }, TestRelayServer::Scheme::Http) {
-    setenv("OLVARO_API_URL", server_.BaseUrl().c_str(), 1);
-  }
-  ~LocalRelay() {
-    Release();
-    server_.Stop();
-    unsetenv("OLVARO_API_URL");
-  }
-
-  void Release() {
-    std::lock_guard lock(mutex_);
-    hold_ = false;
-    wake_.notify_all();
-  }
-  size_t RequestCount() const { return server_.Requests().size(); }
-
-  bool hold_ = false;
-  int magicStatus = 200;
-  std::string magic = "K7Q2XZ";
-
- private:
-  RelayResponse Answer(const RelayRequest&) {
-    std::unique_lock lock(mutex_);
-    wake_.wait(lock, [this] { return !hold_; });
-    RelayResponse response;
-    response.status = magicStatus;
-    response.body = magic;
-    return response;
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  TestRelayServer server_;
-};
-
 class FormMainAsyncTest : public testing::Test {
  protected:
-  // The window never asks the relay for an identity; it shows the code of the stored one.
-  void SetUp() override { WriteSettingString("Magic", kUuid); }
-  void TearDown() override { WriteSettingString("Magic", ""); }
-
   RecordingStartup startup;
 };
-
-TEST_F(FormMainAsyncTest, AuthCodeFromTheRelayAndDashesWhenItFails) {
-  LocalRelay relay;
-  FetchCounter fetches(SystemDesktopSources().authCode);
-  DesktopSources sources = FixedSources({});
-  sources.authCode = fetches.Source();
-  TFormMain form(startup, sources);
-
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  EXPECT_EQ(form.LabelAuthCode->text(), "- - - - -");
-  ASSERT_TRUE(ProcessEventsUntil([&] { return form.LabelAuthCode->text() == "K7Q2XZ"; }));
-
-  relay.magicStatus = 500;
-  form.hide();
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return fetches.Finished() == 2; }));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(form.LabelAuthCode->text(), "- - - - -");
-}
-
-TEST_F(FormMainAsyncTest, SilentRelayDoesNotHoldUpTheWindow) {
-  LocalRelay relay;
-  relay.hold_ = true;
-  FetchCounter fetches(SystemDesktopSources().authCode);
-  DesktopSources sources = FixedSources({"10.0.0.1"});
-  sources.authCode = fetches.Source();
-  TFormMain form(startup, sources);
-
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  form.TimerUpdateAuthCodeTimer();  // returns although the relay does not answer
-  ASSERT_TRUE(ProcessEventsUntil([&] { return relay.RequestCount() >= 1; }));
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  EXPECT_FALSE(form.isVisible()) << "the window still reacts to clicks";
-  EXPECT_EQ(form.LabelAuthCode->text(), "- - - - -");
-
-  relay.Release();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return fetches.Finished() >= 1; }));
-}
-
-TEST_F(FormMainAsyncTest, AnswerOfAnOlderShowingIsDropped) {
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool releaseFirst = false;
-  int calls = 0;
-  FetchCounter fetches([&]() -> std::string {
-    std::unique_lock lock(mutex);
-    if (++calls == 1) {
-      wake.wait(lock, [&] { return releaseFirst; });
-      return "OLD111";
-    }
-    return "NEW222";
-  });
-  DesktopSources sources = FixedSources({});
-  sources.authCode = fetches.Source();
-  TFormMain form(startup, sources);
-
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  form.TimerUpdateAuthCodeTimer();
-  form.hide();
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  form.TimerUpdateAuthCodeTimer();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return form.LabelAuthCode->text() == "NEW222"; }));
-  {
-    std::lock_guard lock(mutex);
-    releaseFirst = true;
-  }
-  wake.notify_all();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return fetches.Finished() == 2; }));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(form.LabelAuthCode->text(), "NEW222");
-}
 
 TEST_F(FormMainAsyncTest, PollerReportsArriveOnTheUiThreadSynchronously) {
   TFormMain form(startup, FixedSources({}));
@@ -152,7 +30,7 @@ TEST_F(FormMainAsyncTest, PollerReportsArriveOnTheUiThreadSynchronously) {
   });
   ASSERT_TRUE(ProcessEventsUntil([&] { return step == 1; }));
   // Both reports had been handled when the calls returned.
-  EXPECT_TRUE(form.pollerBusy);
+  EXPECT_TRUE(form.Controller().PollerBusy());
   EXPECT_EQ(form.LabelConnected->text(), "Connected");
   poller.join();
 
@@ -162,7 +40,7 @@ TEST_F(FormMainAsyncTest, PollerReportsArriveOnTheUiThreadSynchronously) {
     step = 2;
   });
   ASSERT_TRUE(ProcessEventsUntil([&] { return step == 2; }));
-  EXPECT_FALSE(form.pollerBusy);
+  EXPECT_FALSE(form.Controller().PollerBusy());
   EXPECT_EQ(form.LabelConnected->text(), "Not connected");
   poller2.join();
 }
@@ -180,7 +58,7 @@ TEST_F(FormMainAsyncTest, ExitIsNotHeldUpByAReportInProgress) {
     }
   });
   ASSERT_TRUE(ProcessEventsUntil([&] { return reports > 0; }));
-  QMetaObject::invokeMethod(form.get(), [&] { form->MenuExitClick(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(form.get(), [&] { form->MenuExit->trigger(); }, Qt::QueuedConnection);
   EXPECT_EQ(QApplication::exec(), 0);
   form.reset();  // the poller may be waiting inside a report right now
   stop = true;

@@ -1,12 +1,11 @@
-// The printer chooser against the CUPS test queues (scripts/start-services.sh
-// --test-queues) and against no CUPS at all.
+// The printer list as the window draws it and a pick made in it, against the CUPS test
+// queues (scripts/start-services.sh --test-queues).
 #include "desktop/formmain.h"
 
 #include <QApplication>
 
 #include <algorithm>
 
-#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include "print/printers.h"
@@ -64,44 +63,6 @@ TEST_F(FormMainPrintersTest, PickingStoresThePreferenceAndChangesTheDefault) {
   EXPECT_EQ(GetDefaultPrinterName(), kQueueB);
   EXPECT_EQ(form.printerListLabel->text().toStdString(), kQueueB);
   EXPECT_TRUE(form.printerListBox->isHidden());
-}
-
-TEST_F(FormMainPrintersTest, ClickWithoutSelectionChangesNothing) {
-  TFormMain form(startup, FixedSources({}));
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  form.printerListBox->clearSelection();
-  form.printerListBoxClick();
-  EXPECT_EQ(ReadSettingString("preferredPrinterName"), "");
-  EXPECT_EQ(GetDefaultPrinterName(), kQueueA);
-}
-
-TEST_F(FormMainPrintersTest, ShowingRestoresThePreferenceAndIgnoresAMissingOne) {
-  WriteSettingString("preferredPrinterName", kQueueB);
-  {
-    TFormMain form(startup, FixedSources({}));
-    form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-    EXPECT_EQ(GetDefaultPrinterName(), kQueueB);
-    EXPECT_EQ(form.printerListLabel->text().toStdString(), kQueueB);
-  }
-  SetDefaultPrinterName(kQueueA);
-  WriteSettingString("preferredPrinterName", "OlvaroRemovedQueue");
-  TFormMain form(startup, FixedSources({}));
-  form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  EXPECT_EQ(GetDefaultPrinterName(), kQueueA);
-  EXPECT_EQ(form.printerListLabel->text().toStdString(), kQueueA);
-}
-
-TEST(FormMainNoPrinters, NoPrinterInstalled) {
-  // A scheduler that is not there has no queues to offer.
-  cupsSetServer("/nonexistent/olvaro-test-cups.sock");
-  RecordingStartup startup;
-  {
-    TFormMain form(startup, FixedSources({}));
-    form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-    EXPECT_EQ(form.printerListLabel->text(), "<no printer installed>");
-    EXPECT_EQ(form.printerListBox->count(), 0);
-  }
-  cupsSetServer(nullptr);
 }
 
 }  // namespace

@@ -2,10 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QTimerEvent>
-
-#include <thread>
-
 #include <gtest/gtest.h>
 
 #include "base/documenthistory.h"
@@ -60,22 +56,17 @@ TEST_F(FormMainTest, StartsHiddenWithItsLayoutAndRunsTheStartupOnce) {
   EXPECT_EQ(startup.stops, 1);
 }
 
-TEST_F(FormMainTest, AddressLabelSaysNoIpAndRefreshesOnlyWhileVisible) {
+TEST_F(FormMainTest, TimersReachTheLabels) {
   std::vector<std::string> addresses;
-  DesktopSources sources = FixedSources({});
+  DesktopSources sources = FixedSources({}, "ABC123");
   sources.localAddresses = [&addresses] { return addresses; };
   TFormMain form(startup, sources);
   EXPECT_EQ(form.LabelIP1->text(), "No IP\n");
-
-  addresses = {"192.168.7.7"};
-  QTimerEvent tick(form.refreshTimerId);
-  QApplication::sendEvent(&form, &tick);
-  EXPECT_EQ(form.LabelIP1->text(), "No IP\n") << "hidden windows are not refreshed";
-
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  QTimerEvent visibleTick(form.refreshTimerId);
-  QApplication::sendEvent(&form, &visibleTick);
-  EXPECT_EQ(form.LabelIP1->text(), "192.168.7.7\n");
+  addresses = {"192.168.7.7"};
+  EXPECT_TRUE(ProcessEventsUntil([&] {
+    return form.LabelIP1->text() == "192.168.7.7\n" && form.LabelAuthCode->text() == "ABC123";
+  }));
 }
 
 TEST_F(FormMainTest, TrayClickShowsBesideTheTaskbarAndASecondClickHides) {
@@ -101,7 +92,8 @@ TEST_F(FormMainTest, TrayClickShowsBesideTheTaskbarAndASecondClickHides) {
 }
 
 TEST_F(FormMainTest, DeactivationCloseAndMinimiseOnlyHide) {
-  TFormMain form(startup, FixedSources({}));
+  TestClock clock;
+  TFormMain form(startup, FixedSources({}), clock.Source());
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
   Click(form.printerListComboButton);
   ASSERT_TRUE(form.printerListBox->isVisible());
@@ -110,6 +102,7 @@ TEST_F(FormMainTest, DeactivationCloseAndMinimiseOnlyHide) {
   EXPECT_FALSE(form.isVisible());
   EXPECT_TRUE(form.printerListBox->isHidden());
 
+  clock.now += std::chrono::seconds(1);  // past the tray click that came with the hiding
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
   QCloseEvent close;
   QApplication::sendEvent(&form, &close);

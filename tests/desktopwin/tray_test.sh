@@ -65,11 +65,12 @@ icon_position() {
                             END {print x + int(w / 2), y + int(h / 2)}'
 }
 icon_docked() { icon_position >/dev/null; }
-# Clicks at X Y inside the pop-up, with button B (1 unless given).
+# Clicks the middle of a part of the pop-up (windowprobe point PART [N]) with the left button.
 click_popup() {
-  local left top
+  local left top x y
   read -r left top _ < <(probe geometry)
-  xdotool mousemove $((left + $1)) $((top + $2)) click "${3:-1}"
+  read -r x y < <(probe point "$@")
+  xdotool mousemove $((left + x)) $((top + y)) click 1
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
@@ -91,9 +92,9 @@ current=$(probe default)
 pick=OlvaroTestA
 [ "$current" = OlvaroTestA ] && pick=OlvaroTestB
 index=$(probe items | grep -nx "$pick" | cut -d: -f1)
-click_popup 150 80           # the chooser opens the list
+click_popup chooser          # the chooser opens the list
 sleep 0.5
-click_popup 60 $((96 + 13 * (index - 1) + 6))
+click_popup item "$index"
 check "picking $pick makes it the Windows default" wait_for sh -c "[ \"\$(wine '$probe' default 2>/dev/null | tr -d '\r')\" = $pick ]"
 check "picking $pick stores it as the preference" \
   sh -c "wine reg query 'HKCU\\SOFTWARE\\Vostrel\\OlvaroDesktop' /v preferredPrinterName 2>/dev/null | grep -q $pick"
@@ -124,7 +125,7 @@ fi
 
 # The gear's menu: "Recent documents...", "About", "Launch At Startup", "Exit".
 startup_entry() { wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v OlvaroDesktop >/dev/null 2>&1; }
-click_popup 295 150
+click_popup settings
 sleep 0.5
 xdotool key Down Down Down Return
 check "\"Launch At Startup\" adds the start-up entry" wait_for startup_entry
@@ -132,7 +133,7 @@ check "\"Launch At Startup\" adds the start-up entry" wait_for startup_entry
 # "Recent documents..." lists a document just sent, below the column headings; "About"
 # shows its window. Each takes the activation from the pop-up, which hides.
 curl -s -o /dev/null -H 'X-FileName: tray note.xyz' --data-binary 'a note' "http://127.0.0.1:$port/print"
-click_popup 295 150
+click_popup settings
 sleep 0.5
 xdotool key Down Return
 check "\"Recent documents\" lists the document just sent" \
@@ -145,14 +146,14 @@ show_popup() {
   wait_for state_is front
 }
 show_popup
-click_popup 295 150
+click_popup settings
 sleep 0.5
 xdotool key Down Down Return
 check "\"About\" shows its window" wait_for sh -c "[ \"\$(wine '$probe' state OlvaroDesktopAbout 2>/dev/null | tr -d '\r')\" != hidden ]"
 check "titled \"About\"" [ "$(probe title OlvaroDesktopAbout)" = About ]
 probe close OlvaroDesktopAbout
 show_popup
-click_popup 295 150
+click_popup settings
 sleep 0.5
 xdotool key Up Return
 check "Exit ends the program" wait_for ended "$program"

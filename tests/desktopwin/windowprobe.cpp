@@ -9,15 +9,20 @@
 //                               taskbar the shell reports; exit status 1 with the reason
 //   windowprobe default         the default printer's name
 //   windowprobe count           the number of main windows
+//   windowprobe point PART [N]  "X Y" of the middle of a pop-up part in client coordinates,
+//                               from the layout the program draws: chooser, settings,
+//                               logo, or item N (from 1) of the printer list
 // Exit status 2 when there is no such window.
 #include <windows.h>
 #include <shellapi.h>
 #include <winspool.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "desktopcore/placement.h"
+#include "desktopcore/popuplayout.h"
 #include "platform/win/mainwindow.h"
 #include "platform/win/widetext.h"
 
@@ -54,6 +59,17 @@ int Items(HWND window) {
   return 0;
 }
 
+int Point(const std::string& part, const char* number) {
+  LayoutBox box;
+  if (part == "chooser") box = kPopup.chooser;
+  else if (part == "settings") box = kPopup.settings;
+  else if (part == "logo") box = kPopup.logo;
+  else if (part == "item" && number) box = kPopup.PrinterListItem(std::atoi(number) - 1);
+  else return 64;
+  std::printf("%d %d\n", box.CentreX(), box.CentreY());
+  return 0;
+}
+
 int DefaultPrinter() {
   wchar_t name[512];
   DWORD size = std::size(name);
@@ -76,6 +92,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "default") return DefaultPrinter();
   if (command == "count") return Count();
+  if (command == "point" && argc > 2) return Point(argv[2], argc > 3 ? argv[3] : nullptr);
   const std::wstring otherClass = argc > 2 ? ToWide(argv[2]) : L"";
   const HWND window = otherClass.empty() ? FindWindowW(kMainWindowClass, kMainWindowTitle)
                                          : FindWindowW(otherClass.c_str(), nullptr);
@@ -100,6 +117,6 @@ int main(int argc, char** argv) {
   if (command == "placement") return Placement(window);
   if (command == "items") return Items(window);
   if (command == "close") return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
-  std::fprintf(stderr, "usage: windowprobe state|title|items|close [CLASS], or geometry|placement|default|count\n");
+  std::fprintf(stderr, "usage: windowprobe state|title|items|close [CLASS], geometry|placement|default|count, or point PART [N]\n");
   return 64;
 }
