@@ -4,8 +4,7 @@
 #include "desktopcore/popuptexts.h"
 
 TFormAbout::TFormAbout(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("About"));
   setFixedSize(kAbout.window.width, kAbout.window.height);
   setFont(TahomaFont(11));
@@ -14,13 +13,11 @@ TFormAbout::TFormAbout(QWidget* parent)
                     palette().color(QPalette::WindowText));
   versionLabel = new QLabel(this);
   versionLabel->setGeometry(kAbout.version.left, kAbout.version.top, kAbout.version.width,
-                           versionLabel->sizeHint().height());
+                            versionLabel->sizeHint().height());
   versionLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FormCreate();
 }
 
-void TFormAbout::FormCreate() {
-  versionLabel->setText(QString::fromStdString(AboutVersionText()));
-}
+void TFormAbout::FormCreate() { versionLabel->setText(QString::fromStdString(AboutVersionText())); }
 
 void TFormAbout::ShowAbout() { ShowCentred(this); }

@@ -18,14 +18,10 @@ namespace {
 
 const QColor kSilver(192, 192, 192);
 
-ScreenRect ToScreenRect(const QRect& r) {
-  return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-}
+ScreenRect ToScreenRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 
 // A word-wrapped label of fixed width whose height follows its lines.
-void FitHeight(QLabel* label) {
-  label->resize(label->width(), label->heightForWidth(label->width()));
-}
+void FitHeight(QLabel* label) { label->resize(label->width(), label->heightForWidth(label->width())); }
 
 QLabel* MakeWrappedText(QWidget* parent, const LayoutBox& box, const QFont& font) {
   QLabel* label = MakeText(parent, QString(), box.left, box.top, font, Qt::white);
@@ -83,11 +79,11 @@ void TFormMain::CreateControls() {
   Image4 = MakePicture(this, QStringLiteral("triangle.png"), kPopup.triangle);
 
   const QFont labelFont = TahomaFont(12, true);
-  LabelIP = MakeText(this, Text(kAddressCaption), kPopup.addressCaption.left, kPopup.addressCaption.top, labelFont,
-                     kSilver);
+  LabelIP =
+      MakeText(this, Text(kAddressCaption), kPopup.addressCaption.left, kPopup.addressCaption.top, labelFont, kSilver);
   LabelIP1 = MakeWrappedText(this, kPopup.addresses, labelFont);
-  Label1 = MakeText(this, Text(kAuthCodeCaption), kPopup.authCodeCaption.left, kPopup.authCodeCaption.top,
-                    labelFont, kSilver);
+  Label1 = MakeText(this, Text(kAuthCodeCaption), kPopup.authCodeCaption.left, kPopup.authCodeCaption.top, labelFont,
+                    kSilver);
   LabelAuthCode = MakeWrappedText(this, kPopup.authCode, labelFont);
 
   Image3 = MakePicture(this, QStringLiteral("bottombar.png"), kPopup.bottomBar);
@@ -136,10 +132,18 @@ void TFormMain::CreateTrayAndMenu() {
     action->setCheckable(entry.checkable);
     connect(action, &QAction::triggered, this, [this, command = entry.command] { controller_.MenuChosen(command); });
     switch (entry.command) {
-      case PopupMenuCommand::RecentDocuments: RecentDocuments1 = action; break;
-      case PopupMenuCommand::About: About1 = action; break;
-      case PopupMenuCommand::LaunchAtStartup: MenuStartup = action; break;
-      case PopupMenuCommand::Exit: MenuExit = action; break;
+      case PopupMenuCommand::RecentDocuments:
+        RecentDocuments1 = action;
+        break;
+      case PopupMenuCommand::About:
+        About1 = action;
+        break;
+      case PopupMenuCommand::LaunchAtStartup:
+        MenuStartup = action;
+        break;
+      case PopupMenuCommand::Exit:
+        MenuExit = action;
+        break;
     }
   }
 
@@ -245,13 +249,19 @@ void TFormMain::changeEvent(QEvent* event) {
 
 void TFormMain::SetLabel(PopupLabel label, const std::string& text) {
   switch (label) {
-    case PopupLabel::Printer: printerListLabel->setText(Text(text)); break;
+    case PopupLabel::Printer:
+      printerListLabel->setText(Text(text));
+      break;
     case PopupLabel::Addresses:
       LabelIP1->setText(Text(text));
       FitHeight(LabelIP1);
       break;
-    case PopupLabel::AuthCode: SetAuthCodeText(Text(text)); break;
-    case PopupLabel::Connection: LabelConnected->setText(Text(text)); break;
+    case PopupLabel::AuthCode:
+      SetAuthCodeText(Text(text));
+      break;
+    case PopupLabel::Connection:
+      LabelConnected->setText(Text(text));
+      break;
   }
 }
 

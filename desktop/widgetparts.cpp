@@ -13,11 +13,11 @@ QFont TahomaFont(int pixelHeight, bool bold) {
   return font;
 }
 
-QString ArtworkPath(const QString& name) {
-  return QStringLiteral(":/artwork/") + name;
-}
+QString ArtworkPath(const QString& name) { return QStringLiteral(":/artwork/") + name; }
 
-void SetGeometry(QWidget* widget, const LayoutBox& box) { widget->setGeometry(box.left, box.top, box.width, box.height); }
+void SetGeometry(QWidget* widget, const LayoutBox& box) {
+  widget->setGeometry(box.left, box.top, box.width, box.height);
+}
 
 QLabel* MakePicture(QWidget* parent, const QString& name, const LayoutBox& box) {
   auto* label = new QLabel(parent);
@@ -26,8 +26,7 @@ QLabel* MakePicture(QWidget* parent, const QString& name, const LayoutBox& box) 
   return label;
 }
 
-QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont& font,
-                 const QColor& color) {
+QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont& font, const QColor& color) {
   auto* label = new QLabel(text, parent);
   label->setFont(font);
   QPalette palette = label->palette();

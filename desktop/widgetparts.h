@@ -19,8 +19,7 @@ void SetGeometry(QWidget* widget, const LayoutBox& box);
 QLabel* MakePicture(QWidget* parent, const QString& name, const LayoutBox& box);
 
 // A label with `text` at x, y in `font` and `color`, sized to its text.
-QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont& font,
-                 const QColor& color);
+QLabel* MakeText(QWidget* parent, const QString& text, int x, int y, const QFont& font, const QColor& color);
 
 // The artwork `name` as a pixmap path in the resources.
 QString ArtworkPath(const QString& name);

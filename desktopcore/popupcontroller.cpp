@@ -29,9 +29,8 @@ void PopupController::Start() {
   view_.SetStartupChecked(startupMenu_->Checked());
   view_.Hide();
   started_ = true;
-  startup_.Start(std::make_shared<UiCloudStatusSink>(mailbox_, *this), [mailbox = mailbox_, this] {
-    mailbox->Post([this] { NewVersionOffered(); });
-  });
+  startup_.Start(std::make_shared<UiCloudStatusSink>(mailbox_, *this),
+                 [mailbox = mailbox_, this] { mailbox->Post([this] { NewVersionOffered(); }); });
 }
 
 void PopupController::Stop() {
@@ -117,9 +116,15 @@ void PopupController::LogoClicked() { view_.OpenUrl(kMakerWebSite); }
 
 void PopupController::MenuChosen(PopupMenuCommand command) {
   switch (command) {
-    case PopupMenuCommand::RecentDocuments: view_.ShowRecentDocuments(); return;
-    case PopupMenuCommand::About: view_.ShowAbout(); return;
-    case PopupMenuCommand::LaunchAtStartup: view_.SetStartupChecked(startupMenu_->Toggle()); return;
+    case PopupMenuCommand::RecentDocuments:
+      view_.ShowRecentDocuments();
+      return;
+    case PopupMenuCommand::About:
+      view_.ShowAbout();
+      return;
+    case PopupMenuCommand::LaunchAtStartup:
+      view_.SetStartupChecked(startupMenu_->Toggle());
+      return;
     case PopupMenuCommand::Exit:
       view_.Hide();
       view_.Quit();

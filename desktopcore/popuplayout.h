@@ -79,9 +79,9 @@ inline constexpr AboutLayout kAbout;
 inline constexpr NewVersionLayout kNewVersion;
 inline constexpr RecentDocumentsLayout kRecentDocuments;
 
-constexpr int kRefreshPeriodMs = 5000;       // the address label's refresh while the window shows
-constexpr int kAuthCodeDelayMs = 100;        // from a showing to its auth-code request
-constexpr int kTrayClickAfterHideMs = 500;   // a tray click this soon after a hiding by deactivation is ignored
+constexpr int kRefreshPeriodMs = 5000;      // the address label's refresh while the window shows
+constexpr int kAuthCodeDelayMs = 100;       // from a showing to its auth-code request
+constexpr int kTrayClickAfterHideMs = 500;  // a tray click this soon after a hiding by deactivation is ignored
 
 // While the left button is held after a press on the chooser: whether a pointer at x, y
 // (relative to the chooser) shows the pressed picture. Its edges count as inside.

@@ -76,14 +76,13 @@ TFormMain::TFormMain(DesktopStartup& startup, DesktopSources sources)
       arrowRightImage(LoadArtwork(OLVARO_ART_ARROW_RIGHT)),
       arrowBottomImage(LoadArtwork(OLVARO_ART_ARROW_BOTTOM)),
       trayIcon_(IconOf(LoadArtwork(OLVARO_ART_TRAY).get())) {
-  Create(kMainWindowClass, kProductName, WS_POPUP | WS_CLIPCHILDREN,
-         WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TOOLWINDOW, kPopup.window.width, kPopup.window.height);
+  Create(kMainWindowClass, kProductName, WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOPMOST | WS_EX_LAYERED | WS_EX_TOOLWINDOW,
+         kPopup.window.width, kPopup.window.height);
   SetLayeredWindowAttributes(Handle(), kTransparent, 0, LWA_COLORKEY);
   const LayoutBox& list = kPopup.printerList;
-  printerListBox = CreateWindowExW(0, L"LISTBOX", nullptr,
-                                   WS_CHILD | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS,
-                                   list.left, list.top, list.width, list.height, Handle(), nullptr,
-                                   GetModuleHandleW(nullptr), nullptr);
+  printerListBox = CreateWindowExW(
+      0, L"LISTBOX", nullptr, WS_CHILD | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_HASSTRINGS, list.left,
+      list.top, list.width, list.height, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(printerListBox, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_.get()), FALSE);
   SendMessageW(printerListBox, LB_SETITEMHEIGHT, 0, kPopup.printerListItemHeight);
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
@@ -162,10 +161,18 @@ PopupAnchor TFormMain::DefaultAnchor() const {
 
 void TFormMain::SetLabel(PopupLabel label, const std::string& text) {
   switch (label) {
-    case PopupLabel::Printer: printerListLabel = text; break;
-    case PopupLabel::Addresses: LabelIP1 = text; break;
-    case PopupLabel::AuthCode: LabelAuthCode = text; break;
-    case PopupLabel::Connection: LabelConnected = text; return;  // never drawn
+    case PopupLabel::Printer:
+      printerListLabel = text;
+      break;
+    case PopupLabel::Addresses:
+      LabelIP1 = text;
+      break;
+    case PopupLabel::AuthCode:
+      LabelAuthCode = text;
+      break;
+    case PopupLabel::Connection:
+      LabelConnected = text;
+      return;  // never drawn
   }
   InvalidateRect(Handle(), nullptr, FALSE);
 }
@@ -177,9 +184,7 @@ void TFormMain::FillPrinterList(const std::vector<std::string>& printers) {
   }
 }
 
-bool TFormMain::IsPrinterListShown() const {
-  return (GetWindowLongW(printerListBox, GWL_STYLE) & WS_VISIBLE) != 0;
-}
+bool TFormMain::IsPrinterListShown() const { return (GetWindowLongW(printerListBox, GWL_STYLE) & WS_VISIBLE) != 0; }
 
 void TFormMain::ShowPrinterList(bool shown) {
   if (shown) SendMessageW(printerListBox, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
@@ -226,8 +231,7 @@ void TFormMain::FormPaint(HDC dc, Gdiplus::Graphics& graphics) {
   RECT frame{};
   GetWindowRect(Handle(), &frame);
   if (frame.left != placement_.left || frame.top != placement_.top) {
-    SetWindowPos(Handle(), nullptr, placement_.left, placement_.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(Handle(), nullptr, placement_.left, placement_.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   const RECT all = BoxRect(kPopup.window);
   const HBRUSH key = CreateSolidBrush(kTransparent);
@@ -244,19 +248,27 @@ void TFormMain::FormPaint(HDC dc, Gdiplus::Graphics& graphics) {
   draw(vostrelIcon, kPopup.logo.left, kPopup.logo.top);
   draw(settingsIcon, kPopup.settings.left, kPopup.settings.top);
   switch (placement_.arrow) {
-    case TaskbarEdge::Left: draw(arrowLeftImage, kPopup.arrowLeft.left, placement_.verticalArrowTop); break;
-    case TaskbarEdge::Top: draw(arrowTopImage, placement_.horizontalArrowLeft, kPopup.arrowTop.top); break;
-    case TaskbarEdge::Right: draw(arrowRightImage, kPopup.arrowRight.left, placement_.verticalArrowTop); break;
-    case TaskbarEdge::Bottom: draw(arrowBottomImage, placement_.horizontalArrowLeft, kPopup.arrowBottom.top); break;
-    default: break;
+    case TaskbarEdge::Left:
+      draw(arrowLeftImage, kPopup.arrowLeft.left, placement_.verticalArrowTop);
+      break;
+    case TaskbarEdge::Top:
+      draw(arrowTopImage, placement_.horizontalArrowLeft, kPopup.arrowTop.top);
+      break;
+    case TaskbarEdge::Right:
+      draw(arrowRightImage, kPopup.arrowRight.left, placement_.verticalArrowTop);
+      break;
+    case TaskbarEdge::Bottom:
+      draw(arrowBottomImage, placement_.horizontalArrowLeft, kPopup.arrowBottom.top);
+      break;
+    default:
+      break;
   }
 
   // The texts go over every picture: address lines past the second run over the bottom bar.
   DrawLabel(dc, kProductName, nameFont_.get(), kWhite, BoxRect(kPopup.name), DT_CENTER | DT_SINGLELINE);
   DrawLabel(dc, printerListLabel, printerFont_.get(), kWhite, BoxRect(kPopup.printerLabel),
             DT_SINGLELINE | DT_END_ELLIPSIS);
-  DrawLabel(dc, kAddressCaption, labelFont_.get(), kSilver, BoxRect(kPopup.addressCaption),
-            DT_SINGLELINE | DT_NOCLIP);
+  DrawLabel(dc, kAddressCaption, labelFont_.get(), kSilver, BoxRect(kPopup.addressCaption), DT_SINGLELINE | DT_NOCLIP);
   DrawLabel(dc, LabelIP1, labelFont_.get(), kWhite, GrowingBox(kPopup.addresses), DT_WORDBREAK | DT_NOCLIP);
   DrawLabel(dc, kAuthCodeCaption, labelFont_.get(), kSilver, BoxRect(kPopup.authCodeCaption),
             DT_SINGLELINE | DT_NOCLIP);

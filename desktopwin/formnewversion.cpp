@@ -7,16 +7,16 @@
 TFormNewVersion::TFormNewVersion() : Image1(LoadArtwork(OLVARO_ART_ABOUT)) {
   Create(L"OlvaroDesktopNewVersion", kProductName, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, kNewVersion.window.width,
          kNewVersion.window.height);
-AddChild(L"STATIC", kNewVersionMessage, SS_LEFT, -1, BoxRect(kNewVersion.message));
+  AddChild(L"STATIC", kNewVersionMessage, SS_LEFT, -1, BoxRect(kNewVersion.message));
   AddChild(L"BUTTON", kNewVersionDownload, BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, BoxRect(kNewVersion.download));
   AddChild(L"BUTTON", kNewVersionLater, BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, BoxRect(kNewVersion.later));
 }
 
 HWND TFormNewVersion::AddChild(const wchar_t* kind, const std::string& text, DWORD style, int id, RECT box) {
-  const HWND child = CreateWindowExW(0, kind, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, box.left,
-                                     box.top, box.right - box.left, box.bottom - box.top, Handle(),
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                                     nullptr);
+  const HWND child =
+      CreateWindowExW(0, kind, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, box.left, box.top,
+                      box.right - box.left, box.bottom - box.top, Handle(),
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
   return child;
 }

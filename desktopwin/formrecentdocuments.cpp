@@ -16,12 +16,13 @@ std::wstring TabbedLine(const std::vector<std::string>& columns) {
 }  // namespace
 
 TFormRecentDocuments::TFormRecentDocuments() {
-  Create(L"OlvaroDesktopRecentDocuments", kRecentDocumentsTitle, WS_OVERLAPPEDWINDOW, 0,
-         kRecentDocuments.window.width, kRecentDocuments.window.height);
-  documentList = CreateWindowExW(0, L"LISTBOX", nullptr,
-                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_USETABSTOPS |
-                                     LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
-                                 0, 0, kRecentDocuments.window.width, kRecentDocuments.window.height, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+  Create(L"OlvaroDesktopRecentDocuments", kRecentDocumentsTitle, WS_OVERLAPPEDWINDOW, 0, kRecentDocuments.window.width,
+         kRecentDocuments.window.height);
+  documentList = CreateWindowExW(
+      0, L"LISTBOX", nullptr,
+      WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 0, 0,
+      kRecentDocuments.window.width, kRecentDocuments.window.height, Handle(), nullptr, GetModuleHandleW(nullptr),
+      nullptr);
   SendMessageW(documentList, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
   // Tab stops in dialog units: time, document, source, printer, then the result.
   const int stops[] = {90, 210, 280, 360};

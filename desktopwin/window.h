@@ -3,9 +3,9 @@
 // only.
 #pragma once
 
-#include <windows.h>
-#include <objidl.h>
 #include <gdiplus.h>
+#include <objidl.h>
+#include <windows.h>
 
 #include <functional>
 #include <memory>
@@ -27,8 +27,7 @@ class CWindow {
  protected:
   // Registers `className` on first use and creates the window with a client area of
   // width × height; false when the system refuses.
-  bool Create(const wchar_t* className, const std::string& title, DWORD style, DWORD exStyle, int width,
-              int height);
+  bool Create(const wchar_t* className, const std::string& title, DWORD style, DWORD exStyle, int width, int height);
   // The window's messages; the default is the system's own handling.
   virtual LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 

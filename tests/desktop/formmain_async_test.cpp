@@ -58,7 +58,8 @@ TEST_F(FormMainAsyncTest, ExitIsNotHeldUpByAReportInProgress) {
     }
   });
   ASSERT_TRUE(ProcessEventsUntil([&] { return reports > 0; }));
-  QMetaObject::invokeMethod(form.get(), [&] { form->MenuExit->trigger(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      form.get(), [&] { form->MenuExit->trigger(); }, Qt::QueuedConnection);
   EXPECT_EQ(QApplication::exec(), 0);
   form.reset();  // the poller may be waiting inside a report right now
   stop = true;

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "print/printers.h"
 #include "base/settings.h"
+#include "print/printers.h"
 #include "tests/desktop/desktoptest.h"
 #include "tests/support/testenv.h"
 

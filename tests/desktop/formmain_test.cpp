@@ -1,8 +1,8 @@
 #include "desktop/formmain.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QCloseEvent>
-#include <gtest/gtest.h>
 
 #include "base/documenthistory.h"
 #include "base/settings.h"
@@ -64,9 +64,8 @@ TEST_F(FormMainTest, TimersReachTheLabels) {
   EXPECT_EQ(form.LabelIP1->text(), "No IP\n");
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
   addresses = {"192.168.7.7"};
-  EXPECT_TRUE(ProcessEventsUntil([&] {
-    return form.LabelIP1->text() == "192.168.7.7\n" && form.LabelAuthCode->text() == "ABC123";
-  }));
+  EXPECT_TRUE(ProcessEventsUntil(
+      [&] { return form.LabelIP1->text() == "192.168.7.7\n" && form.LabelAuthCode->text() == "ABC123"; }));
 }
 
 TEST_F(FormMainTest, TrayClickShowsBesideTheTaskbarAndASecondClickHides) {
@@ -188,7 +187,8 @@ TEST_F(FormMainTest, LogoOpensTheMakersSite) {
 TEST_F(FormMainTest, ExitEndsTheLoopAndHides) {
   TFormMain form(startup, FixedSources({}));
   form.PopUpBesideTaskbar(1000, 1060, kBottomTaskbar);
-  QMetaObject::invokeMethod(&form, [&form] { form.MenuExit->trigger(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      &form, [&form] { form.MenuExit->trigger(); }, Qt::QueuedConnection);
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_FALSE(form.isVisible());
 }

@@ -291,10 +291,12 @@ TEST_F(PopupControllerTest, DocumentThatWasNotPrintedIsAnnouncedFromAnyThread) {
   Start();
   std::thread([] {
     RecordDocument({0, "letter.pdf", "192.168.1.5", "OfficeLaser", true, ""});
-    RecordDocument({0, "report.xyz", kCloudSource, "OfficeLaser", false, "no program here can print this kind of file"});
+    RecordDocument(
+        {0, "report.xyz", kCloudSource, "OfficeLaser", false, "no program here can print this kind of file"});
   }).join();
   ASSERT_TRUE(ui.RunUntil([&] { return !view.notices.empty(); }));
-  EXPECT_EQ(view.notices, std::vector<std::string>{"report.xyz was not printed: no program here can print this kind of file"});
+  EXPECT_EQ(view.notices,
+            std::vector<std::string>{"report.xyz was not printed: no program here can print this kind of file"});
 
   controller->Stop();
   RecordDocument({0, "late.xyz", kCloudSource, "", false, "no printer"});

@@ -13,8 +13,8 @@
 //                               from the layout the program draws: chooser, settings,
 //                               logo, or item N (from 1) of the printer list
 // Exit status 2 when there is no such window.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #include <winspool.h>
 
 #include <cstdio>
@@ -61,11 +61,16 @@ int Items(HWND window) {
 
 int Point(const std::string& part, const char* number) {
   LayoutBox box;
-  if (part == "chooser") box = kPopup.chooser;
-  else if (part == "settings") box = kPopup.settings;
-  else if (part == "logo") box = kPopup.logo;
-  else if (part == "item" && number) box = kPopup.PrinterListItem(std::atoi(number) - 1);
-  else return 64;
+  if (part == "chooser")
+    box = kPopup.chooser;
+  else if (part == "settings")
+    box = kPopup.settings;
+  else if (part == "logo")
+    box = kPopup.logo;
+  else if (part == "item" && number)
+    box = kPopup.PrinterListItem(std::atoi(number) - 1);
+  else
+    return 64;
   std::printf("%d %d\n", box.CentreX(), box.CentreY());
   return 0;
 }
@@ -94,8 +99,8 @@ int main(int argc, char** argv) {
   if (command == "count") return Count();
   if (command == "point" && argc > 2) return Point(argv[2], argc > 3 ? argv[3] : nullptr);
   const std::wstring otherClass = argc > 2 ? ToWide(argv[2]) : L"";
-  const HWND window = otherClass.empty() ? FindWindowW(kMainWindowClass, kMainWindowTitle)
-                                         : FindWindowW(otherClass.c_str(), nullptr);
+  const HWND window =
+      otherClass.empty() ? FindWindowW(kMainWindowClass, kMainWindowTitle) : FindWindowW(otherClass.c_str(), nullptr);
   if (!window) return 2;
   if (command == "state") {
     const char* state = !IsWindowVisible(window) ? "hidden" : GetForegroundWindow() == window ? "front" : "shown";
@@ -117,6 +122,8 @@ int main(int argc, char** argv) {
   if (command == "placement") return Placement(window);
   if (command == "items") return Items(window);
   if (command == "close") return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
-  std::fprintf(stderr, "usage: windowprobe state|title|items|close [CLASS], geometry|placement|default|count, or point PART [N]\n");
+  std::fprintf(
+      stderr,
+      "usage: windowprobe state|title|items|close [CLASS], geometry|placement|default|count, or point PART [N]\n");
   return 64;
 }
