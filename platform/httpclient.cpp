@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -21,22 +23,42 @@ void CHttpClient::SetReadTimeout(int milliseconds) { options_.readTimeoutMs = st
 void CHttpClient::SetTotalTimeout(int milliseconds) { options_.totalTimeoutMs = std::max(1, milliseconds); }
 void CHttpClient::SetFollowRedirects(bool follow) { options_.followRedirects = follow; }
 void CHttpClient::SetHost(const std::string& host) { options_.host = host; }
+void CHttpClient::SetHeaders(std::vector<std::string> lines) { options_.headers = std::move(lines); }
+void CHttpClient::SetKeepErrorAnswers(bool keep) { options_.keepErrorAnswers = keep; }
+void CHttpClient::SetUploadProgress(HttpUploadProgress progress) { options_.progress = std::move(progress); }
+
+std::string HttpResult::Header(const std::string& lowerName) const {
+  for (const auto& [name, value] : headers) {
+    if (name == lowerName) return value;
+  }
+  return {};
+}
 
 HttpResult CHttpClient::Get(const std::string& url) {
-  return Perform({url, nullptr, nullptr, kMaxTextBody, options_.totalTimeoutMs});
+  return Perform({url, nullptr, nullptr, 0, nullptr, kMaxTextBody, options_.totalTimeoutMs});
 }
 
 HttpResult CHttpClient::Get(const std::string& url, CNewFile& file, long long maxBytes) {
-  if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}};
+  if (!file.IsOpen()) return {HttpFailure::Write, 0, "no file to write to", {}, {}};
   maxBytes = std::max(0LL, maxBytes);
   HttpResult result =
-      Perform({url, nullptr, &file, maxBytes, options_.totalTimeoutMs + maxBytes / kSlowestDownloadBytesPerSecond * 1000});
+      Perform({url, nullptr, nullptr, 0, &file, maxBytes, options_.totalTimeoutMs + maxBytes / kSlowestDownloadBytesPerSecond * 1000});
   // The file gathers what arrives: its last write may fail only now.
-  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}};
+  if (result.ok() && !file.Flush()) result = {HttpFailure::Write, result.status, std::strerror(errno), {}, {}};
   return result;
 }
 
 HttpResult CHttpClient::Post(const std::string& url, const std::vector<std::string>& form) {
   const std::string body = FormBody(form);
-  return Perform({url, &body, nullptr, kMaxTextBody, options_.totalTimeoutMs});
+  return Perform({url, &body, nullptr, 0, nullptr, kMaxTextBody, options_.totalTimeoutMs});
+}
+
+HttpResult CHttpClient::PostFile(const std::string& url, const std::string& path) {
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+  std::ifstream body(file, std::ios::binary);
+  std::error_code error;
+  const auto size = static_cast<long long>(std::filesystem::file_size(file, error));
+  if (!body || error) return {HttpFailure::Other, 0, "cannot read " + path, {}, {}};
+  return Perform({url, nullptr, &body, size, nullptr, kMaxTextBody,
+                  options_.totalTimeoutMs + size / kSlowestDownloadBytesPerSecond * 1000});
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/httpclient.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -92,3 +93,17 @@ std::string UrlEncode(const std::string& url) {
 }
 
 bool IsHttpsUrl(const std::string& url) { return Lowered(url.substr(0, 6)) == "https:"; }
+
+void AddHeaderField(std::vector<std::pair<std::string, std::string>>& headers, const std::string& line) {
+  if (line.starts_with("HTTP/")) {
+    // A new answer begins (after "100 Continue" or a redirect): only its own fields count.
+    headers.clear();
+    return;
+  }
+  const auto colon = line.find(':');
+  if (colon == std::string::npos || colon == 0) return;
+  const auto start = line.find_first_not_of(" \t", colon + 1);
+  const auto end = line.find_last_not_of(" \t\r\n");
+  headers.emplace_back(LowerAscii(line.substr(0, colon)),
+                       start == std::string::npos || end < start ? "" : line.substr(start, end - start + 1));
+}

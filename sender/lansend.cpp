@@ -6,7 +6,8 @@
 #include <cstdio>
 
 #include "sender/browse.h"
-#include "sender/transfer.h"
+#include "sender/sendhttp.h"
+#include "sender/terminaltext.h"
 
 namespace {
 
@@ -14,16 +15,16 @@ constexpr int kBrowseMilliseconds = 3000;
 
 std::string BaseUrl(const FoundPc& pc) { return "http://" + pc.address + ":" + std::to_string(pc.port); }
 
-std::string Header(const Exchange& exchange, const char* name) {
-  const auto found = exchange.headers.find(name);
-  return found == exchange.headers.end() ? "" : found->second;
-}
+// A header of a PC's answer, fit for the terminal.
+std::string Header(const HttpResult& answer, const char* name) { return TerminalSafe(answer.Header(name)); }
 
-int ListPcs(const std::vector<FoundPc>& pcs) {
+int ListPcs(const std::vector<FoundPc>& pcs, int timeoutSeconds) {
   for (const FoundPc& pc : pcs) {
-    const Exchange info = HttpGet(BaseUrl(pc) + "/info");
-    std::printf("%s\t%s:%d\t", pc.name.c_str(), pc.address.c_str(), pc.port);
-    if (info.connected) {
+    CHttpClient http;
+    UseSendLimits(http, timeoutSeconds);
+    const HttpResult info = http.Get(BaseUrl(pc) + "/info");
+    std::printf("%s\t%s:%d\t", TerminalSafe(pc.name).c_str(), pc.address.c_str(), pc.port);
+    if (info.ok()) {
       std::printf("%s\t%s\tOlvaro Desktop %s\tcannot print: %s\n", Header(info, "x-hostname").c_str(),
                   Header(info, "x-desktop-os").c_str(), Header(info, "x-desktop-app-version").c_str(),
                   Header(info, "x-not-have").c_str());
@@ -47,43 +48,42 @@ int SendOnNetwork(const SendRequest& request) {
     std::fprintf(stderr, "olvaro-send: %s\n", error.c_str());
     return kPcNotFound;
   }
-  if (request.list) return ListPcs(pcs);
+  if (request.list) return ListPcs(pcs, request.timeoutSeconds);
   if (!request.to.empty()) std::erase_if(pcs, [&](const FoundPc& pc) { return pc.name != request.to; });
   if (pcs.empty()) {
-    std::fprintf(stderr, "olvaro-send: no PC %s%sfound on the network\n", request.to.c_str(), request.to.empty() ? "" : " ");
+    std::fprintf(stderr, "olvaro-send: no PC %s%sfound on the network\n", TerminalSafe(request.to).c_str(),
+                 request.to.empty() ? "" : " ");
     return kPcNotFound;
   }
   if (pcs.size() > 1) {
     std::fprintf(stderr, "olvaro-send: %zu PCs found; pick one with --to NAME:\n", pcs.size());
-    for (const FoundPc& pc : pcs) std::fprintf(stderr, "  %s\n", pc.name.c_str());
+    for (const FoundPc& pc : pcs) std::fprintf(stderr, "  %s\n", TerminalSafe(pc.name).c_str());
     return kUsage;
   }
   const FoundPc& pc = pcs.front();
-  const Exchange info = HttpGet(BaseUrl(pc) + "/info");
-  if (!info.connected) {
-    std::fprintf(stderr, "olvaro-send: %s does not answer: %s\n", pc.name.c_str(), info.error.c_str());
-    return kUnreachable;
-  }
+  const std::string pcName = TerminalSafe(pc.name);
+  CHttpClient http;
+  UseSendLimits(http, request.timeoutSeconds);
+  const HttpResult info = http.Get(BaseUrl(pc) + "/info");
+  if (!Answered(info, pcName)) return kUnreachable;
   const std::string name = BaseName(request.file);
-  if (PcCannotPrint(Header(info, "x-not-have"), name) && !request.force) {
-    std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.name.c_str(),
+  if (PcCannotPrint(info.Header("x-not-have"), name) && !request.force) {
+    std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pcName.c_str(),
                  name.c_str());
     return kRefusedFormat;
   }
-  const Exchange printed = HttpPostFile(BaseUrl(pc) + "/print", request.file,
-                                        {"X-FileName: " + name, "X-Copies: " + std::to_string(request.copies)});
-  if (!printed.connected && printed.status == 0) {
-    std::fprintf(stderr, "olvaro-send: %s did not take the document: %s\n", pc.name.c_str(), printed.error.c_str());
-    return kUnreachable;
-  }
+  http.SetHeaders({"X-FileName: " + name, "X-Copies: " + std::to_string(request.copies)});
+  ShowUploadProgress(http);
+  const HttpResult printed = http.PostFile(BaseUrl(pc) + "/print", request.file);
+  if (!Answered(printed, pcName)) return kUnreachable;
   const std::string user = Header(printed, "x-send-to-print-error-number-user");
   const std::string internal = Header(printed, "x-send-to-print-error-number-internal");
   if (printed.status != 200 || user != "0") {
-    std::fprintf(stderr, "olvaro-send: %s refused %s (status %ld, error numbers %s/%s)\n", pc.name.c_str(), name.c_str(),
+    std::fprintf(stderr, "olvaro-send: %s refused %s (status %d, error numbers %s/%s)\n", pcName.c_str(), name.c_str(),
                  printed.status, user.c_str(), internal.c_str());
     return kFailed;
   }
-  std::printf("%s took %s (%d %s, answer %s/%s)\n", pc.name.c_str(), name.c_str(), request.copies,
+  std::printf("%s took %s (%d %s, answer %s/%s)\n", pcName.c_str(), name.c_str(), request.copies,
               request.copies == 1 ? "copy" : "copies", user.c_str(), internal.c_str());
   return kSent;
 }

@@ -9,8 +9,14 @@
 namespace {
 
 constexpr char kUsageText[] =
-    "usage: olvaro-send [--relay URL [--code CODE]] [--to NAME] [--copies N] [--force] FILE\n"
-    "       olvaro-send --list\n";
+    "usage: olvaro-send [--relay URL [--code CODE]] [--to NAME] [--copies N] [--force] [--timeout SECONDS] FILE\n"
+    "       olvaro-send [--timeout SECONDS] --list\n";
+
+// A whole number from `text` within [low, high].
+bool ParseNumber(const char* text, int low, int high, int& number) {
+  const auto [end, error] = std::from_chars(text, text + std::strlen(text), number);
+  return error == std::errc() && !*end && number >= low && number <= high;
+}
 
 bool ParseArguments(int argc, char** argv, SendRequest& request) {
   for (int i = 1; i < argc; ++i) {
@@ -22,9 +28,9 @@ bool ParseArguments(int argc, char** argv, SendRequest& request) {
     else if (argument == "--code" && hasValue) request.code = argv[++i];
     else if (argument == "--to" && hasValue) request.to = argv[++i];
     else if (argument == "--copies" && hasValue) {
-      const char* value = argv[++i];
-      const auto [end, error] = std::from_chars(value, value + std::strlen(value), request.copies);
-      if (error != std::errc() || *end || request.copies < 1 || request.copies > 99) return false;
+      if (!ParseNumber(argv[++i], 1, 99, request.copies)) return false;
+    } else if (argument == "--timeout" && hasValue) {
+      if (!ParseNumber(argv[++i], 1, 3600, request.timeoutSeconds)) return false;
     } else if (!argument.starts_with("--") && request.file.empty()) request.file = argument;
     else return false;
   }

@@ -1,72 +1,45 @@
 // Sending through a relay: pairing with a code, the stored pairing, the upload.
 #include "sender/sender.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
-#include "sender/transfer.h"
+#include "platform/httptext.h"
+#include "sender/pairings.h"
+#include "sender/relayaddress.h"
+#include "sender/sendhttp.h"
+#include "sender/terminaltext.h"
 
 namespace {
 
 constexpr char kCookie[] = "olvaro_pairing";
 
-std::string PairingFile() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  const std::string base = config && *config ? config : std::string(home ? home : ".") + "/.config";
-  return base + "/olvaro-send/pairings";
-}
-
-std::string WithoutTrailingSlash(std::string url) {
-  while (url.ends_with('/')) url.pop_back();
-  return url;
-}
-
-// The stored pairings, one "URL TOKEN" line each.
-std::vector<std::pair<std::string, std::string>> ReadPairings() {
-  std::vector<std::pair<std::string, std::string>> pairings;
-  std::ifstream file(PairingFile());
-  std::string url, token;
-  while (file >> url >> token) pairings.emplace_back(url, token);
-  return pairings;
-}
-
-bool StorePairing(const std::string& relay, const std::string& token) {
-  const std::string path = PairingFile();
-  const std::string folder = path.substr(0, path.rfind('/'));
-  mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
-  mkdir(folder.c_str(), 0700);
-  auto pairings = ReadPairings();
-  std::erase_if(pairings, [&](const auto& pairing) { return pairing.first == relay; });
-  pairings.emplace_back(relay, token);
-  // The token is a secret: written privately, then moved over the old list.
-  const std::string temporary = path + ".new";
-  const mode_t previous = umask(077);
-  {
-    std::ofstream file(temporary, std::ios::trunc);
-    for (const auto& [url, stored] : pairings) file << url << ' ' << stored << '\n';
-    if (!file.flush()) {
-      umask(previous);
-      return false;
-    }
-  }
-  umask(previous);
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
-std::string TokenFromCookies(const std::string& setCookies) {
-  std::istringstream lines(setCookies);
-  std::string line;
+// The pairing token the relay set, when it is one; empty otherwise.
+std::string TokenFromCookies(const HttpResult& answer) {
   const std::string prefix = std::string(kCookie) + "=";
-  while (std::getline(lines, line)) {
-    if (line.starts_with(prefix)) return line.substr(prefix.size(), line.find(';') - prefix.size());
+  for (const auto& [name, value] : answer.headers) {
+    if (name != "set-cookie" || !value.starts_with(prefix)) continue;
+    const std::string token = value.substr(prefix.size(), value.find(';') - prefix.size());
+    return IsRelayToken(token) ? token : "";
   }
   return "";
+}
+
+// `code` (below U+10000) in UTF-8; a lone surrogate comes out as the bytes it would be,
+// which are not valid UTF-8.
+void AppendUtf8(std::string& text, unsigned long code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xc0 | code >> 6);
+    text += static_cast<char>(0x80 | (code & 0x3f));
+  } else {
+    text += static_cast<char>(0xe0 | code >> 12);
+    text += static_cast<char>(0x80 | (code >> 6 & 0x3f));
+    text += static_cast<char>(0x80 | (code & 0x3f));
+  }
 }
 
 // A string or number field of a flat JSON object, unescaped; "" when absent.
@@ -81,7 +54,7 @@ std::string JsonField(const std::string& json, const std::string& name) {
     if (json[at] == '\\' && at + 1 < json.size()) {
       ++at;
       if (json[at] == 'u' && at + 4 < json.size()) {
-        value += static_cast<char>(std::strtol(json.substr(at + 1, 4).c_str(), nullptr, 16));
+        AppendUtf8(value, std::strtoul(json.substr(at + 1, 4).c_str(), nullptr, 16));
         at += 4;
         continue;
       }
@@ -91,18 +64,13 @@ std::string JsonField(const std::string& json, const std::string& name) {
   return value;
 }
 
-int Unreachable(const std::string& relay, const Exchange& exchange) {
-  std::fprintf(stderr, "olvaro-send: relay %s unreachable: %s\n", relay.c_str(), exchange.error.c_str());
-  return kUnreachable;
-}
-
-int Pair(const std::string& relay, const std::string& code) {
-  const Exchange answer = HttpPostForm(relay + "/pair", "code=" + QueryEscape(code));
-  if (!answer.connected) return Unreachable(relay, answer);
-  const std::string token = TokenFromCookies(answer.headers.count("set-cookie") ? answer.headers.at("set-cookie") : "");
+int Pair(CHttpClient& http, const std::string& relay, const std::string& code) {
+  const HttpResult answer = http.Post(relay + "/pair", {"code=" + code});
+  if (!Answered(answer, "relay " + relay)) return kUnreachable;
+  const std::string token = TokenFromCookies(answer);
   if (answer.status == 200 && !token.empty()) {
     if (StorePairing(relay, token)) return kSent;
-    std::fprintf(stderr, "olvaro-send: cannot store the pairing in %s\n", PairingFile().c_str());
+    std::fprintf(stderr, "olvaro-send: cannot store the pairing in %s\n", PairingsPath().c_str());
     return kFailed;
   }
   const char* why = answer.status == 403   ? "the code is wrong"
@@ -110,7 +78,8 @@ int Pair(const std::string& relay, const std::string& code) {
                     : answer.status == 429 ? "too many wrong codes from here; try again in 15 minutes"
                                            : nullptr;
   if (!why) {
-    std::fprintf(stderr, "olvaro-send: the relay could not pair (status %ld)\n", answer.status);
+    std::fprintf(stderr, "olvaro-send: the relay could not pair (status %d%s)\n", answer.status,
+                 answer.status == 200 ? ", no valid pairing token" : "");
     return kFailed;
   }
   std::fprintf(stderr, "olvaro-send: %s\n", why);
@@ -120,50 +89,55 @@ int Pair(const std::string& relay, const std::string& code) {
 }  // namespace
 
 int SendThroughRelay(const SendRequest& request) {
-  const std::string relay = WithoutTrailingSlash(request.relay);
+  std::string relay, error;
+  if (!NormaliseRelayUrl(request.relay, relay, error)) {
+    std::fprintf(stderr, "olvaro-send: %s\n", error.c_str());
+    return kUsage;
+  }
   if (access(request.file.c_str(), R_OK) != 0) {
     std::fprintf(stderr, "olvaro-send: cannot read %s\n", request.file.c_str());
     return kUnreadableFile;
   }
+  CHttpClient http;
+  UseSendLimits(http, request.timeoutSeconds);
   if (!request.code.empty()) {
-    if (const int paired = Pair(relay, request.code); paired != kSent) return paired;
+    if (const int paired = Pair(http, relay, request.code); paired != kSent) return paired;
   }
-  std::string token;
-  for (const auto& [url, stored] : ReadPairings()) {
-    if (url == relay) token = stored;
-  }
+  const std::string token = StoredToken(relay);
   if (token.empty()) {
     std::fprintf(stderr, "olvaro-send: not paired with %s; give --code with the code the PC shows\n", relay.c_str());
     return kBadCode;
   }
   const std::string cookie = std::string("Cookie: ") + kCookie + "=" + token;
-  const Exchange status = HttpGet(relay + "/status", {cookie});
-  if (!status.connected) return Unreachable(relay, status);
+  http.SetHeaders({cookie});
+  const HttpResult status = http.Get(relay + "/status");
+  if (!Answered(status, "relay " + relay)) return kUnreachable;
   if (status.status == 401) {
     std::fprintf(stderr, "olvaro-send: the pairing with %s has ended; pair again with --code\n", relay.c_str());
     return kBadCode;
   }
   if (status.status != 200) {
-    std::fprintf(stderr, "olvaro-send: the relay answered status %ld\n", status.status);
+    std::fprintf(stderr, "olvaro-send: the relay answered status %d\n", status.status);
     return kFailed;
   }
   const std::string name = BaseName(request.file);
-  const std::string announced = JsonField(status.body, "name");
+  const std::string announced = TerminalSafe(JsonField(status.text, "name"));
   const std::string pc = announced.empty() ? "the PC" : announced;
-  if (PcCannotPrint(JsonField(status.body, "notHave"), name) && !request.force) {
+  if (PcCannotPrint(JsonField(status.text, "notHave"), name) && !request.force) {
     std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.c_str(), name.c_str());
     return kRefusedFormat;
   }
-  if (JsonField(status.body, "online") != "true") {
+  if (JsonField(status.text, "online") != "true") {
     std::fprintf(stderr, "olvaro-send: %s has not polled for %s s; the job waits until it does\n", pc.c_str(),
-                 JsonField(status.body, "lastSeenSeconds").c_str());
+                 TerminalSafe(JsonField(status.text, "lastSeenSeconds")).c_str());
   }
-  const Exchange upload =
-      HttpPostFile(relay + "/upload?name=" + QueryEscape(name) + "&copies=" + std::to_string(request.copies), request.file,
-                   {cookie, "X-CSRF-Token: " + JsonField(status.body, "csrf")});
-  if (!upload.connected && upload.status == 0) return Unreachable(relay, upload);
+  http.SetHeaders({cookie, "X-CSRF-Token: " + JsonField(status.text, "csrf")});
+  ShowUploadProgress(http);
+  const HttpResult upload =
+      http.PostFile(relay + "/upload?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
+  if (!Answered(upload, "relay " + relay)) return kUnreachable;
   if (upload.status != 201) {
-    const std::string reason = JsonField(upload.body, "error");
+    const std::string reason = TerminalSafe(JsonField(upload.text, "error"));
     std::fprintf(stderr, "olvaro-send: the relay refused %s: %s\n", name.c_str(),
                  reason.empty() ? ("status " + std::to_string(upload.status)).c_str() : reason.c_str());
     return kFailed;

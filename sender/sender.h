@@ -25,6 +25,7 @@ struct SendRequest {
   std::string to;     // on the local network: the PC's name
   bool list = false;
   bool force = false;  // send even a format the PC says it cannot print
+  int timeoutSeconds = 30;  // the longest silence of a relay or PC; twice that for a request
 };
 
 int SendThroughRelay(const SendRequest& request);

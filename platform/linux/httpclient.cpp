@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <istream>
 #include <optional>
 
 namespace {
@@ -98,6 +99,9 @@ struct CHttpClient::Impl {
   // One transfer's state, seen by the callbacks.
   std::string* textSink = nullptr;
   CNewFile* fileSink = nullptr;
+  std::istream* uploadSource = nullptr;
+  const HttpUploadProgress* progress = nullptr;
+  std::vector<std::pair<std::string, std::string>> answerHeaders;
   long long maxBytes = 0;
   long long received = 0;
   bool tooLarge = false;
@@ -126,9 +130,25 @@ struct CHttpClient::Impl {
     return length;
   }
 
-  static size_t OnHeader(char*, size_t, size_t length, void* self) {
-    static_cast<Impl*>(self)->lastActivity = Clock::now();
+  static size_t OnHeader(char* data, size_t, size_t length, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    impl->lastActivity = Clock::now();
+    AddHeaderField(impl->answerHeaders, std::string(data, length));
     return length;
+  }
+
+  // Bytes leaving count as activity: a long upload is not a silent server.
+  static size_t OnUploadRead(char* data, size_t, size_t length, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    impl->lastActivity = Clock::now();
+    impl->uploadSource->read(data, static_cast<std::streamsize>(length));
+    if (impl->uploadSource->bad()) return CURL_READFUNC_ABORT;
+    return static_cast<size_t>(impl->uploadSource->gcount());
+  }
+
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t total, curl_off_t sent) {
+    (*static_cast<Impl*>(self)->progress)(sent, total);
+    return 0;
   }
 
   // The connection stands (TCP and TLS): from here on the read time-out counts.
@@ -151,7 +171,8 @@ struct CHttpClient::Impl {
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalMs));
     // An announced length over the limit is refused before any byte of the body.
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBytes));
-    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+    // An error answer a text request keeps is read like any other, within the same cap.
+    curl_easy_setopt(easy, CURLOPT_FAILONERROR, options.keepErrorAnswers && !request.file ? 0L : 1L);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -159,6 +180,17 @@ struct CHttpClient::Impl {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Impl::OnConnected);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    if (request.upload) {
+      curl_easy_setopt(easy, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.uploadBytes));
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Impl::OnUploadRead);
+      curl_easy_setopt(easy, CURLOPT_READDATA, this);
+      if (options.progress) {
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+      }
+    }
     if (!extraBundle.empty()) {
       curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &AddExtraAuthorities);
       curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, extraBundle.c_str());
@@ -174,6 +206,7 @@ struct CHttpClient::Impl {
     lastActivity.reset();
     received = 0;
     tooLarge = false;
+    answerHeaders.clear();
     curl_multi_add_handle(multi, easy);
     CURLcode code = CURLE_OK;
     bool timedOut = false;
@@ -229,16 +262,23 @@ CHttpClient::~CHttpClient() = default;
 
 HttpResult CHttpClient::Perform(const Request& request) {
   Impl& impl = *impl_;
-  if (!impl.easy || !impl.multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}};
+  if (!impl.easy || !impl.multi) return {HttpFailure::Other, 0, "libcurl unavailable", {}, {}};
   curl_slist* headers = nullptr;
   if (!options_.host.empty()) headers = curl_slist_append(headers, ("Host: " + options_.host).c_str());
   if (request.form) {
     headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
     headers = curl_slist_append(headers, "Expect:");
   }
+  if (request.upload) {
+    headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
+    headers = curl_slist_append(headers, "Expect: 100-continue");
+  }
+  for (const std::string& line : options_.headers) headers = curl_slist_append(headers, line.c_str());
   std::string body;
   impl.textSink = &body;
   impl.fileSink = request.file;
+  impl.uploadSource = request.upload;
+  impl.progress = &options_.progress;
   impl.maxBytes = request.maxBytes;
   impl.Configure(options_, request, headers);
   if (request.form) {
@@ -248,8 +288,11 @@ HttpResult CHttpClient::Perform(const Request& request) {
   HttpResult result = impl.Run(options_.readTimeoutMs);
   impl.textSink = nullptr;
   impl.fileSink = nullptr;
+  impl.uploadSource = nullptr;
   curl_slist_free_all(headers);
-  if (result.ok() && !request.file) {
+  result.headers = std::move(impl.answerHeaders);
+  const bool keptError = result.failure == HttpFailure::Status && options_.keepErrorAnswers;
+  if ((result.ok() || keptError) && !request.file) {
     const char* contentType = nullptr;
     curl_easy_getinfo(impl.easy, CURLINFO_CONTENT_TYPE, &contentType);
     result.text = DecodeBody(std::move(body), CharsetOf(contentType ? contentType : ""));

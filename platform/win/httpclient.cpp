@@ -2,8 +2,10 @@
 // never turned off.
 #include "platform/httpclient.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <istream>
 #include <mutex>
 #include <thread>
 #include <winsock2.h>
@@ -75,7 +77,7 @@ std::string DecodeBody(std::string body, const std::string& charset) {
 }
 
 HttpResult Failed(HttpFailure failure, DWORD error) {
-  return {failure, 0, "WinHTTP error " + std::to_string(error), {}};
+  return {failure, 0, "WinHTTP error " + std::to_string(error), {}, {}};
 }
 
 std::wstring QueryHeader(HINTERNET request, DWORD query) {
@@ -160,8 +162,8 @@ struct CHttpClient::Impl {
     }
     guardWake.notify_all();
     watch.join();
-    if (stop == Stop::Cancelled) return {HttpFailure::Cancelled, 0, "the request was cancelled", {}};
-    if (stop == Stop::TimedOut && !result.ok()) return {HttpFailure::Timeout, 0, "the request took too long", {}};
+    if (stop == Stop::Cancelled) return {HttpFailure::Cancelled, 0, "the request was cancelled", {}, {}};
+    if (stop == Stop::TimedOut && !result.ok()) return {HttpFailure::Timeout, 0, "the request took too long", {}, {}};
     return result;
   }
 
@@ -173,18 +175,27 @@ struct CHttpClient::Impl {
     WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD maxRedirects = kMaxRedirects;
     WinHttpSetOption(handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects, sizeof maxRedirects);
+    // WinHTTP announces a body's length in 32 bits.
+    if (request.upload && request.uploadBytes > MAXDWORD) {
+      return {HttpFailure::TooLarge, 0, "the file is larger than 4 GiB", {}, {}};
+    }
     std::wstring headers;
     if (!options.host.empty()) headers += L"Host: " + ToWide(options.host) + L"\r\n";
     if (request.form) headers += L"Content-Type: application/x-www-form-urlencoded\r\n";
+    if (request.upload) headers += L"Content-Type: application/octet-stream\r\n";
+    for (const std::string& line : options.headers) headers += ToWide(line) + L"\r\n";
     if (!headers.empty()) {
       WinHttpAddRequestHeaders(handle, headers.c_str(), static_cast<DWORD>(headers.size()),
                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    const DWORD bodyLength = request.form ? static_cast<DWORD>(request.form->size()) : 0;
+    const DWORD bodyLength = request.form     ? static_cast<DWORD>(request.form->size())
+                             : request.upload ? static_cast<DWORD>(request.uploadBytes)
+                                              : 0;
     void* bodyData = request.form ? const_cast<char*>(request.form->data()) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength, 0) ||
-        !WinHttpReceiveResponse(handle, nullptr)) {
+    if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, request.form ? bodyLength : 0,
+                            bodyLength, 0) ||
+        (request.upload && !SendUpload(handle, options, request)) || !WinHttpReceiveResponse(handle, nullptr)) {
       const DWORD error = GetLastError();
       return Failed(ClassifyError(error, false), error);
     }
@@ -193,11 +204,17 @@ struct CHttpClient::Impl {
     WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                         &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     result.status = lastStatus = static_cast<int>(status);
+    const std::string rawHeaders = ToUtf8(QueryHeader(handle, WINHTTP_QUERY_RAW_HEADERS_CRLF));
+    for (size_t start = 0; start < rawHeaders.size();) {
+      const size_t end = std::min(rawHeaders.find('\n', start), rawHeaders.size());
+      AddHeaderField(result.headers, rawHeaders.substr(start, end - start));
+      start = end + 1;
+    }
     if (status >= 300) {
       // A redirect that is not followed counts as an error status.
       result.failure = HttpFailure::Status;
       result.error = "HTTP status " + std::to_string(status);
-      return result;
+      if (!options.keepErrorAnswers || request.file) return result;
     }
 
     std::string body;
@@ -227,6 +244,25 @@ struct CHttpClient::Impl {
     }
     if (!request.file) result.text = DecodeBody(std::move(body), CharsetOf(ToUtf8(QueryHeader(handle, WINHTTP_QUERY_CONTENT_TYPE))));
     return result;
+  }
+
+  // The upload's bytes, after the request head; false with the last error set on failure.
+  static bool SendUpload(HINTERNET handle, const Options& options, const Request& request) {
+    char buffer[65536];
+    long long sent = 0;
+    while (sent < request.uploadBytes) {
+      request.upload->read(buffer, static_cast<std::streamsize>(std::min<long long>(sizeof buffer, request.uploadBytes - sent)));
+      const auto got = static_cast<DWORD>(request.upload->gcount());
+      DWORD written = 0;
+      if (got == 0) {
+        SetLastError(ERROR_READ_FAULT);
+        return false;
+      }
+      if (!WinHttpWriteData(handle, buffer, got, &written)) return false;
+      sent += got;
+      if (options.progress) options.progress(sent, request.uploadBytes);
+    }
+    return true;
   }
 };
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -103,6 +104,35 @@ TEST_F(HttpClientTest, AnErrorStatusIsAFailureThatKeepsItsCode) {
   EXPECT_EQ(result.status, 404);
   EXPECT_EQ(http.GetResponseCode(), 404);
   EXPECT_TRUE(result.text.empty());
+}
+
+TEST_F(HttpClientTest, AnUploadSendsTheFileWithTheCallersHeadersAndAKeptRefusalHasItsBodyAndFields) {
+  TestRelayServer server([](const RelayRequest&) {
+    RelayResponse response = Text("{\"error\":\"too large\"}", 413);
+    response.headers = {{"Set-Cookie", "a=1"}, {"Set-Cookie", "b=2"}};
+    return response;
+  });
+  const std::string path = environment.Root() + "tmp/upload.bin";
+  ASSERT_TRUE(WriteTestFile(path, "012345"));
+  CHttpClient http;
+  http.SetHeaders({"Cookie: t=1"});
+  long long reported = 0;
+  http.SetUploadProgress([&](long long sent, long long total) { reported = total == 6 ? sent : -1; });
+  EXPECT_TRUE(http.PostFile(server.BaseUrl() + "/up", path).text.empty());  // not kept unless asked
+  http.SetKeepErrorAnswers(true);
+  const HttpResult kept = http.PostFile(server.BaseUrl() + "/up", path);
+  EXPECT_EQ(kept.failure, HttpFailure::Status);
+  EXPECT_EQ(kept.status, 413);
+  EXPECT_EQ(kept.text, "{\"error\":\"too large\"}");
+  EXPECT_EQ(kept.Header("set-cookie"), "a=1");
+  EXPECT_EQ(std::count(kept.headers.begin(), kept.headers.end(), std::make_pair(std::string("set-cookie"), std::string("b=2"))), 1);
+  EXPECT_EQ(reported, 6);
+  const RelayRequest request = server.Requests().at(1);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.body, "012345");
+  EXPECT_EQ(request.Header("cookie"), "t=1");
+  EXPECT_EQ(request.Header("content-type"), "application/octet-stream");
+  EXPECT_EQ(http.PostFile(server.BaseUrl() + "/up", path + ".missing").failure, HttpFailure::Other);
 }
 
 TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenSwitchedOn) {

@@ -10,8 +10,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
+#include "cloud/printercloud.h"
+#include "platform/httpclient.h"
+#include "platform/httptext.h"
 #include "relay/sqldatabase.h"
 #include "tests/support/httpsrelay.h"
 #include "tests/support/servicetest.h"
@@ -141,6 +145,41 @@ std::string PostgresServer::NewDatabase() {
   if (!server || !server->Execute("CREATE DATABASE " + name).ok) return "";
   return url_ + name;
 }
+
+namespace {
+
+Exchange Exchanged(const std::function<HttpResult(CHttpClient&)>& request, const std::vector<std::string>& headers) {
+  CHttpClient http;
+  http.SetHeaders(headers);
+  http.SetKeepErrorAnswers(true);
+  const HttpResult result = request(http);
+  Exchange exchange;
+  exchange.connected = result.ok() || result.failure == HttpFailure::Status;
+  exchange.error = result.error;
+  exchange.status = result.status;
+  exchange.body = result.text;
+  for (const auto& [name, value] : result.headers) {
+    std::string& stored = exchange.headers[name];
+    stored += (stored.empty() ? "" : "\n") + value;
+  }
+  return exchange;
+}
+
+}  // namespace
+
+Exchange HttpGet(const std::string& url, const std::vector<std::string>& headers) {
+  return Exchanged([&](CHttpClient& http) { return http.Get(url); }, headers);
+}
+
+Exchange HttpPostForm(const std::string& url, const std::string& form, const std::vector<std::string>& headers) {
+  return Exchanged([&](CHttpClient& http) { return http.Post(url, SplitText(form, '&')); }, headers);
+}
+
+Exchange HttpPostFile(const std::string& url, const std::string& path, const std::vector<std::string>& headers) {
+  return Exchanged([&](CHttpClient& http) { return http.PostFile(url, path); }, headers);
+}
+
+std::string QueryEscape(const std::string& text) { return FormBody({"=" + text}).substr(1); }
 
 std::string DesktopClient::AuthCode() const { return HttpPostForm(relay.Api("generate-magic.php"), "uuid=" + uuid).body; }
 

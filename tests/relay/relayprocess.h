@@ -4,10 +4,25 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
-#include "sender/transfer.h"
+// One request's answer as the tests read it, error answers included.
+struct Exchange {
+  bool connected = false;  // false: no answer at all (refused, unreachable, TLS failure)
+  std::string error;       // why there was no answer
+  long status = 0;
+  std::map<std::string, std::string> headers;  // names in lower case; Set-Cookie values joined by "\n"
+  std::string body;
+};
+
+// `headers` are whole lines such as "Cookie: a=b"; `form` is an encoded body "a=1&b=2".
+Exchange HttpGet(const std::string& url, const std::vector<std::string>& headers = {});
+Exchange HttpPostForm(const std::string& url, const std::string& form, const std::vector<std::string>& headers = {});
+Exchange HttpPostFile(const std::string& url, const std::string& path, const std::vector<std::string>& headers);
+// `text` percent-encoded for a query value.
+std::string QueryEscape(const std::string& text);
 
 // A running olvaro-relay on an ephemeral loopback port; stopped (SIGTERM) when it goes.
 class RelayProcess {

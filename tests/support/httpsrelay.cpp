@@ -181,6 +181,11 @@ struct TestRelayServer::Connection : RelayStream {
   }
 
   void Answer(const RelayResponse& response) {
+    if (response.silent) {
+      while (Pause(1000)) {
+      }
+      return;
+    }
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonPhrase(response.status) +
                        "\r\nConnection: close\r\n";
     for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";

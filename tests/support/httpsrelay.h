@@ -53,6 +53,9 @@ struct RelayResponse {
   // when it is not negative, otherwise the body ends with the connection.
   std::function<void(RelayStream&)> stream;
   long long contentLength = -1;
+  // When set, nothing at all is sent: the connection stays open and silent until the
+  // server stops.
+  bool silent = false;
 };
 
 using RelayHandler = std::function<RelayResponse(const RelayRequest&)>;
