@@ -10,10 +10,9 @@
 #include <sstream>
 
 #include "sender/transfer.h"
+#include "wire/protocol.h"
 
 namespace {
-
-constexpr char kCookie[] = "olvaro_pairing";
 
 std::string PairingFile() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -62,7 +61,7 @@ bool StorePairing(const std::string& relay, const std::string& token) {
 std::string TokenFromCookies(const std::string& setCookies) {
   std::istringstream lines(setCookies);
   std::string line;
-  const std::string prefix = std::string(kCookie) + "=";
+  const std::string prefix = std::string(kPairingCookie) + "=";
   while (std::getline(lines, line)) {
     if (line.starts_with(prefix)) return line.substr(prefix.size(), line.find(';') - prefix.size());
   }
@@ -97,7 +96,7 @@ int Unreachable(const std::string& relay, const Exchange& exchange) {
 }
 
 int Pair(const std::string& relay, const std::string& code) {
-  const Exchange answer = HttpPostForm(relay + "/pair", "code=" + QueryEscape(code));
+  const Exchange answer = HttpPostForm(relay + kPagePair, "code=" + QueryEscape(code));
   if (!answer.connected) return Unreachable(relay, answer);
   const std::string token = TokenFromCookies(answer.headers.count("set-cookie") ? answer.headers.at("set-cookie") : "");
   if (answer.status == 200 && !token.empty()) {
@@ -136,8 +135,8 @@ int SendThroughRelay(const SendRequest& request) {
     std::fprintf(stderr, "olvaro-send: not paired with %s; give --code with the code the PC shows\n", relay.c_str());
     return kBadCode;
   }
-  const std::string cookie = std::string("Cookie: ") + kCookie + "=" + token;
-  const Exchange status = HttpGet(relay + "/status", {cookie});
+  const std::string cookie = std::string("Cookie: ") + kPairingCookie + "=" + token;
+  const Exchange status = HttpGet(relay + kPageStatus, {cookie});
   if (!status.connected) return Unreachable(relay, status);
   if (status.status == 401) {
     std::fprintf(stderr, "olvaro-send: the pairing with %s has ended; pair again with --code\n", relay.c_str());
@@ -159,8 +158,8 @@ int SendThroughRelay(const SendRequest& request) {
                  JsonField(status.body, "lastSeenSeconds").c_str());
   }
   const Exchange upload =
-      HttpPostFile(relay + "/upload?name=" + QueryEscape(name) + "&copies=" + std::to_string(request.copies), request.file,
-                   {cookie, "X-CSRF-Token: " + JsonField(status.body, "csrf")});
+      HttpPostFile(relay + kPageUpload + "?name=" + QueryEscape(name) + "&copies=" + std::to_string(request.copies), request.file,
+                   {cookie, std::string(kCsrfHeader) + ": " + JsonField(status.body, "csrf")});
   if (!upload.connected && upload.status == 0) return Unreachable(relay, upload);
   if (upload.status != 201) {
     const std::string reason = JsonField(upload.body, "error");
