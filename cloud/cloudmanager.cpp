@@ -4,6 +4,7 @@
 
 #include "cloud/relayaddress.h"
 #include "base/settings.h"
+#include "wire/protocol.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::string::size_type CharacterCount(const std::string& text) {
 std::string GetCloudUuid() { return ReadStoredCloudUuid(); }
 
 std::string RequestCloudUuid(CHttpClient& http) {
-  const HttpResult answer = http.Post(RelayUrl("generate-uuid.php"), {});
+  const HttpResult answer = http.Post(RelayUrl(kRelayNewIdentity), {});
   return answer.ok() && IsValidCloudUuid(answer.text) ? answer.text : std::string();
 }
 
@@ -33,7 +34,7 @@ std::string RequestAuthCode(const std::string& uuid) {
   http.SetConnectTimeout(kAuthCodeConnectTimeoutMs);
   http.SetReadTimeout(kAuthCodeReadTimeoutMs);
   http.SetTotalTimeout(kAuthCodeTotalTimeoutMs);
-  const HttpResult answer = http.Post(RelayUrl("generate-magic.php"), {"uuid=" + uuid});
+  const HttpResult answer = http.Post(RelayUrl(kRelayNewAuthCode), {"uuid=" + uuid});
   if (!answer.ok()) return {};
   if (answer.status == 200 && CharacterCount(answer.text) != kAuthCodeLength) return {};
   return answer.text;

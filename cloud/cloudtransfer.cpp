@@ -6,9 +6,10 @@
 #include "cloud/relayaddress.h"
 #include "base/documenthistory.h"
 #include "base/spool.h"
+#include "wire/protocol.h"
 
 void TPrinterCloud::ProcessQueue(const std::string& answer) {
-  const std::vector<std::string> lines = SplitText(answer, '\n');
+  const std::vector<std::string> lines = SplitText(answer, kQueueLineEnd);
   // After a stop every request fails at once: the rest of the answer is left alone.
   for (size_t position = 0; position < lines.size() && !stopRequested; ++position) {
     QueueTask task;
@@ -30,7 +31,7 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
   if (!file.IsOpen()) return;
 
   // Never more than the announced size: a longer body is a failed download.
-  const bool downloaded = http.Get(RelayUrl("upload/" + task.id), file, task.size).ok() && file.Close();
+  const bool downloaded = http.Get(RelayUrl(kRelayDownload + task.id), file, task.size).ok() && file.Close();
   if (!downloaded) {
     statusSink.CloudState(false);
     file.Close();
@@ -44,7 +45,7 @@ void TPrinterCloud::TransferJob(const QueueTask& task) {
   const auto length = std::filesystem::file_size(path, sizeError);
   if (sizeError || length != static_cast<uintmax_t>(task.size)) return;
 
-  if (!http.Post(RelayUrl("mark.php"), {"uuid=" + uuid, "file=" + task.file}).ok()) {
+  if (!http.Post(RelayUrl(kRelayAcknowledge), {"uuid=" + uuid, "file=" + task.file}).ok()) {
     statusSink.CloudState(false);
     return;
   }

@@ -6,6 +6,7 @@
 #include "cloud/relayaddress.h"
 #include "base/spool.h"
 #include "base/settings.h"
+#include "wire/protocol.h"
 
 namespace {
 
@@ -14,14 +15,12 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPause = std::chrono::seconds(60);
 // A stop flag set without RequestStop is still seen within this much of the pause.
 constexpr auto kPauseSlice = std::chrono::seconds(1);
-constexpr const char* kAddressSeparator = "%2C";
-constexpr const char* kNoAddresses = "      Not Found\n";
 
 std::string JoinAddresses(const std::vector<std::string>& addresses) {
-  if (addresses.empty()) return kNoAddresses;
+  if (addresses.empty()) return kAnnouncedNoAddress;
   std::string joined;
   for (const std::string& address : addresses) {
-    if (!joined.empty()) joined += kAddressSeparator;
+    if (!joined.empty()) joined += kAnnouncedAddressSeparator;
     joined += address;
   }
   return joined;
@@ -29,7 +28,7 @@ std::string JoinAddresses(const std::vector<std::string>& addresses) {
 
 // The queue path names the identity's first two characters as folders.
 std::string QueuePath(const std::string& uuid) {
-  return "q/" + uuid.substr(0, 1) + "/" + uuid.substr(1, 1) + "/" + uuid;
+  return kRelayQueue + uuid.substr(0, 1) + "/" + uuid.substr(1, 1) + "/" + uuid;
 }
 
 }  // namespace
@@ -74,7 +73,7 @@ void TPrinterCloud::Execute() {
 
 // Tells the relay once per run who this desktop is, where it is and what it cannot print.
 void TPrinterCloud::Announce() {
-  const std::string url = RelayUrl("desktop.php?uuid=" + uuid + "&m=" + environment.hostName() +
+  const std::string url = RelayUrl(kRelayAnnounce + std::string("?uuid=") + uuid + "&m=" + environment.hostName() +
                                    "&ips=" + JoinAddresses(environment.localIPv4Addresses()) +
                                    "&nh=" + environment.buildNotHaveList());
   if (http.Get(UrlEncode(url)).ok()) {

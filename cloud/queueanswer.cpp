@@ -3,12 +3,11 @@
 #include <charconv>
 
 #include "base/spool.h"
+#include "wire/protocol.h"
 
 namespace {
 
 constexpr int32_t kMaxCopies = 99;
-
-enum QueueField { kId, kFile, kName, kSize, kUnused, kCopies };
 
 // A whole field holding a decimal integer in the signed 32-bit range.
 bool ParseInt32(const std::string& field, int32_t& value) {
@@ -45,23 +44,23 @@ std::vector<std::string> SplitText(const std::string& text, char delimiter) {
 bool ParseQueueLine(const std::string& line, int position, QueueTask& task) {
   task = QueueTask{};
   if (line.empty()) return false;
-  const std::vector<std::string> fields = SplitText(line, '\t');
+  const std::vector<std::string> fields = SplitText(line, kQueueFieldSeparator);
   const auto field = [&fields](QueueField which) {
     return static_cast<size_t>(which) < fields.size() ? fields[which] : std::string();
   };
-  task.id = field(kId);
-  task.file = field(kFile);
+  task.id = field(kQueueJobId);
+  task.file = field(kQueueFile);
   // Without a document name there is no spool file to write the job to.
-  if (field(kName).empty()) return false;
-  task.name = field(kName);
+  if (field(kQueueName).empty()) return false;
+  task.name = field(kQueueName);
   task.localName = CloudSpoolName(position, task.name);
 
   // A missing field counts as empty (size 0, one copy); a present one must be a number.
   int32_t size = 0;
-  if (fields.size() > kSize && !ParseInt32(fields[kSize], size)) return false;
+  if (fields.size() > kQueueSize && !ParseInt32(fields[kQueueSize], size)) return false;
   task.size = size;
   int32_t copies = 1;
-  if (fields.size() > kCopies && !ParseInt32(fields[kCopies], copies)) return false;
+  if (fields.size() > kQueueCopies && !ParseInt32(fields[kQueueCopies], copies)) return false;
   task.copies = copies >= 1 && copies <= kMaxCopies ? copies : 1;
   return true;
 }

@@ -1,5 +1,6 @@
 #include "cloud/relayaddress.h"
 
 #include "platform/vendorservers.h"
+#include "wire/protocol.h"
 
-std::string RelayUrl(const std::string& path) { return GetApiServerBase() + "/api/olvarocloud/" + path; }
+std::string RelayUrl(const std::string& path) { return GetApiServerBase() + kRelayApiPrefix + path; }

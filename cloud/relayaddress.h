@@ -3,5 +3,5 @@
 
 #include <string>
 
-// The API server's base followed by "/api/olvarocloud/" and `path`.
+// The API server's base followed by kRelayApiPrefix and `path`.
 std::string RelayUrl(const std::string& path);

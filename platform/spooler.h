@@ -23,7 +23,7 @@ bool IsDefaultQueueStopped();
 bool SetDefaultPrintQueue(const std::string& name);
 
 // The rest belongs to the print methods that submit to the spooler themselves (Linux);
-// on Windows GDI and outside programs print (platform/printmethods.h).
+// on Windows GDI and outside programs print (platform/win/print/).
 
 // The default queue's default sheet, in hundredths of a millimetre.
 struct SheetSize {

@@ -1,6 +1,8 @@
 // Print engine: prints one spooled file on the current default printer, choosing the
 // method by the file's extension. Every function may be called from any thread, several
-// at once; none deletes the file it was given.
+// at once; none deletes the file it was given. Each system's print methods live in
+// platform/linux/print/ and platform/win/print/; what they return is said here for Linux
+// and beside each Windows one for Windows.
 #pragma once
 
 #include <string>

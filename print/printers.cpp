@@ -3,21 +3,17 @@
 #include <chrono>
 #include <mutex>
 #include <strings.h>
-#include <utility>
 #include <vector>
 
 #include "platform/filetypes.h"
 #include "platform/spooler.h"
 #include "base/settings.h"
+#include "wire/protocol.h"
 
 namespace {
 
 // How long a not-have list is sent without looking whether the desktop changed.
 constexpr std::chrono::seconds kNotHaveRecheck(1);
-// The extensions whose programs the not-have list reports, each with the word it sends
-// when no program is there.
-constexpr std::pair<const char*, const char*> kNotHaveWords[] = {
-    {".xls", ",Office"}, {".xlsx", ",Office2007"}, {".pdf", ",PDF"}, {".webarchive", ",WebArchive"}};
 
 bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
   for (const std::string& entry : names) {
@@ -56,7 +52,9 @@ std::string BuildNotHaveList() {
   }
   static const std::vector<std::string> extensions = [] {
     std::vector<std::string> names;
-    for (const auto& [extension, word] : kNotHaveWords) names.emplace_back(extension);
+    for (const NotHaveWord& entry : kNotHaveWords) {
+      if (entry.probed) names.emplace_back(entry.probed);
+    }
     return names;
   }();
   const std::string stamp = FileAssociationsStamp(extensions);
@@ -67,8 +65,11 @@ std::string BuildNotHaveList() {
       return cachedList;
     }
   }
-  std::string list = "iWork";
-  for (const auto& [extension, word] : kNotHaveWords) list += HasFileAssociation(extension, "", word);
+  std::string list;
+  for (const NotHaveWord& entry : kNotHaveWords) {
+    const std::string word = entry.probed ? HasFileAssociation(entry.probed, "", entry.word) : entry.word;
+    if (!word.empty()) list += (list.empty() ? "" : std::string(1, kNotHaveSeparator)) + word;
+  }
   const std::lock_guard lock(mutex);
   cachedStamp = stamp;
   cachedList = list;

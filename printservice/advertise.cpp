@@ -2,13 +2,13 @@
 #include "printservice/vostrelhttpserver.h"
 
 #include "platform/dnssd.h"
+#include "wire/protocol.h"
 
 #include <chrono>
 #include <cstdio>
 
 namespace {
 
-constexpr char kServiceType[] = "_vostrelprint._tcp";
 constexpr char kServiceDomain[] = "local.";
 constexpr int kRegisterAttempts = 60;
 constexpr int kRegisterRetryMs = 1000;

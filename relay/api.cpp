@@ -8,13 +8,9 @@
 #include <algorithm>
 
 #include "relay/names.h"
+#include "wire/protocol.h"
 
 namespace {
-
-constexpr char kPrefix[] = "/api/olvarocloud/";
-// The desktop joins its addresses with this (escaped once more on the wire).
-constexpr char kAddressSeparator[] = "%2C";
-constexpr char kNoAddress[] = "      Not Found\n";
 
 bool IsJobId(const std::string& id) {
   return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
@@ -29,14 +25,14 @@ std::string Printable(const std::string& text, size_t limit) {
 }
 
 std::string AddressList(const std::string& announced) {
-  if (announced == kNoAddress) return "";
+  if (announced == kAnnouncedNoAddress) return "";
   std::string list;
   size_t start = 0;
   while (start <= announced.size()) {
-    const auto end = std::min(announced.find(kAddressSeparator, start), announced.size());
+    const auto end = std::min(announced.find(kAnnouncedAddressSeparator, start), announced.size());
     if (!list.empty()) list += ", ";
     list += announced.substr(start, end - start);
-    start = end + sizeof kAddressSeparator - 1;
+    start = end + sizeof kAnnouncedAddressSeparator - 1;
   }
   return Printable(list, 400);
 }
@@ -48,7 +44,7 @@ RelayReply Announce(RelayContext& relay, const RequestView& request) {
   return relay.store.Announce(pc, Now()) ? TextReply(200, "1") : TextReply(503, "storage unavailable");
 }
 
-// "q/" + first character + "/" + second character + "/" + identity.
+// kRelayQueue + first character + "/" + second character + "/" + identity.
 RelayReply Queue(RelayContext& relay, const std::string& rest) {
   const std::string uuid = rest.size() > 4 ? rest.substr(4) : "";
   if (!IsValidIdentity(uuid) || rest[0] != uuid[0] || rest[1] != '/' || rest[2] != uuid[1] || rest[3] != '/') {
@@ -56,11 +52,18 @@ RelayReply Queue(RelayContext& relay, const std::string& rest) {
   }
   const auto jobs = relay.store.Poll(uuid, Now());
   if (!jobs) return TextReply(503, "storage unavailable");
-  if (jobs->empty()) return TextReply(200, "0");
-  // One line per job: key, server file name, document name, size, (unused), copies.
+  if (jobs->empty()) return TextReply(200, kQueueEmpty);
   std::string answer;
   for (const QueuedJob& job : *jobs) {
-    answer += job.id + "\t" + job.id + "\t" + job.name + "\t" + job.size + "\t" + job.created + "\t" + job.copies + "\n";
+    std::string fields[kQueueFieldCount];
+    fields[kQueueJobId] = fields[kQueueFile] = job.id;
+    fields[kQueueName] = job.name;
+    fields[kQueueSize] = job.size;
+    fields[kQueueCreated] = job.created;
+    fields[kQueueCopies] = job.copies;
+    for (int field = 0; field < kQueueFieldCount; ++field) {
+      answer += fields[field] + (field + 1 < kQueueFieldCount ? kQueueFieldSeparator : kQueueLineEnd);
+    }
   }
   return TextReply(200, answer);
 }
@@ -106,17 +109,17 @@ RelayReply AuthCode(RelayContext& relay, const RequestView& request) {
 }  // namespace
 
 RelayReply HandleApi(RelayContext& relay, const RequestView& request) {
-  const std::string route = request.path.substr(sizeof kPrefix - 1);
+  const std::string route = request.path.substr(sizeof kRelayApiPrefix - 1);
   const bool get = request.method == "GET";
   const bool post = request.method == "POST";
-  if (post && route == "generate-uuid.php") {
+  if (post && route == kRelayNewIdentity) {
     const std::string uuid = relay.store.NewIdentity(Now());
     return uuid.empty() ? TextReply(503, "storage unavailable") : TextReply(200, uuid);
   }
-  if (post && route == "generate-magic.php") return AuthCode(relay, request);
-  if (get && route == "desktop.php") return Announce(relay, request);
-  if (get && route.starts_with("q/")) return Queue(relay, route.substr(2));
-  if (get && route.starts_with("upload/")) return Download(relay, route.substr(7));
-  if (post && route == "mark.php") return Acknowledge(relay, request);
+  if (post && route == kRelayNewAuthCode) return AuthCode(relay, request);
+  if (get && route == kRelayAnnounce) return Announce(relay, request);
+  if (get && route.starts_with(kRelayQueue)) return Queue(relay, route.substr(sizeof kRelayQueue - 1));
+  if (get && route.starts_with(kRelayDownload)) return Download(relay, route.substr(sizeof kRelayDownload - 1));
+  if (post && route == kRelayAcknowledge) return Acknowledge(relay, request);
   return TextReply(404, "not found");
 }

@@ -1,11 +1,16 @@
-# Writes OUTPUT, a C++ file holding every file of WEB_DIR as a WebFile (see webfiles.h).
-file(GLOB web_files RELATIVE ${WEB_DIR} ${WEB_DIR}/*)
-list(SORT web_files)
+# Writes OUTPUT, a C++ file holding every file of WEB_DIR and of GENERATED_DIR (the files
+# made at build time) as a WebFile (see webfiles.h).
+set(web_files "")
+foreach(dir ${WEB_DIR} ${GENERATED_DIR})
+  file(GLOB names ${dir}/*)
+  list(APPEND web_files ${names})
+endforeach()
 set(body "")
 set(table "")
 set(index 0)
-foreach(name ${web_files})
-  file(READ ${WEB_DIR}/${name} hex HEX)
+foreach(path ${web_files})
+  get_filename_component(name ${path} NAME)
+  file(READ ${path} hex HEX)
   string(LENGTH "${hex}" hex_length)
   math(EXPR size "${hex_length} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

@@ -49,12 +49,12 @@ std::string JsonString(const std::string& text);
 // The fields of an application/x-www-form-urlencoded body.
 std::map<std::string, std::string> ParseForm(const std::string& body);
 
-// The desktop's side under /api/olvarocloud/.
+// The desktop's side under kRelayApiPrefix.
 RelayReply HandleApi(RelayContext& relay, const RequestView& request);
 // The page, its files, pairing and status.
 RelayReply HandleWeb(RelayContext& relay, const RequestView& request);
 
-// A document upload (POST /upload), streamed to disk as it arrives.
+// A document upload (POST kPageUpload), streamed to disk as it arrives.
 class UploadSession {
 public:
   // Checks pairing, form token and limits before any byte is taken. Null with `refusal`

@@ -16,12 +16,12 @@
 #include <thread>
 
 #include "relay/relay-private.h"
+#include "wire/protocol.h"
 
 namespace {
 
 // Forms from the desktop and the page are a few hundred bytes.
 constexpr size_t kMaxFormBytes = 8192;
-constexpr char kApiPrefix[] = "/api/olvarocloud/";
 // How long after a job's lifetime its document may still be on the way to its record.
 constexpr long long kOrphanGraceSeconds = 60;
 
@@ -68,8 +68,8 @@ std::string ClientAddress(MHD_Connection* connection, bool tls) {
 
 // The path as logged: identities and download keys stay out of the log.
 std::string LoggedPath(const std::string& path) {
-  for (const char* secret : {"q/", "upload/"}) {
-    const std::string prefix = std::string(kApiPrefix) + secret;
+  for (const char* secret : {kRelayQueue, kRelayDownload}) {
+    const std::string prefix = std::string(kRelayApiPrefix) + secret;
     if (path.starts_with(prefix)) return prefix + "...";
   }
   std::string logged;
@@ -135,7 +135,7 @@ struct RelayServer::Impl {
       exchange = new Exchange;
       *state = exchange;
       exchange->view = {connection, method, url, ClientAddress(connection, tls), ""};
-      if (exchange->view.method == "POST" && exchange->view.path == "/upload") {
+      if (exchange->view.method == "POST" && exchange->view.path == kPageUpload) {
         RelayReply refusal;
         exchange->upload = UploadSession::Begin(context, exchange->view, refusal);
         // A document announced too large is refused before its body (a client that asked
@@ -161,7 +161,7 @@ struct RelayServer::Impl {
     if (exchange->upload) return Answer(*exchange, exchange->upload->Finish());
     if (exchange->formTooLarge) return Answer(*exchange, TextReply(413, "request too large"));
     const RequestView& view = exchange->view;
-    return Answer(*exchange, view.path.starts_with(kApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
+    return Answer(*exchange, view.path.starts_with(kRelayApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
   }
 
   void SweepLoop() {

@@ -5,6 +5,7 @@
 
 #include "relay/names.h"
 #include "relay/random.h"
+#include "wire/protocol.h"
 
 namespace {
 
@@ -13,13 +14,13 @@ RelayReply Refused(int status, const std::string& why) { return JsonReply(status
 }  // namespace
 
 std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal) {
-  const auto pairing = relay.store.FindPairing(request.Cookie("olvaro_pairing"), Now());
+  const auto pairing = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
   if (!pairing) {
     refusal = Refused(401, "not paired");
     return nullptr;
   }
   // The page's token proves the upload comes from the page, not from another site.
-  if (request.Header("X-CSRF-Token") != pairing->csrf) {
+  if (request.Header(kCsrfHeader) != pairing->csrf) {
     refusal = Refused(403, "form token missing or wrong");
     return nullptr;
   }

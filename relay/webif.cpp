@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "relay/webfiles.h"
+#include "wire/protocol.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
   switch (outcome) {
     case PairOutcome::Paired: {
       RelayReply reply = JsonReply(200, "{\"paired\":true}");
-      reply.headers.emplace_back("Set-Cookie", "olvaro_pairing=" + pairing.token + "; Path=/; Max-Age=" +
+      reply.headers.emplace_back("Set-Cookie", std::string(kPairingCookie) + "=" + pairing.token + "; Path=/; Max-Age=" +
                                                    std::to_string(relay.store.Limits().pairingLifetime) +
                                                    "; Secure; HttpOnly; SameSite=Strict");
       return reply;
@@ -58,7 +59,7 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
 }
 
 RelayReply Status(RelayContext& relay, const RequestView& request) {
-  const auto pairing = relay.store.FindPairing(request.Cookie("olvaro_pairing"), Now());
+  const auto pairing = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
   const auto pc = pairing ? relay.store.FindPc(pairing->uuid) : std::nullopt;
   if (!pc) return JsonReply(401, "{\"error\":\"not paired\"}");
   const long long ago = std::max(0LL, Now() - pc->lastSeen);
@@ -77,8 +78,8 @@ RelayReply Status(RelayContext& relay, const RequestView& request) {
 }  // namespace
 
 RelayReply HandleWeb(RelayContext& relay, const RequestView& request) {
-  if (request.method == "POST" && request.path == "/pair") return Pair(relay, request);
-  if (request.method == "GET" && request.path == "/status") return Status(relay, request);
+  if (request.method == "POST" && request.path == kPagePair) return Pair(relay, request);
+  if (request.method == "GET" && request.path == kPageStatus) return Status(relay, request);
   if (request.method == "GET") return StaticFile(request.path);
   return TextReply(404, "not found");
 }

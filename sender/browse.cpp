@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "wire/protocol.h"
+
 namespace {
 
 struct Browse {
@@ -71,7 +73,7 @@ bool BrowsePcs(int milliseconds, std::vector<FoundPc>& found, std::string& error
   }
   browse.client = client.get();
   std::unique_ptr<AvahiServiceBrowser, decltype(&avahi_service_browser_free)> browser(
-      avahi_service_browser_new(client.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, "_vostrelprint._tcp", nullptr,
+      avahi_service_browser_new(client.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, kServiceType, nullptr,
                                 AvahiLookupFlags(0), OnBrowsed, &browse),
       avahi_service_browser_free);
   if (!browser) {

@@ -11,6 +11,6 @@ struct FoundPc {
   int port = 0;
 };
 
-// Every "_vostrelprint._tcp" service resolved within `milliseconds`, sorted by name;
+// Every kServiceType service resolved within `milliseconds`, sorted by name;
 // false with `error` set when avahi-daemon cannot be reached.
 bool BrowsePcs(int milliseconds, std::vector<FoundPc>& found, std::string& error);

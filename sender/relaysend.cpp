@@ -11,14 +11,13 @@
 #include "sender/relayaddress.h"
 #include "sender/sendhttp.h"
 #include "sender/terminaltext.h"
+#include "wire/protocol.h"
 
 namespace {
 
-constexpr char kCookie[] = "olvaro_pairing";
-
 // The pairing token the relay set, when it is one; empty otherwise.
 std::string TokenFromCookies(const HttpResult& answer) {
-  const std::string prefix = std::string(kCookie) + "=";
+  const std::string prefix = std::string(kPairingCookie) + "=";
   for (const auto& [name, value] : answer.headers) {
     if (name != "set-cookie" || !value.starts_with(prefix)) continue;
     const std::string token = value.substr(prefix.size(), value.find(';') - prefix.size());
@@ -65,7 +64,7 @@ std::string JsonField(const std::string& json, const std::string& name) {
 }
 
 int Pair(CHttpClient& http, const std::string& relay, const std::string& code) {
-  const HttpResult answer = http.Post(relay + "/pair", {"code=" + code});
+  const HttpResult answer = http.Post(relay + kPagePair, {"code=" + code});
   if (!Answered(answer, "relay " + relay)) return kUnreachable;
   const std::string token = TokenFromCookies(answer);
   if (answer.status == 200 && !token.empty()) {
@@ -108,9 +107,9 @@ int SendThroughRelay(const SendRequest& request) {
     std::fprintf(stderr, "olvaro-send: not paired with %s; give --code with the code the PC shows\n", relay.c_str());
     return kBadCode;
   }
-  const std::string cookie = std::string("Cookie: ") + kCookie + "=" + token;
+  const std::string cookie = std::string("Cookie: ") + kPairingCookie + "=" + token;
   http.SetHeaders({cookie});
-  const HttpResult status = http.Get(relay + "/status");
+  const HttpResult status = http.Get(relay + kPageStatus);
   if (!Answered(status, "relay " + relay)) return kUnreachable;
   if (status.status == 401) {
     std::fprintf(stderr, "olvaro-send: the pairing with %s has ended; pair again with --code\n", relay.c_str());
@@ -131,10 +130,10 @@ int SendThroughRelay(const SendRequest& request) {
     std::fprintf(stderr, "olvaro-send: %s has not polled for %s s; the job waits until it does\n", pc.c_str(),
                  TerminalSafe(JsonField(status.text, "lastSeenSeconds")).c_str());
   }
-  http.SetHeaders({cookie, "X-CSRF-Token: " + JsonField(status.text, "csrf")});
+  http.SetHeaders({cookie, std::string(kCsrfHeader) + ": " + JsonField(status.text, "csrf")});
   ShowUploadProgress(http);
   const HttpResult upload =
-      http.PostFile(relay + "/upload?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
+      http.PostFile(relay + kPageUpload + "?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
   if (!Answered(upload, "relay " + relay)) return kUnreachable;
   if (upload.status != 201) {
     const std::string reason = TerminalSafe(JsonField(upload.text, "error"));

@@ -1,5 +1,5 @@
 // The Windows spooler: printers, the user's default printer. Jobs themselves are drawn
-// with GDI or handed to outside programs (platform/printmethods.h).
+// with GDI or handed to outside programs (platform/win/print/).
 #include "platform/spooler.h"
 
 #include <vector>

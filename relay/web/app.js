@@ -1,13 +1,5 @@
 "use strict";
-
-// Extensions each not-have token of a PC stands for.
-const NOT_HAVE = {
-  iWork: [".pages", ".numbers", ".key"],
-  Office: [".doc", ".xls", ".ppt"],
-  Office2007: [".docx", ".xlsx", ".pptx"],
-  PDF: [".pdf"],
-  WebArchive: [".webarchive"],
-};
+// The names shared with the relay (kPageStatus, kCsrfHeader, ...) come from protocol.js.
 
 const $ = (id) => document.getElementById(id);
 let status = null;
@@ -18,8 +10,8 @@ function showMessage(id, text, isError) {
 }
 
 function cannotPrint() {
-  const tokens = status ? status.notHave.split(",") : [];
-  return tokens.flatMap((token) => NOT_HAVE[token] || []);
+  const tokens = status ? status.notHave.split(kNotHaveSeparator) : [];
+  return tokens.flatMap((token) => kNotHaveExtensions[token] || []);
 }
 
 function ago(seconds) {
@@ -50,7 +42,7 @@ function render() {
 }
 
 async function refresh() {
-  const answer = await fetch("/status", { credentials: "same-origin" });
+  const answer = await fetch(kPageStatus, { credentials: "same-origin" });
   if (answer.status === 401) {
     status = null;
     $("send").hidden = true;
@@ -75,7 +67,7 @@ function fileChosen() {
 async function pair(event) {
   event.preventDefault();
   $("pair-button").disabled = true;
-  const answer = await fetch("/pair", {
+  const answer = await fetch(kPagePair, {
     method: "POST",
     credentials: "same-origin",
     body: new URLSearchParams({ code: $("code").value }),
@@ -101,8 +93,8 @@ function send(event) {
   }
   const request = new XMLHttpRequest();
   const query = new URLSearchParams({ name: file.name, copies: $("copies").value });
-  request.open("POST", "/upload?" + query);
-  request.setRequestHeader("X-CSRF-Token", status.csrf);
+  request.open("POST", kPageUpload + "?" + query);
+  request.setRequestHeader(kCsrfHeader, status.csrf);
   request.upload.onprogress = (progress) => {
     if (progress.lengthComputable) $("progress").value = (100 * progress.loaded) / progress.total;
   };

@@ -12,7 +12,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 source "$top/tests/package/checks.sh"
 setup=$(echo "$build"/OlvaroDesktop-*-setup.exe)
 version=${setup##*/OlvaroDesktop-} version=${version%-setup.exe}
-standin="$build/tests/platform/win/win_standin.exe"
+standin="$build/tests/win_standin.exe"
 [ -f "$setup" ] && [ -f "$standin" ] || { echo "installer: build $build first" >&2; exit 1; }
 
 # No display; no Mono or Gecko installs, and no Linux menu entries made from the Start menu.

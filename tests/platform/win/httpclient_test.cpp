@@ -14,7 +14,7 @@
 #include "platform/httpclient.h"
 #include "platform/newfile.h"
 #include "platform/sockets.h"
-#include "tests/platform/win/wintestsupport.h"
+#include "tests/support/wintestsupport.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 // HTML through RUNDLL32 and MSHTML's PrintHTML, whose print dialog nobody is there to
 // answer: the dialog of the process we started is confirmed with Enter on its OK button.
-#include "platform/printmethods.h"
+#include "print/printer.h"
 
+#include <cerrno>
 #include <windows.h>
 
+#include "platform/win/print/windowsprint.h"
 #include "platform/win/widetext.h"
 
 namespace {
@@ -49,7 +51,10 @@ void ConfirmPrintDialog(DWORD processId) {
 
 }  // namespace
 
-int StartHtmlPrint(const std::string& path) {
+// 0 once RUNDLL32 was started (its dialog confirmed within about 30 s), else its error
+// code.
+int PrintHtmlFile(const std::string& path) {
+  if (IsEmptyFile(path)) return EINVAL;
   wchar_t program[MAX_PATH] = {};
   if (SearchPathW(nullptr, L"RUNDLL32.EXE", nullptr, MAX_PATH, program, nullptr) == 0) {
     return static_cast<int>(GetLastError());

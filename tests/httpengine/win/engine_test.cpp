@@ -9,7 +9,7 @@
 
 #include "httpengine/engine-private.h"
 #include "platform/md5.h"
-#include "tests/platform/win/wintestsupport.h"
+#include "tests/support/wintestsupport.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cerrno>
 
 #include "platform/filetypes.h"
+#include "platform/linux/print/office.h"
 #include "platform/spooler.h"
 #include "print/jobfiles.h"
-#include "print/office.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "platform/executable.h"
 #include "base/settings.h"
-#include "tests/platform/win/wintestsupport.h"
+#include "tests/support/wintestsupport.h"
 
 namespace {
 

@@ -11,16 +11,16 @@
 #include <thread>
 
 #include "platform/filesystem.h"
-#include "platform/printmethods.h"
 #include "platform/sockets.h"
 #include "platform/spooler.h"
 #include "platform/win/dnsregistration.h"
+#include "platform/win/print/windowsprint.h"
 #include "print/printer.h"
 #include "print/printers.h"
 #include "printservice/vostrelhttpserver.h"
 #include "base/hostinfo.h"
 #include "platform/win/widetext.h"
-#include "tests/platform/win/wintestsupport.h"
+#include "tests/support/wintestsupport.h"
 
 namespace {
 

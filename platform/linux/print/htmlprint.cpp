@@ -12,11 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/linux/print/office.h"
+#include "platform/linux/print/sandboxedpage.h"
 #include "platform/process.h"
 #include "platform/spooler.h"
 #include "print/jobfiles.h"
-#include "print/office.h"
-#include "print/sandboxedpage.h"
 
 namespace {
 

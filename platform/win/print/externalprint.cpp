@@ -1,9 +1,15 @@
-#include "platform/printmethods.h"
+// The print methods that hand a file to an outside program: SumatraPDF for PDF, Word for
+// Word documents, and the "print" verb the file's type registers for anything else. They
+// print on the system's default printer and never wait for the program to finish.
+#include "print/printer.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <objbase.h>
 #include <shellapi.h>
 #include <windows.h>
 
+#include "platform/win/print/windowsprint.h"
 #include "platform/win/widetext.h"
 
 namespace {
@@ -24,7 +30,15 @@ std::wstring MachineDefaultValue(const std::wstring& subKey) {
 
 }  // namespace
 
-bool StartPdfViewerPrint(const std::string& path) {
+bool IsEmptyFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::file_size(std::filesystem::u8path(path), error) == 0 && !error;
+}
+
+// Starts "SumatraPDF.exe -print-to-default -exit-on-print" for the file; true when the
+// viewer process was created.
+bool PrintPdfFile(const std::string& path) {
+  if (IsEmptyFile(path)) return false;
   // No program name: the system finds SumatraPDF.exe from the command line's first word,
   // beginning with the folder of this executable.
   std::wstring commandLine = kPdfCommand + (L"\"" + ToWidePath(path) + L"\"");
@@ -48,7 +62,10 @@ std::string FindLocalServerPath(const std::string& progId) {
   return ToUtf8(server);
 }
 
-bool StartWordPrint(const std::string& path) {
+// Starts Word, found through "Word.Application", to print the file and quit; false only
+// when Word is not registered.
+bool PrintWordFile(const std::string& path) {
+  if (IsEmptyFile(path)) return false;
   const std::string word = FindLocalServerPath("Word.Application");
   if (word.empty()) return false;
   const std::wstring parameters = L"\"" + ToWidePath(path) + L"\" /q /n /mFilePrintDefault /mFileExit";
@@ -56,7 +73,9 @@ bool StartWordPrint(const std::string& path) {
   return true;
 }
 
-int ShellPrintVerb(const std::string& path) {
+// 0, or the system error code (1155 when nothing is registered to print that type).
+int PrintWithShellVerb(const std::string& path) {
+  if (IsEmptyFile(path)) return ENODATA;
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::wstring file = ToWidePath(path);
   SHELLEXECUTEINFOW execute{};

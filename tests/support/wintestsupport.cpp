@@ -1,4 +1,4 @@
-#include "tests/platform/win/wintestsupport.h"
+#include "tests/support/wintestsupport.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "print/office.h"
+#include "platform/linux/print/office.h"
 
 #include "platform/process.h"
 #include "print/jobfiles.h"

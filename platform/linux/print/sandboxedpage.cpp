@@ -1,4 +1,4 @@
-#include "print/sandboxedpage.h"
+#include "platform/linux/print/sandboxedpage.h"
 
 #include <cerrno>
 #include <filesystem>

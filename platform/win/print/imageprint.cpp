@@ -1,5 +1,5 @@
 // One image drawn with GDI+ on a device context of the default printer.
-#include "platform/printmethods.h"
+#include "print/printer.h"
 
 #include <memory>
 #include <vector>
@@ -10,6 +10,7 @@
 
 #include "platform/spooler.h"
 #include "platform/win/widetext.h"
+#include "print/imagelayout.h"
 
 namespace {
 
@@ -56,7 +57,10 @@ void SelectFirstFrame(Gdiplus::Image& image) {
 
 }  // namespace
 
-int PrintImageOnDefaultPrinter(const std::string& path, const ImagePlacer& place) {
+// Draws the first frame of the image file as one page of the job "Image" on the
+// default printer. 0 when the job was printed; ERROR_INVALID_DATA when the file is no
+// image the system can decode (nothing is printed), else the failing step's error code.
+int PrintImageFile(const std::string& path) {
   const std::wstring printerName = ToWide(GetDefaultPrintQueue());
   if (printerName.empty()) return ERROR_INVALID_PRINTER_NAME;
 
@@ -100,8 +104,8 @@ int PrintImageOnDefaultPrinter(const std::string& path, const ImagePlacer& place
                               static_cast<float>(GetDeviceCaps(dc.get(), LOGPIXELSY));
     const float imageWidth = static_cast<float>(image.GetWidth()) / image.GetHorizontalResolution();
     const float imageHeight = static_cast<float>(image.GetHeight()) / image.GetVerticalResolution();
-    const auto [x, y, width, height] = place(sheetWidth, sheetHeight, imageWidth, imageHeight);
-    graphics.DrawImage(&image, Gdiplus::RectF(x, y, width, height));
+    const ImagePlacement placement = PlaceImageOnSheet(sheetWidth, sheetHeight, imageWidth, imageHeight);
+    graphics.DrawImage(&image, Gdiplus::RectF(placement.x, placement.y, placement.width, placement.height));
   }
   EndPage(dc.get());
   return EndDoc(dc.get()) > 0 ? 0 : LastError();
