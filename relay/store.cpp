@@ -72,10 +72,6 @@ struct RelayStore::GuessSubject {
   long long window;  // failures older than this are forgotten; a lock lasts this long
 };
 
-namespace {
-
-}  // namespace
-
 bool RelayStore::Open(const std::string& target, int connections, std::string& error) {
   return pool_.Open(target, connections, error) && Migrate(error);
 }
@@ -298,33 +294,32 @@ std::vector<SentJob> RelayStore::SentJobs(const std::string& token) {
   return jobs;
 }
 
-std::optional<bool> RelayStore::HasRoom(SqlConnection& db, const std::string& uuid, long long now) {
-  // Every relay sharing the database waits here for the uploads of the same PC.
-  if (!db.Execute("UPDATE pcs SET last_seen = last_seen WHERE uuid = $1", {uuid}).ok) return std::nullopt;
-  const SqlResult count = db.Execute(
-      "SELECT (SELECT COUNT(*) FROM jobs WHERE uuid = $1 AND state < $2)"
-      " + (SELECT COUNT(*) FROM uploads WHERE uuid = $1 AND expires > $3)",
-      {uuid, Text(kPrinted), Text(now)});
-  if (!count.ok || count.rows.empty()) return std::nullopt;
-  return Number(count.rows[0][0]) < limits_.maxWaitingJobs;
+AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
+                                    const std::string& insert, const std::vector<std::string>& params) {
+  auto db = pool_.Acquire();
+  bool full = false;
+  const bool added = db->Transaction([&] {
+    if (!replacing.empty() && !db->Execute("DELETE FROM uploads WHERE id = $1", {replacing}).ok) return false;
+    // The PC's row lock makes every relay sharing the database count and add in turn.
+    if (!db->Execute("UPDATE pcs SET last_seen = last_seen WHERE uuid = $1", {uuid}).ok) return false;
+    const SqlResult count = db->Execute(
+        "SELECT (SELECT COUNT(*) FROM jobs WHERE uuid = $1 AND state < $2)"
+        " + (SELECT COUNT(*) FROM uploads WHERE uuid = $1 AND expires > $3)",
+        {uuid, Text(kPrinted), Text(now)});
+    if (!count.ok || count.rows.empty()) return false;
+    full = Number(count.rows[0][0]) >= limits_.maxWaitingJobs;
+    return !full && db->Execute(insert, params).ok;
+  });
+  if (full) return AddJobOutcome::QueueFull;
+  return added ? AddJobOutcome::Added : AddJobOutcome::Failed;
 }
 
 AddJobOutcome RelayStore::Reserve(const std::string& uuid, long long now, std::string& reservation) {
-  auto db = pool_.Acquire();
   const std::string id = RandomHex(16);
-  bool full = false;
-  const bool reserved = db->Transaction([&] {
-    const auto room = HasRoom(*db, uuid, now);
-    full = room && !*room;
-    return room && *room &&
-           db->Execute("INSERT INTO uploads (id, uuid, expires) VALUES ($1, $2, $3)",
-                       {id, uuid, Text(now + kReservationLifetime)})
-               .ok;
-  });
-  if (full) return AddJobOutcome::QueueFull;
-  if (!reserved) return AddJobOutcome::Failed;
-  reservation = id;
-  return AddJobOutcome::Added;
+  const AddJobOutcome outcome = AddIfRoom(uuid, now, "", "INSERT INTO uploads (id, uuid, expires) VALUES ($1, $2, $3)",
+                                          {id, uuid, Text(now + kReservationLifetime)});
+  if (outcome == AddJobOutcome::Added) reservation = id;
+  return outcome;
 }
 
 void RelayStore::Release(const std::string& reservation) {
@@ -334,22 +329,12 @@ void RelayStore::Release(const std::string& reservation) {
 }
 
 AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation) {
-  auto db = pool_.Acquire();
-  bool full = false;
   // The job takes its reservation's place; one whose reservation expired needs room anew.
-  const bool added = db->Transaction([&] {
-    if (!db->Execute("DELETE FROM uploads WHERE id = $1", {reservation}).ok) return false;
-    const auto room = HasRoom(*db, pairing.uuid, Number(job.created));
-    full = room && !*room;
-    return room && *room &&
-           db->Execute("INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
-                       " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
-                       {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created,
-                        Text(Microseconds())})
-               .ok;
-  });
-  if (full) return AddJobOutcome::QueueFull;
-  return added ? AddJobOutcome::Added : AddJobOutcome::Failed;
+  return AddIfRoom(pairing.uuid, Number(job.created), reservation,
+                   "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
+                   " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
+                   {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created,
+                    Text(Microseconds())});
 }
 
 std::vector<std::string> RelayStore::Sweep(long long now) {

@@ -113,9 +113,10 @@ private:
   std::optional<bool> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
-  // Takes the PC's row lock, so that counting its queue and adding to it is one step;
-  // true when the PC then has room for one more job or upload.
-  std::optional<bool> HasRoom(SqlConnection& db, const std::string& uuid, long long now);
+  // Runs `insert` when the PC has room for one more job or upload once the reservation
+  // it `replacing` (if any) is given back; counting and adding are one step.
+  AddJobOutcome AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
+                          const std::string& insert, const std::vector<std::string>& params);
 
   RelayLimits limits_;
   SqlPool pool_;
