@@ -113,8 +113,8 @@ private:
   std::optional<bool> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
-  // Runs `insert` when the PC has room for one more job or upload once the reservation
-  // it `replacing` (if any) is given back; counting and adding are one step.
+  // Runs `insert` when the PC has room for one more job or upload, after giving back the
+  // reservation `replacing` (if any); counting and adding are one step.
   AddJobOutcome AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
                           const std::string& insert, const std::vector<std::string>& params);
 

@@ -11,7 +11,7 @@ namespace {
 
 RelayReply Refused(int status, const std::string& why) { return JsonReply(status, "{\"error\":" + JsonString(why) + "}"); }
 
-// The answer when the document's bytes could not be written (`errno` tells why).
+// The answer when the document's bytes could not be written: full disk or other failure.
 RelayReply NotWritten(bool diskFull) {
   return diskFull ? Refused(507, "the relay has no room for the document") : Refused(500, "the document could not be stored");
 }
