@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "relay/names.h"
+#include "text/utf8.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -18,9 +19,12 @@ bool IsJobId(const std::string& id) {
          });
 }
 
+// Valid UTF-8 of at most `limit` bytes without control characters: what is stored and shown.
 std::string Printable(const std::string& text, size_t limit) {
-  std::string kept;
-  for (const char c : text.substr(0, limit)) kept += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  std::string kept = CutUtf8(RepairUtf8(text), limit);
+  for (char& c : kept) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
   return kept;
 }
 
@@ -41,7 +45,7 @@ RelayReply Announce(RelayContext& relay, const RequestView& request) {
   const PcRecord pc{request.Argument("uuid"), Printable(request.Argument("m"), 255),
                     AddressList(request.Argument("ips")), Printable(request.Argument("nh"), 100), 0};
   if (!IsValidIdentity(pc.uuid)) return TextReply(400, "unknown identity");
-  return relay.store.Announce(pc, Now()) ? TextReply(200, "1") : TextReply(503, "storage unavailable");
+  return relay.store.Announce(pc, Now()) ? TextReply(200, "1") : StorageFailure(false);
 }
 
 // kRelayQueue + first character + "/" + second character + "/" + identity.
@@ -51,7 +55,7 @@ RelayReply Queue(RelayContext& relay, const std::string& rest) {
     return TextReply(404, "no such queue");
   }
   const auto jobs = relay.store.Poll(uuid, Now());
-  if (!jobs) return TextReply(503, "storage unavailable");
+  if (!jobs) return StorageFailure(false);
   if (jobs->empty()) return TextReply(200, kQueueEmpty);
   std::string answer;
   for (const QueuedJob& job : *jobs) {
@@ -70,19 +74,22 @@ RelayReply Queue(RelayContext& relay, const std::string& rest) {
 
 RelayReply Download(RelayContext& relay, const std::string& id) {
   if (!IsJobId(id)) return TextReply(404, "no such document");
-  const auto size = relay.store.Download(id, Now());
-  if (!size) return TextReply(404, "no such document");
+  const auto found = relay.store.Download(id, Now());
+  if (found.failed) return StorageFailure(false);
+  // Unknown, or being downloaded by another request of the PC (a clone, a retried poll).
+  if (!found.value) return TextReply(404, "no such document");
+  const long long size = *found.value;
   const int fd = open(relay.documents.PathOf(id).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   struct stat status {};
   // Exactly the announced bytes or nothing: the desktop checks the length.
-  if (fd < 0 || fstat(fd, &status) != 0 || status.st_size != *size) {
+  if (fd < 0 || fstat(fd, &status) != 0 || status.st_size != size) {
     if (fd >= 0) close(fd);
     return TextReply(500, "document unavailable");
   }
   RelayReply reply;
   reply.type = "application/octet-stream";
   reply.fd = fd;
-  reply.fdSize = *size;
+  reply.fdSize = size;
   return reply;
 }
 
@@ -93,7 +100,10 @@ RelayReply Acknowledge(RelayContext& relay, const RequestView& request) {
     return found == form.end() ? std::string() : found->second;
   };
   const std::string id = field("file");
-  if (!IsJobId(id) || !relay.store.Acknowledge(field("uuid"), id)) return TextReply(404, "no such job");
+  if (!IsJobId(id) || !IsValidIdentity(field("uuid"))) return TextReply(404, "no such job");
+  const auto acknowledged = relay.store.Acknowledge(field("uuid"), id);
+  if (acknowledged.failed) return StorageFailure(false);
+  if (!acknowledged.value) return TextReply(404, "no such job");
   relay.documents.Remove(id);
   return TextReply(200, "1");
 }
@@ -103,7 +113,7 @@ RelayReply AuthCode(RelayContext& relay, const RequestView& request) {
   const auto uuid = form.find("uuid");
   if (uuid == form.end() || !IsValidIdentity(uuid->second)) return TextReply(400, "unknown identity");
   const std::string code = relay.store.IssueAuthCode(uuid->second, Now());
-  return code.empty() ? TextReply(503, "storage unavailable") : TextReply(200, code);
+  return code.empty() ? StorageFailure(false) : TextReply(200, code);
 }
 
 }  // namespace
@@ -114,7 +124,7 @@ RelayReply HandleApi(RelayContext& relay, const RequestView& request) {
   const bool post = request.method == "POST";
   if (post && route == kRelayNewIdentity) {
     const std::string uuid = relay.store.NewIdentity(Now());
-    return uuid.empty() ? TextReply(503, "storage unavailable") : TextReply(200, uuid);
+    return uuid.empty() ? StorageFailure(false) : TextReply(200, uuid);
   }
   if (post && route == kRelayNewAuthCode) return AuthCode(relay, request);
   if (get && route == kRelayAnnounce) return Announce(relay, request);

@@ -1,6 +1,9 @@
 // The document bytes of the relay's jobs: one file per job in DATA/documents, named by
-// the job's random id. An upload is written to DATA/incoming first and moved into place
-// only when complete, so a half-received document is never served. Any thread.
+// the job's random id. An upload is written to this process's own folder in
+// DATA/incoming first and moved into place only when complete and on the disk, so a
+// half-received document is never served and a power loss cannot shorten a stored one.
+// Relays may share DATA: each owns its incoming folder for as long as it runs (a lock
+// file it holds), and a folder is removed only once its owner is gone. Any thread.
 #pragma once
 
 #include <memory>
@@ -8,16 +11,26 @@
 
 #include "platform/newfile.h"
 
+// True when `error` (an errno value) says that the disk or the quota is full.
+bool IsDiskFull(int error);
+
 class DocumentFolder {
 public:
-  // Creates the folders (mode 0700) and removes what an interrupted run left in incoming.
+  DocumentFolder() = default;
+  ~DocumentFolder();
+  DocumentFolder(const DocumentFolder&) = delete;
+  DocumentFolder& operator=(const DocumentFolder&) = delete;
+
+  // Creates the folders (mode 0700), takes an incoming folder of its own and removes
+  // what stopped relays left in incoming.
   bool Open(const std::string& dataFolder, std::string& error);
   std::string PathOf(const std::string& id) const { return documents_ + id; }
   void Remove(const std::string& id) const;
-  // Removes the documents last written before `cutoff` (seconds since the epoch). A job
+  // Removes the documents last written before `cutoff` (seconds since the epoch): a job
   // is recorded only after its document is in place, so once no job can be that old,
-  // such a file is what a stop between the two steps left behind.
-  void RemoveWrittenBefore(long long cutoff) const;
+  // such a file is what a stop between the two steps left behind. Removes the incoming
+  // folders of relays that stopped.
+  void RemoveAbandoned(long long cutoff) const;
 
   // One document on its way in; removed unless it is committed.
   class Incoming {
@@ -26,8 +39,10 @@ public:
     ~Incoming();
     Incoming(const Incoming&) = delete;
     Incoming& operator=(const Incoming&) = delete;
+    // False with errno set when the bytes cannot be written.
     bool Write(const char* data, size_t size) { return file_.Write(data, size); }
-    // Moves the complete document into place as job `id`.
+    // Moves the complete document, synced to the disk, into place as job `id`; false
+    // with errno set when it cannot.
     bool Commit(const DocumentFolder& folder, const std::string& id);
 
   private:
@@ -35,10 +50,16 @@ public:
     CNewFile file_;
     bool committed_ = false;
   };
-  // Null when no file can be created.
+  // Null with errno set when no file can be created.
   std::unique_ptr<Incoming> Begin() const;
 
 private:
+  bool TakeIncomingFolder(std::string& error);
+  void RemoveStoppedRelaysUploads() const;
+
   std::string documents_;
-  std::string incoming_;
+  std::string incoming_;  // shared by the relays
+  std::string own_;       // this process's folder in it
+  std::string ownLock_;
+  int lockFd_ = -1;
 };

@@ -1,7 +1,11 @@
 #include "relay/names.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstring>
+
+#include "text/utf8.h"
 
 namespace {
 
@@ -35,4 +39,21 @@ std::string SafeDocumentName(const std::string& name) {
     safe = safe.substr(0, kMaxNameLength - extension.size()) + extension;
   }
   return safe.empty() ? "document" : safe;
+}
+
+ClientSource SourceOf(const std::string& address) {
+  unsigned char bytes[16] = {};
+  char text[INET6_ADDRSTRLEN] = "";
+  if (inet_pton(AF_INET, address.c_str(), bytes) == 1) {
+    const std::string canonical = inet_ntop(AF_INET, bytes, text, sizeof text);
+    bytes[3] = 0;
+    return {canonical, std::string(inet_ntop(AF_INET, bytes, text, sizeof text)) + "/24"};
+  }
+  if (inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
+    const std::string canonical = inet_ntop(AF_INET6, bytes, text, sizeof text);
+    std::fill(bytes + 8, bytes + 16, 0);
+    return {canonical, std::string(inet_ntop(AF_INET6, bytes, text, sizeof text)) + "/64"};
+  }
+  const std::string kept = RepairUtf8(CutUtf8(address, 64));
+  return {kept, kept};
 }

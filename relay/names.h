@@ -9,3 +9,12 @@ bool IsValidIdentity(const std::string& uuid);
 // without separators, tabs or shell-special characters, at most 120 bytes with its
 // extension kept; "document" when nothing is left.
 std::string SafeDocumentName(const std::string& name);
+
+// Where a pairing attempt comes from, as wrong codes are counted: the client's address
+// and its network (the /24 of an IPv4 address, the /64 of an IPv6 one, which one
+// household or one server is usually given). A text that is no address stands for both.
+struct ClientSource {
+  std::string address;
+  std::string network;
+};
+ClientSource SourceOf(const std::string& address);

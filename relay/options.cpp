@@ -48,6 +48,8 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
       {"--pairing-lifetime", &limits.pairingLifetime, true},
       {"--max-wrong-codes", &limits.maxWrongCodes, false},
       {"--lock-time", &limits.lockSeconds, true},
+      {"--max-wrong-codes-per-minute", &limits.maxWrongCodesPerMinute, false},
+      {"--download-lease", &limits.downloadLease, true},
   };
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];

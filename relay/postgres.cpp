@@ -1,6 +1,7 @@
 #include "relay/sqldatabase.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cstdlib>
 #include <map>
@@ -12,7 +13,21 @@ public:
   explicit PostgresConnection(PGconn* connection) : connection_(connection) {}
   ~PostgresConnection() override { PQfinish(connection_); }
 
-  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params) override {
+  // Sets what every session of the relay starts with.
+  void Prepare() {
+    // Notices such as "relation already exists, skipping" are not worth a log line.
+    PQclear(PQexec(connection_, "SET client_min_messages = warning"));
+  }
+
+protected:
+  SqlResult Run(const std::string& sql, const std::vector<std::string>& params) override {
+    SqlResult result;
+    // Within a transaction a lost connection stays lost: what follows must fail with it.
+    if (!inTransaction_ && Lost() && !Reconnect()) {
+      result.failure = SqlFailure::Unavailable;
+      result.error = "cannot reach the database: " + std::string(PQerrorMessage(connection_));
+      return result;
+    }
     std::vector<const char*> values;
     for (const std::string& param : params) values.push_back(param.c_str());
     const int count = static_cast<int>(values.size());
@@ -20,27 +35,57 @@ public:
     PGresult* answer =
         statement.empty() ? PQexecParams(connection_, sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)
                           : PQexecPrepared(connection_, statement.c_str(), count, values.data(), nullptr, nullptr, 0);
-    SqlResult result;
     const ExecStatusType status = PQresultStatus(answer);
     result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    if (!result.ok) result.error = PQresultErrorMessage(answer);
+    if (!result.ok) Fail(answer, result);
     for (int row = 0; row < PQntuples(answer); ++row) {
       SqlRow values;
       for (int column = 0; column < PQnfields(answer); ++column) values.emplace_back(PQgetvalue(answer, row, column));
       result.rows.push_back(std::move(values));
     }
-    result.changed = std::atoll(PQcmdTuples(answer));
+    result.changed = answer ? std::atoll(PQcmdTuples(answer)) : 0;
     PQclear(answer);
     return result;
   }
 
-protected:
   // A transaction-scoped advisory lock serialises the relays that share the database.
-  std::vector<std::string> BeginLocked() const override {
-    return {"BEGIN", "SELECT pg_advisory_xact_lock(7331001)"};
+  std::vector<std::string> Begin(bool serialised) const override {
+    if (serialised) return {"BEGIN", "SELECT pg_advisory_xact_lock(7331001)"};
+    return {"BEGIN"};
   }
 
 private:
+  // True when the connection is known broken or the server has spoken to it while idle,
+  // which it does only to say that it is closing it (a restart, a shutdown).
+  bool Lost() const {
+    if (PQstatus(connection_) != CONNECTION_OK) return true;
+    pollfd ready{PQsocket(connection_), POLLIN, 0};
+    return poll(&ready, 1, 0) != 0;
+  }
+
+  bool Reconnect() {
+    PQreset(connection_);
+    prepared_.clear();  // they went with the old session
+    if (PQstatus(connection_) != CONNECTION_OK) return false;
+    Prepare();
+    return true;
+  }
+
+  void Fail(const PGresult* answer, SqlResult& result) const {
+    const std::string message = answer ? PQresultErrorMessage(answer) : "";
+    result.error = message.empty() ? PQerrorMessage(connection_) : message;
+    const char* field = answer ? PQresultErrorField(answer, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string state = field ? field : "";
+    // Classes 08 (connection), 57 (shutdown, crash) and 53 (resources), 53100 being a full disk.
+    if (state == "53100") result.failure = SqlFailure::Full;
+    else if (PQstatus(connection_) != CONNECTION_OK || state.starts_with("08") || state.starts_with("57") ||
+             state.starts_with("53")) {
+      result.failure = SqlFailure::Unavailable;
+    } else {
+      result.failure = SqlFailure::Failed;
+    }
+  }
+
   // The name of `sql` prepared on this connection: the relay repeats a few statements
   // many times, so each is parsed and planned once. "" when it cannot be prepared.
   std::string Prepared(const std::string& sql, int parameters) {
@@ -61,14 +106,16 @@ private:
 }  // namespace
 
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string& error) {
-  PGconn* connection = PQconnectdb(url.c_str());
+  // A database that does not answer fails a request within seconds; the URL may say otherwise.
+  const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
+  const char* const values[] = {"5", url.c_str(), nullptr};
+  PGconn* connection = PQconnectdbParams(keywords, values, 1);
   if (PQstatus(connection) != CONNECTION_OK) {
     error = PQerrorMessage(connection);
     PQfinish(connection);
     return nullptr;
   }
   auto opened = std::make_unique<PostgresConnection>(connection);
-  // Notices such as "relation already exists, skipping" are not worth a log line.
-  opened->Execute("SET client_min_messages = warning", {});
+  opened->Prepare();
   return opened;
 }

@@ -44,6 +44,9 @@ long long Now();
 
 RelayReply TextReply(int status, std::string body);
 RelayReply JsonReply(int status, std::string json);
+// The answer when the storage failed this thread's last request of it: the database
+// away (503, try again), full (507) or failing otherwise (500); `json` for the page.
+RelayReply StorageFailure(bool json);
 // `text` as a JSON string literal.
 std::string JsonString(const std::string& text);
 // The fields of an application/x-www-form-urlencoded body.
@@ -60,20 +63,25 @@ public:
   // Checks pairing, form token and limits before any byte is taken. Null with `refusal`
   // set when the upload is refused.
   static std::unique_ptr<UploadSession> Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal);
+  ~UploadSession() { relay_.store.Release(reservation_); }
+  UploadSession(const UploadSession&) = delete;
+  UploadSession& operator=(const UploadSession&) = delete;
   void Receive(const char* data, size_t size);
   RelayReply Finish();
 
 private:
   UploadSession(RelayContext& relay, Pairing pairing, std::string name, int copies,
-                std::unique_ptr<DocumentFolder::Incoming> incoming)
+                std::unique_ptr<DocumentFolder::Incoming> incoming, std::string reservation)
       : relay_(relay), pairing_(std::move(pairing)), name_(std::move(name)), copies_(copies),
-        incoming_(std::move(incoming)) {}
+        incoming_(std::move(incoming)), reservation_(std::move(reservation)) {}
 
   RelayContext& relay_;
   Pairing pairing_;
   std::string name_;
   int copies_;
   std::unique_ptr<DocumentFolder::Incoming> incoming_;  // dropped as soon as anything fails
+  std::string reservation_;  // the upload's place in the PC's queue, given back unless it became a job
   long long received_ = 0;
   bool tooLarge_ = false;
+  bool diskFull_ = false;
 };

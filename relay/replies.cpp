@@ -38,6 +38,23 @@ RelayReply JsonReply(int status, std::string json) {
   return reply;
 }
 
+RelayReply StorageFailure(bool json) {
+  const auto reply = [json](int status, const std::string& why) {
+    return json ? JsonReply(status, "{\"error\":" + JsonString(why) + "}") : TextReply(status, why);
+  };
+  switch (LastSqlFailure()) {
+    case SqlFailure::Unavailable: {
+      RelayReply away = reply(503, "the relay's database is unavailable, try again in a minute");
+      away.headers.emplace_back("Retry-After", "30");
+      return away;
+    }
+    case SqlFailure::Full: return reply(507, "the relay's storage is full");
+    case SqlFailure::None:
+    case SqlFailure::Failed: break;
+  }
+  return reply(500, "the relay's storage failed");
+}
+
 std::string JsonString(const std::string& text) {
   std::string quoted = "\"";
   for (const char c : text) {

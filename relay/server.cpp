@@ -170,7 +170,7 @@ struct RelayServer::Impl {
       lock.unlock();
       const long long now = Now();
       for (const std::string& id : store.Sweep(now)) documents.Remove(id);
-      documents.RemoveWrittenBefore(now - options.limits.jobLifetime - kOrphanGraceSeconds);
+      documents.RemoveAbandoned(now - options.limits.jobLifetime - kOrphanGraceSeconds);
       lock.lock();
       // Often enough that expired bytes do not linger long past their job.
     } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),

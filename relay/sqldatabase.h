@@ -13,24 +13,47 @@
 
 using SqlRow = std::vector<std::string>;
 
+// Why a statement failed: the caller answers each differently.
+enum class SqlFailure {
+  None,
+  Unavailable,  // the database cannot be reached now (restart, lost connection, busy)
+  Full,         // its disk or its limits are exhausted
+  Failed,       // anything else
+};
+
 struct SqlResult {
   bool ok = false;
+  SqlFailure failure = SqlFailure::None;
   std::string error;
   std::vector<SqlRow> rows;  // NULL reads as the empty text
   long long changed = 0;     // rows inserted, updated or deleted
 };
 
+// The kind of the last failed statement on this thread.
+SqlFailure LastSqlFailure();
+
 class SqlConnection {
 public:
   virtual ~SqlConnection() = default;
-  virtual SqlResult Execute(const std::string& sql, const std::vector<std::string>& params = {}) = 0;
-  // Runs `body` in a transaction that no other connection's locked transaction overlaps;
-  // commits when `body` returns true, rolls back otherwise.
-  bool LockedTransaction(const std::function<bool()>& body);
+  // Runs one statement; a failure is logged with the database's text.
+  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params = {});
+  // Runs `body` in a transaction that holds the database's write lock (SQLite) or takes
+  // row locks as it goes (PostgreSQL); commits when `body` returns true, rolls back
+  // otherwise.
+  bool Transaction(const std::function<bool()>& body) { return InTransaction(false, body); }
+  // The same, and no other connection's locked transaction overlaps it.
+  bool LockedTransaction(const std::function<bool()>& body) { return InTransaction(true, body); }
 
 protected:
-  // The statements that open such a transaction.
-  virtual std::vector<std::string> BeginLocked() const = 0;
+  virtual SqlResult Run(const std::string& sql, const std::vector<std::string>& params) = 0;
+  // The statements that open a transaction, `serialised` with every other such one.
+  virtual std::vector<std::string> Begin(bool serialised) const = 0;
+  // True while a transaction is open: a lost connection is not replaced then, since the
+  // statements after the loss must fail rather than run outside the transaction.
+  bool inTransaction_ = false;
+
+private:
+  bool InTransaction(bool serialised, const std::function<bool()>& body);
 };
 
 // "postgresql://..." (or "postgres://...") opens PostgreSQL; anything else is the path of
@@ -39,7 +62,9 @@ std::unique_ptr<SqlConnection> OpenSqlConnection(const std::string& target, std:
 std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error);
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string& error);
 
-// A fixed set of connections shared by the server's threads.
+// A fixed set of connections shared by the server's threads. A thread holds at most one:
+// asking again while it holds one gives the same connection, so no path can wait for a
+// second connection while holding the first.
 class SqlPool {
 public:
   // Opens `count` connections to `target`; false with `error` when one fails.
@@ -48,24 +73,25 @@ public:
   // Borrows a connection until the lease goes.
   class Lease {
   public:
-    Lease(SqlPool& pool, std::unique_ptr<SqlConnection> connection)
-        : pool_(pool), connection_(std::move(connection)) {}
-    ~Lease() { pool_.Return(std::move(connection_)); }
+    Lease(SqlPool& pool, SqlConnection* connection, bool first) : pool_(pool), connection_(connection), first_(first) {}
+    ~Lease();
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
-    SqlConnection* operator->() const { return connection_.get(); }
+    SqlConnection* operator->() const { return connection_; }
     SqlConnection& operator*() const { return *connection_; }
 
   private:
     SqlPool& pool_;
-    std::unique_ptr<SqlConnection> connection_;
+    SqlConnection* connection_;
+    bool first_;  // the thread's outermost lease gives the connection back
   };
   Lease Acquire();
 
 private:
-  void Return(std::unique_ptr<SqlConnection> connection);
+  void Return(SqlConnection* connection);
 
   std::mutex mutex_;
   std::condition_variable returned_;
-  std::vector<std::unique_ptr<SqlConnection>> idle_;
+  std::vector<std::unique_ptr<SqlConnection>> connections_;
+  std::vector<SqlConnection*> idle_;
 };

@@ -9,11 +9,12 @@ public:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
   ~SqliteConnection() override { sqlite3_close(db_); }
 
-  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params) override {
+protected:
+  SqlResult Run(const std::string& sql, const std::vector<std::string>& params) override {
     SqlResult result;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      result.error = sqlite3_errmsg(db_);
+      Fail(result);
       return result;
     }
     // $n names the n-th parameter wherever it stands.
@@ -31,17 +32,27 @@ public:
       result.rows.push_back(std::move(row));
     }
     result.ok = step == SQLITE_DONE;
-    if (!result.ok) result.error = sqlite3_errmsg(db_);
+    if (!result.ok) Fail(result);
     result.changed = sqlite3_changes(db_);
     sqlite3_finalize(statement);
     return result;
   }
 
-protected:
   // IMMEDIATE takes the write lock at once, so two processes cannot interleave.
-  std::vector<std::string> BeginLocked() const override { return {"BEGIN IMMEDIATE"}; }
+  std::vector<std::string> Begin(bool) const override { return {"BEGIN IMMEDIATE"}; }
 
 private:
+  void Fail(SqlResult& result) const {
+    result.error = sqlite3_errmsg(db_);
+    switch (sqlite3_errcode(db_)) {
+      case SQLITE_FULL: result.failure = SqlFailure::Full; break;
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+      case SQLITE_CANTOPEN: result.failure = SqlFailure::Unavailable; break;
+      default: result.failure = SqlFailure::Failed;
+    }
+  }
+
   sqlite3* db_;
 };
 

@@ -1,8 +1,10 @@
 #include "relay/store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string_view>
 
+#include "relay/names.h"
 #include "relay/random.h"
 
 namespace {
@@ -23,12 +25,24 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
         "CREATE TABLE guesses (subject TEXT PRIMARY KEY, failures INTEGER NOT NULL, first_at BIGINT NOT NULL,"
         " locked_until BIGINT NOT NULL)",
     },
+    {
+        "ALTER TABLE jobs ADD COLUMN lease_until BIGINT NOT NULL DEFAULT 0",
+        "CREATE TABLE uploads (id TEXT PRIMARY KEY, uuid TEXT NOT NULL, expires BIGINT NOT NULL)",
+        "CREATE INDEX uploads_by_pc ON uploads (uuid)",
+    },
 };
 
 // Job states: waiting for the PC, downloaded by it, acknowledged (bytes gone).
 constexpr int kPrinted = 2;
 // How stale the last-seen time of a polling PC may be, in seconds.
 constexpr long long kSeenPrecision = 10;
+// A network holds several clients: it may make this many times an address's wrong codes.
+constexpr long long kNetworkShare = 4;
+// The window of the relay-wide count of wrong codes, and how long it locks pairing.
+constexpr long long kGlobalWindow = 60;
+// A place held for an upload outlives any upload; it is given back when its upload ends,
+// so only a relay that stopped mid-upload leaves one to expire.
+constexpr long long kReservationLifetime = 2 * 3600;
 
 std::string Text(long long value) { return std::to_string(value); }
 
@@ -39,7 +53,24 @@ long long Microseconds() {
 
 long long Number(const std::string& text) { return text.empty() ? 0 : std::stoll(text); }
 
+bool IsPairingToken(const std::string& token) {
+  return token.size() == 64 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// "subject = $first OR subject = $first+1 ..." for `count` subjects.
+std::string SubjectMatch(size_t count, size_t first) {
+  std::string match;
+  for (size_t i = 0; i < count; ++i) match += (i ? " OR subject = $" : "subject = $") + std::to_string(first + i);
+  return "(" + match + ")";
+}
+
 }  // namespace
+
+struct RelayStore::GuessSubject {
+  std::string name;
+  long long limit;   // wrong codes within the window that lock the subject out
+  long long window;  // failures older than this are forgotten; a lock lasts this long
+};
 
 bool RelayStore::Open(const std::string& target, int connections, std::string& error) {
   return pool_.Open(target, connections, error) && Migrate(error);
@@ -118,8 +149,9 @@ std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, 
   // Expired jobs are gone at once, before the sweep takes their bytes.
   const SqlResult found = db->Execute(
       "SELECT p.last_seen, j.id, j.name, j.size, j.copies, j.created FROM pcs p LEFT JOIN jobs j"
-      " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 WHERE p.uuid = $1 ORDER BY j.arrived, j.id",
-      {uuid, Text(kPrinted), Text(now - limits_.jobLifetime)});
+      " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 AND j.lease_until <= $4 WHERE p.uuid = $1"
+      " ORDER BY j.arrived, j.id",
+      {uuid, Text(kPrinted), Text(now - limits_.jobLifetime), Text(now)});
   if (!found.ok) return std::nullopt;
   if (found.rows.empty()) {
     if (!EnsurePc(*db, uuid, now)) return std::nullopt;
@@ -134,91 +166,122 @@ std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, 
   return queue;
 }
 
-std::optional<long long> RelayStore::Download(const std::string& id, long long now) {
+Lookup<long long> RelayStore::Download(const std::string& id, long long now) {
   auto db = pool_.Acquire();
-  const SqlResult found = db->Execute("UPDATE jobs SET state = 1 WHERE id = $1 AND state < $2 AND created > $3 RETURNING size",
-                                      {id, Text(kPrinted), Text(now - limits_.jobLifetime)});
-  if (!found.ok || found.rows.empty()) return std::nullopt;
-  return Number(found.rows[0][0]);
+  // One statement tests and takes the lease: of two parallel downloads one gets the job.
+  const SqlResult found = db->Execute(
+      "UPDATE jobs SET state = 1, lease_until = $2 WHERE id = $1 AND state < $3 AND created > $4 AND lease_until <= $5"
+      " RETURNING size",
+      {id, Text(now + limits_.downloadLease), Text(kPrinted), Text(now - limits_.jobLifetime), Text(now)});
+  if (!found.ok) return {std::nullopt, true};
+  if (found.rows.empty()) return {};
+  return {Number(found.rows[0][0])};
 }
 
-bool RelayStore::Acknowledge(const std::string& uuid, const std::string& id) {
+Lookup<bool> RelayStore::Acknowledge(const std::string& uuid, const std::string& id) {
   auto db = pool_.Acquire();
   const SqlResult marked =
       db->Execute("UPDATE jobs SET state = $3 WHERE id = $1 AND uuid = $2", {id, uuid, Text(kPrinted)});
-  return marked.ok && marked.changed > 0;
+  if (!marked.ok) return {std::nullopt, true};
+  if (marked.changed == 0) return {};
+  return {true};
 }
 
-bool RelayStore::Locked(const std::string& subject, long long now) {
-  auto db = pool_.Acquire();
-  const SqlResult lock =
-      db->Execute("SELECT 1 FROM guesses WHERE subject = $1 AND locked_until > $2", {subject, Text(now)});
-  return !lock.ok || !lock.rows.empty();
+std::vector<RelayStore::GuessSubject> RelayStore::GuessSubjects(const std::string& address,
+                                                                 const std::string& uuid) const {
+  std::vector<GuessSubject> subjects;
+  if (!address.empty()) {
+    const ClientSource source = SourceOf(address);
+    subjects.push_back({"address " + source.address, limits_.maxWrongCodes, limits_.lockSeconds});
+    if (source.network != source.address) {
+      subjects.push_back({"network " + source.network, limits_.maxWrongCodes * kNetworkShare, limits_.lockSeconds});
+    }
+    subjects.push_back({"all", limits_.maxWrongCodesPerMinute, kGlobalWindow});
+  }
+  if (!uuid.empty()) subjects.push_back({"pc " + uuid, limits_.maxWrongCodes, limits_.lockSeconds});
+  return subjects;
 }
 
-void RelayStore::CountWrongCode(const std::string& subject, long long now) {
-  auto db = pool_.Acquire();
-  // Failures count within one lock period; an older count starts again.
-  const SqlResult counted = db->Execute(
-      "INSERT INTO guesses (subject, failures, first_at, locked_until) VALUES ($1, 1, $2, 0)"
-      " ON CONFLICT (subject) DO UPDATE SET"
-      " failures = CASE WHEN guesses.first_at < $3 THEN 1 ELSE guesses.failures + 1 END,"
-      " first_at = CASE WHEN guesses.first_at < $3 THEN excluded.first_at ELSE guesses.first_at END"
-      " RETURNING failures",
-      {subject, Text(now), Text(now - limits_.lockSeconds)});
-  if (counted.ok && !counted.rows.empty() && Number(counted.rows[0][0]) >= limits_.maxWrongCodes) {
-    db->Execute("UPDATE guesses SET failures = 0, first_at = $2, locked_until = $3 WHERE subject = $1",
-                {subject, Text(now), Text(now + limits_.lockSeconds)});
+std::optional<bool> RelayStore::Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now) {
+  std::vector<std::string> params = {Text(now)};
+  for (const GuessSubject& subject : subjects) params.push_back(subject.name);
+  const SqlResult lock = db.Execute(
+      "SELECT 1 FROM guesses WHERE locked_until > $1 AND " + SubjectMatch(subjects.size(), 2), params);
+  if (!lock.ok) return std::nullopt;
+  return !lock.rows.empty();
+}
+
+void RelayStore::CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now) {
+  for (const GuessSubject& subject : subjects) {
+    // Failures count within one window; an older count starts again.
+    const SqlResult counted = db.Execute(
+        "INSERT INTO guesses (subject, failures, first_at, locked_until) VALUES ($1, 1, $2, 0)"
+        " ON CONFLICT (subject) DO UPDATE SET"
+        " failures = CASE WHEN guesses.first_at < $3 THEN 1 ELSE guesses.failures + 1 END,"
+        " first_at = CASE WHEN guesses.first_at < $3 THEN excluded.first_at ELSE guesses.first_at END"
+        " RETURNING failures",
+        {subject.name, Text(now), Text(now - subject.window)});
+    if (counted.ok && !counted.rows.empty() && Number(counted.rows[0][0]) >= subject.limit) {
+      db.Execute("UPDATE guesses SET failures = 0, first_at = $2, locked_until = $3 WHERE subject = $1",
+                 {subject.name, Text(now), Text(now + subject.window)});
+    }
   }
 }
 
 PairOutcome RelayStore::Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing) {
-  const std::string addressSubject = "address " + address;
-  if (Locked(addressSubject, now)) return PairOutcome::Locked;
   auto db = pool_.Acquire();
-  const SqlResult owner = db->Execute("SELECT uuid, expires FROM codes WHERE code = $1", {code});
+  std::vector<GuessSubject> subjects = GuessSubjects(address, "");
+  const auto locked = Locked(*db, subjects, now);
+  if (!locked) return PairOutcome::Failed;
+  if (*locked) return PairOutcome::Locked;
+  const SqlResult owner = db->Execute("SELECT uuid FROM codes WHERE code = $1", {code});
   if (!owner.ok) return PairOutcome::Failed;
   if (owner.rows.empty()) {
-    CountWrongCode(addressSubject, now);
+    CountWrongCode(*db, subjects, now);
     return PairOutcome::Wrong;
   }
   const std::string uuid = owner.rows[0][0];
-  const std::string pcSubject = "pc " + uuid;
-  if (Locked(pcSubject, now)) return PairOutcome::Locked;
+  const std::vector<GuessSubject> pc = GuessSubjects("", uuid);
+  const auto pcLocked = Locked(*db, pc, now);
+  if (!pcLocked) return PairOutcome::Failed;
+  if (*pcLocked) return PairOutcome::Locked;
   // Taking the code and pairing are one step: a code pairs once.
   const SqlResult taken =
       db->Execute("DELETE FROM codes WHERE code = $1 AND expires > $2 RETURNING uuid", {code, Text(now)});
   if (!taken.ok) return PairOutcome::Failed;
   if (taken.rows.empty()) {
-    CountWrongCode(addressSubject, now);
-    CountWrongCode(pcSubject, now);
+    subjects.insert(subjects.end(), pc.begin(), pc.end());
+    CountWrongCode(*db, subjects, now);
     return PairOutcome::Expired;
   }
   pairing = {RandomHex(32), RandomHex(32), uuid};
+  // The wrong codes before stay counted: pairing a code of one's own clears nothing.
   if (!db->Execute("INSERT INTO pairings (token, uuid, csrf, expires) VALUES ($1, $2, $3, $4)",
                    {pairing.token, uuid, pairing.csrf, Text(now + limits_.pairingLifetime)})
            .ok) {
     return PairOutcome::Failed;
   }
-  db->Execute("DELETE FROM guesses WHERE subject = $1", {addressSubject});
   return PairOutcome::Paired;
 }
 
-std::optional<Pairing> RelayStore::FindPairing(const std::string& token, long long now) {
-  if (token.empty()) return std::nullopt;
+Lookup<Pairing> RelayStore::FindPairing(const std::string& token, long long now) {
+  // What is not a token the relay gave is not looked up.
+  if (!IsPairingToken(token)) return {};
   auto db = pool_.Acquire();
   const SqlResult found =
       db->Execute("SELECT uuid, csrf FROM pairings WHERE token = $1 AND expires > $2", {token, Text(now)});
-  if (!found.ok || found.rows.empty()) return std::nullopt;
-  return Pairing{token, found.rows[0][1], found.rows[0][0]};
+  if (!found.ok) return {std::nullopt, true};
+  if (found.rows.empty()) return {};
+  return {Pairing{token, found.rows[0][1], found.rows[0][0]}};
 }
 
-std::optional<PcRecord> RelayStore::FindPc(const std::string& uuid) {
+Lookup<PcRecord> RelayStore::FindPc(const std::string& uuid) {
   auto db = pool_.Acquire();
   const SqlResult found = db->Execute("SELECT host, ips, nothave, last_seen FROM pcs WHERE uuid = $1", {uuid});
-  if (!found.ok || found.rows.empty()) return std::nullopt;
+  if (!found.ok) return {std::nullopt, true};
+  if (found.rows.empty()) return {};
   const SqlRow& row = found.rows[0];
-  return PcRecord{uuid, row[0], row[1], row[2], Number(row[3])};
+  return {PcRecord{uuid, row[0], row[1], row[2], Number(row[3])}};
 }
 
 std::vector<SentJob> RelayStore::SentJobs(const std::string& token) {
@@ -231,24 +294,47 @@ std::vector<SentJob> RelayStore::SentJobs(const std::string& token) {
   return jobs;
 }
 
-bool RelayStore::HasRoom(const std::string& uuid) {
+AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
+                                    const std::string& insert, const std::vector<std::string>& params) {
   auto db = pool_.Acquire();
-  const SqlResult count =
-      db->Execute("SELECT COUNT(*) FROM jobs WHERE uuid = $1 AND state < $2", {uuid, Text(kPrinted)});
-  return count.ok && !count.rows.empty() && Number(count.rows[0][0]) < limits_.maxWaitingJobs;
+  bool full = false;
+  const bool added = db->Transaction([&] {
+    if (!replacing.empty() && !db->Execute("DELETE FROM uploads WHERE id = $1", {replacing}).ok) return false;
+    // The PC's row lock makes every relay sharing the database count and add in turn.
+    if (!db->Execute("UPDATE pcs SET last_seen = last_seen WHERE uuid = $1", {uuid}).ok) return false;
+    const SqlResult count = db->Execute(
+        "SELECT (SELECT COUNT(*) FROM jobs WHERE uuid = $1 AND state < $2)"
+        " + (SELECT COUNT(*) FROM uploads WHERE uuid = $1 AND expires > $3)",
+        {uuid, Text(kPrinted), Text(now)});
+    if (!count.ok || count.rows.empty()) return false;
+    full = Number(count.rows[0][0]) >= limits_.maxWaitingJobs;
+    return !full && db->Execute(insert, params).ok;
+  });
+  if (full) return AddJobOutcome::QueueFull;
+  return added ? AddJobOutcome::Added : AddJobOutcome::Failed;
 }
 
-AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job) {
+AddJobOutcome RelayStore::Reserve(const std::string& uuid, long long now, std::string& reservation) {
+  const std::string id = RandomHex(16);
+  const AddJobOutcome outcome = AddIfRoom(uuid, now, "", "INSERT INTO uploads (id, uuid, expires) VALUES ($1, $2, $3)",
+                                          {id, uuid, Text(now + kReservationLifetime)});
+  if (outcome == AddJobOutcome::Added) reservation = id;
+  return outcome;
+}
+
+void RelayStore::Release(const std::string& reservation) {
+  if (reservation.empty()) return;
   auto db = pool_.Acquire();
-  // The count and the insert are one statement, so parallel uploads cannot overfill.
-  const SqlResult added = db->Execute(
-      "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
-      " SELECT $1, $2, $3, $4, CAST($5 AS BIGINT), CAST($6 AS INTEGER), CAST($7 AS BIGINT), CAST($8 AS BIGINT), 0"
-      " WHERE (SELECT COUNT(*) FROM jobs WHERE uuid = $2 AND state < 2) < CAST($9 AS BIGINT)",
-      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(Microseconds()),
-       Text(limits_.maxWaitingJobs)});
-  if (!added.ok) return AddJobOutcome::Failed;
-  return added.changed == 1 ? AddJobOutcome::Added : AddJobOutcome::QueueFull;
+  db->Execute("DELETE FROM uploads WHERE id = $1", {reservation});
+}
+
+AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation) {
+  // The job takes its reservation's place; one whose reservation expired needs room anew.
+  return AddIfRoom(pairing.uuid, Number(job.created), reservation,
+                   "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
+                   " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
+                   {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created,
+                    Text(Microseconds())});
 }
 
 std::vector<std::string> RelayStore::Sweep(long long now) {
@@ -264,8 +350,9 @@ std::vector<std::string> RelayStore::Sweep(long long now) {
   db->Execute("DELETE FROM pairings WHERE expires <= $1 OR uuid IN (SELECT uuid FROM pcs WHERE last_seen < $2)",
               {Text(now), idleBefore});
   db->Execute("DELETE FROM codes WHERE expires <= $1", {Text(now)});
+  db->Execute("DELETE FROM uploads WHERE expires <= $1", {Text(now)});
   db->Execute("DELETE FROM pcs WHERE last_seen < $1", {idleBefore});
   db->Execute("DELETE FROM guesses WHERE locked_until <= $1 AND first_at < $2",
-              {Text(now), Text(now - limits_.lockSeconds)});
+              {Text(now), Text(now - std::max(limits_.lockSeconds, kGlobalWindow))});
   return gone;
 }

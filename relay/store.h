@@ -18,8 +18,10 @@ struct RelayLimits {
   long long pcLifetime = 90LL * 24 * 3600;  // PCs that have not polled for this long go
   long long codeLifetime = 10 * 60;
   long long pairingLifetime = 30LL * 24 * 3600;
-  long long maxWrongCodes = 10;
+  long long maxWrongCodes = 10;      // per address and PC; a network may make this many times more
   long long lockSeconds = 15 * 60;
+  long long maxWrongCodesPerMinute = 60;  // from everywhere together
+  long long downloadLease = 5 * 60;       // a job being downloaded is not handed out again for this long
 };
 
 // A job as the PC's queue shows it.
@@ -55,6 +57,13 @@ struct Pairing {
 enum class PairOutcome { Paired, Wrong, Expired, Locked, Failed };
 enum class AddJobOutcome { Added, QueueFull, Failed };
 
+// What a lookup found: a value, nothing (`failed` false), or a storage failure.
+template <typename T>
+struct Lookup {
+  std::optional<T> value;
+  bool failed = false;
+};
+
 class RelayStore {
 public:
   explicit RelayStore(RelayLimits limits) : limits_(limits) {}
@@ -70,29 +79,44 @@ public:
   bool Announce(const PcRecord& pc, long long now);
   // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen.
   std::optional<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
-  // Marks job `id` fetched; its size, or nothing when no such job is waiting.
-  std::optional<long long> Download(const std::string& id, long long now);
-  // Marks job `id` of `uuid` printed; false when the PC has no such job.
-  bool Acknowledge(const std::string& uuid, const std::string& id);
+  // Hands job `id` to one download: marks it fetched and leases it, so that no other
+  // download gets it until the lease ends. Its size, or nothing when no such job is
+  // waiting or its lease runs. A poll lists no leased job.
+  Lookup<long long> Download(const std::string& id, long long now);
+  // Marks job `id` of `uuid` printed (again, harmlessly); nothing when the PC has no such job.
+  Lookup<bool> Acknowledge(const std::string& uuid, const std::string& id);
 
-  // Pairs the browser at `address` with the PC whose code is `code`.
+  // Pairs the browser at `address` with the PC whose code is `code`. Wrong codes count
+  // against the address, its network, the PC and the relay as a whole; a success clears
+  // none of them, they age out.
   PairOutcome Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing);
-  std::optional<Pairing> FindPairing(const std::string& token, long long now);
-  std::optional<PcRecord> FindPc(const std::string& uuid);
+  Lookup<Pairing> FindPairing(const std::string& token, long long now);
+  Lookup<PcRecord> FindPc(const std::string& uuid);
   // Recent jobs sent through this pairing, newest first.
   std::vector<SentJob> SentJobs(const std::string& token);
-  AddJobOutcome AddJob(const Pairing& pairing, const QueuedJob& job);
-  // True while the PC can take another job.
-  bool HasRoom(const std::string& uuid);
+  // Holds a place in the PC's queue for an upload about to begin: uploads under way
+  // count against the PC's limit. Added with `reservation` set, QueueFull or Failed.
+  AddJobOutcome Reserve(const std::string& uuid, long long now, std::string& reservation);
+  // Gives a place back when its upload ends without a job.
+  void Release(const std::string& reservation);
+  // Records the job in place of its reservation.
+  AddJobOutcome AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation);
 
   // Forgets what has expired; the ids of the jobs whose bytes must go.
   std::vector<std::string> Sweep(long long now);
 
 private:
   bool Migrate(std::string& error);
-  bool Locked(const std::string& subject, long long now);
-  void CountWrongCode(const std::string& subject, long long now);
+  struct GuessSubject;
+  std::vector<GuessSubject> GuessSubjects(const std::string& address, const std::string& uuid) const;
+  // True when a subject is locked out; nothing on a storage failure.
+  std::optional<bool> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
+  void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
+  // Runs `insert` when the PC has room for one more job or upload, after giving back the
+  // reservation `replacing` (if any); counting and adding are one step.
+  AddJobOutcome AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
+                          const std::string& insert, const std::vector<std::string>& params);
 
   RelayLimits limits_;
   SqlPool pool_;

@@ -1,5 +1,6 @@
 #include "relay/relay-private.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 
@@ -11,10 +12,20 @@ namespace {
 
 RelayReply Refused(int status, const std::string& why) { return JsonReply(status, "{\"error\":" + JsonString(why) + "}"); }
 
+// The answer when the document's bytes could not be written: full disk or other failure.
+RelayReply NotWritten(bool diskFull) {
+  return diskFull ? Refused(507, "the relay has no room for the document") : Refused(500, "the document could not be stored");
+}
+
 }  // namespace
 
 std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal) {
-  const auto pairing = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
+  const auto found = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
+  if (found.failed) {
+    refusal = StorageFailure(true);
+    return nullptr;
+  }
+  const auto& pairing = found.value;
   if (!pairing) {
     refusal = Refused(401, "not paired");
     return nullptr;
@@ -36,35 +47,43 @@ std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const R
     refusal = Refused(413, "document too large");
     return nullptr;
   }
-  if (!relay.store.HasRoom(pairing->uuid)) {
-    refusal = Refused(429, "too many jobs waiting for this PC");
-    return nullptr;
-  }
   auto incoming = relay.documents.Begin();
   if (!incoming) {
-    refusal = Refused(503, "no room for the document");
+    refusal = NotWritten(IsDiskFull(errno));
     return nullptr;
   }
-  return std::unique_ptr<UploadSession>(
-      new UploadSession(relay, *pairing, SafeDocumentName(request.Argument("name")), copies, std::move(incoming)));
+  // Uploads under way hold their place: parallel ones cannot overfill the PC's queue.
+  std::string reservation;
+  switch (relay.store.Reserve(pairing->uuid, Now(), reservation)) {
+    case AddJobOutcome::Added: break;
+    case AddJobOutcome::QueueFull: refusal = Refused(429, "too many jobs waiting for this PC"); return nullptr;
+    case AddJobOutcome::Failed: refusal = StorageFailure(true); return nullptr;
+  }
+  return std::unique_ptr<UploadSession>(new UploadSession(relay, *pairing, SafeDocumentName(request.Argument("name")),
+                                                          copies, std::move(incoming), std::move(reservation)));
 }
 
 void UploadSession::Receive(const char* data, size_t size) {
   received_ += static_cast<long long>(size);
   // Past the limit nothing more is written and nothing is kept.
   if (received_ > relay_.store.Limits().maxDocumentBytes) tooLarge_ = true;
-  if (tooLarge_ || (incoming_ && !incoming_->Write(data, size))) incoming_.reset();
+  if (tooLarge_) incoming_.reset();
+  if (incoming_ && !incoming_->Write(data, size)) {
+    diskFull_ = IsDiskFull(errno);
+    incoming_.reset();
+  }
 }
 
 RelayReply UploadSession::Finish() {
   if (tooLarge_) return Refused(413, "document too large");
   const QueuedJob job{RandomHex(16), name_, std::to_string(received_), std::to_string(copies_), std::to_string(Now())};
-  if (!incoming_ || !incoming_->Commit(relay_.documents, job.id)) return Refused(503, "the document could not be stored");
-  switch (relay_.store.AddJob(pairing_, job)) {
-    case AddJobOutcome::Added: return JsonReply(201, "{\"name\":" + JsonString(job.name) + "}");
+  if (!incoming_) return NotWritten(diskFull_);
+  if (!incoming_->Commit(relay_.documents, job.id)) return NotWritten(IsDiskFull(errno));
+  switch (relay_.store.AddJob(pairing_, job, reservation_)) {
+    case AddJobOutcome::Added: reservation_.clear(); return JsonReply(201, "{\"name\":" + JsonString(job.name) + "}");
     case AddJobOutcome::QueueFull: relay_.documents.Remove(job.id); return Refused(429, "too many jobs waiting for this PC");
     case AddJobOutcome::Failed: break;
   }
   relay_.documents.Remove(job.id);
-  return Refused(503, "storage unavailable");
+  return StorageFailure(true);
 }

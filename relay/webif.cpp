@@ -55,24 +55,27 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
     }
     case PairOutcome::Failed: break;
   }
-  return JsonReply(503, "{\"error\":\"storage unavailable\"}");
+  return StorageFailure(true);
 }
 
 RelayReply Status(RelayContext& relay, const RequestView& request) {
-  const auto pairing = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
-  const auto pc = pairing ? relay.store.FindPc(pairing->uuid) : std::nullopt;
-  if (!pc) return JsonReply(401, "{\"error\":\"not paired\"}");
-  const long long ago = std::max(0LL, Now() - pc->lastSeen);
+  const auto found = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
+  const auto foundPc = found.value ? relay.store.FindPc(found.value->uuid) : Lookup<PcRecord>{};
+  if (found.failed || foundPc.failed) return StorageFailure(true);
+  if (!foundPc.value) return JsonReply(401, "{\"error\":\"not paired\"}");
+  const Pairing& pairing = *found.value;
+  const PcRecord& pc = *foundPc.value;
+  const long long ago = std::max(0LL, Now() - pc.lastSeen);
   std::string jobs;
-  for (const SentJob& job : relay.store.SentJobs(pairing->token)) {
+  for (const SentJob& job : relay.store.SentJobs(pairing.token)) {
     jobs += std::string(jobs.empty() ? "" : ",") + "{\"name\":" + JsonString(job.name) + ",\"copies\":" + job.copies +
             ",\"state\":" + JsonString(job.state) + "}";
   }
-  return JsonReply(200, "{\"name\":" + JsonString(pc->host) + ",\"addresses\":" + JsonString(pc->addresses) +
-                            ",\"notHave\":" + JsonString(pc->notHave) + ",\"lastSeenSeconds\":" + std::to_string(ago) +
+  return JsonReply(200, "{\"name\":" + JsonString(pc.host) + ",\"addresses\":" + JsonString(pc.addresses) +
+                            ",\"notHave\":" + JsonString(pc.notHave) + ",\"lastSeenSeconds\":" + std::to_string(ago) +
                             ",\"online\":" + (ago <= kOnlineSeconds ? "true" : "false") +
                             ",\"maxBytes\":" + std::to_string(relay.store.Limits().maxDocumentBytes) +
-                            ",\"csrf\":" + JsonString(pairing->csrf) + ",\"jobs\":[" + jobs + "]}");
+                            ",\"csrf\":" + JsonString(pairing.csrf) + ",\"jobs\":[" + jobs + "]}");
 }
 
 }  // namespace

@@ -28,6 +28,20 @@ SequenceStart ReadSequenceStart(unsigned char lead) {
   return {0, 0, 0};
 }
 
+// The length of the well-formed character at `i`; 0 when the bytes there do not form one.
+size_t CharacterLength(const std::string& text, size_t i) {
+  const SequenceStart start = ReadSequenceStart(static_cast<unsigned char>(text[i]));
+  if (start.length == 0 || text.size() - i < start.length) return 0;
+  char32_t code = start.bits;
+  for (size_t k = 1; k < start.length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  if (code < start.lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return start.length;
+}
+
 }  // namespace
 
 std::string CutUtf8(const std::string& text, std::string::size_type maxBytes) {
@@ -39,24 +53,19 @@ std::string CutUtf8(const std::string& text, std::string::size_type maxBytes) {
 }
 
 bool IsValidUtf8(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const SequenceStart start = ReadSequenceStart(static_cast<unsigned char>(text[i]));
-    if (start.length == 0 || text.size() - i < start.length) {
-      return false;
-    }
-    char32_t code = start.bits;
-    for (size_t k = 1; k < start.length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      code = (code << 6) | (next & 0x3Fu);
-    }
-    if (code < start.lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += start.length;
+  for (size_t i = 0, length = 0; i < text.size(); i += length) {
+    length = CharacterLength(text, i);
+    if (length == 0) return false;
   }
   return true;
+}
+
+std::string RepairUtf8(const std::string& text) {
+  std::string repaired;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = CharacterLength(text, i);
+    repaired += length == 0 ? std::string("\xEF\xBF\xBD") : text.substr(i, length);
+    i += length == 0 ? 1 : length;
+  }
+  return repaired;
 }

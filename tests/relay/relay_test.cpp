@@ -1,9 +1,12 @@
 // olvaro-relay as a process on its two storages: the desktop's requests answered as its
-// poller parses them, pairing, uploads and every refusal, expiry, a crash mid-upload,
-// and two relays sharing one PostgreSQL database.
+// poller parses them, pairing and guessing, uploads and every refusal, expiry, a crash
+// mid-upload, two relays sharing one data folder and one PostgreSQL database, and a
+// PostgreSQL restart.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -48,6 +51,47 @@ bool Matches(const std::string& text, const std::string& pattern) {
 size_t FilesIn(const std::string& folder) {
   std::error_code ignored;
   return static_cast<size_t>(std::distance(fs::directory_iterator(folder, ignored), fs::directory_iterator()));
+}
+
+// The bytes of the files under `folder`, at any depth.
+uintmax_t BytesUnder(const std::string& folder) {
+  std::error_code ignored;
+  uintmax_t bytes = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+    if (entry.is_regular_file(ignored)) bytes += entry.file_size(ignored);
+  }
+  return bytes;
+}
+
+// An upload held half-sent on a raw socket (plain HTTP), finished on demand.
+struct HeldUpload {
+  explicit HeldUpload(const RelayProcess& relay) : connection(static_cast<uint16_t>(relay.Port())) {}
+  void Begin(const SenderClient& sender, const std::string& name) {
+    connection.Send("POST /upload?name=" + name + "&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 200000\r\n"
+                    "Cookie: olvaro_pairing=" + sender.token + "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n" +
+                    std::string(100000, 'h'));
+  }
+  // The status line of the answer.
+  std::string Finish() {
+    connection.Send(std::string(100000, 'h'));
+    const std::string answer = connection.ReadUntil("\r\n");
+    return answer.substr(0, answer.find("\r\n"));
+  }
+  PhoneConnection connection;
+};
+
+// Waits until `done` or `limit` has passed.
+template <typename Condition>
+bool WaitFor(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  for (auto end = std::chrono::steady_clock::now() + limit; !done() && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+// A pairing attempt from `address`, as a reverse proxy on loopback names it.
+long PairFrom(const RelayProcess& relay, const std::string& address, const std::string& code) {
+  return HttpPostForm(relay.BaseUrl() + "/pair", "code=" + code, {"X-Forwarded-For: " + address}).status;
 }
 
 class RelayStorageTest : public testing::TestWithParam<std::string> {
@@ -140,8 +184,9 @@ TEST_P(RelayStorageTest, AJobIsSeenAndAcknowledgedOnlyByItsPc) {
   EXPECT_EQ(HttpGet(relay.Api("upload/../relay.sqlite")).status, 404);
 }
 
+// One thread: the wrong-code bookkeeping must not wait for a second database connection.
 TEST_P(RelayStorageTest, WrongAndExpiredCodesLockTheAddressOutAndACodePairsOnce) {
-  RelayProcess relay(Data(), Options({"--code-lifetime", "2s", "--max-wrong-codes", "4"}));
+  RelayProcess relay(Data(), Options({"--code-lifetime", "2s", "--max-wrong-codes", "4", "--threads", "1"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender{relay};
@@ -153,11 +198,29 @@ TEST_P(RelayStorageTest, WrongAndExpiredCodesLockTheAddressOutAndACodePairsOnce)
   std::this_thread::sleep_for(std::chrono::milliseconds(3100));
   EXPECT_EQ(sender.Pair(stale), 410);
   EXPECT_EQ(sender.Pair("AAAAAA"), 403);
+  // Pairing a code of one's own between guesses clears no count.
+  EXPECT_EQ(SenderClient{relay}.Pair(desktop.AuthCode()), 200);
   EXPECT_EQ(sender.Pair("AAAAAB"), 403);  // the fourth wrong try locks
   // Locked: even a good code is refused.
   SenderClient late{relay};
   EXPECT_EQ(late.Pair(desktop.AuthCode()), 429);
   EXPECT_TRUE(late.token.empty());
+}
+
+TEST_P(RelayStorageTest, GuessesFromManyAddressesAreBoundedPerNetworkAndForTheWholeRelay) {
+  // A network may make four times an address's wrong codes.
+  RelayProcess relay(Data(), Options({"--max-wrong-codes", "2", "--max-wrong-codes-per-minute", "24"}), false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  for (const std::string network : {"10.1.1.", "2001:db8:0:1::"}) {
+    for (int host = 1; host <= 8; ++host) EXPECT_EQ(PairFrom(relay, network + std::to_string(host), "AAAAAA"), 403);
+    EXPECT_EQ(PairFrom(relay, network + "99", desktop.AuthCode()), 429) << network;
+  }
+  EXPECT_EQ(PairFrom(relay, "10.1.2.1", desktop.AuthCode()), 200);
+  EXPECT_EQ(PairFrom(relay, "2001:db8:0:2::1", "AAAAAA"), 403);
+  // The whole relay: 24 wrong codes a minute, from wherever they come.
+  for (int network = 1; network <= 7; ++network) EXPECT_EQ(PairFrom(relay, "10.2." + std::to_string(network) + ".1", "AAAAAA"), 403);
+  EXPECT_EQ(PairFrom(relay, "10.3.0.1", desktop.AuthCode()), 429);
 }
 
 TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfThemIsKept) {
@@ -186,7 +249,32 @@ TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfT
   EXPECT_EQ(sender.Upload("3.pdf", "three"), 429);
   EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 2u);
   EXPECT_EQ(FilesIn(Data() + "/documents"), 2u);
-  EXPECT_EQ(FilesIn(Data() + "/incoming"), 0u);
+  EXPECT_EQ(BytesUnder(Data() + "/incoming"), 0u);
+}
+
+// Uploads under way hold their place in the PC's queue, and parallel ones never overfill
+// it: of 16 begun at once with room for 4, 4 are written and taken.
+TEST_P(RelayStorageTest, ParallelUploadsNeverOverfillAPcsQueue) {
+  RelayProcess relay(Data(), Options({"--max-waiting-jobs", "4", "--threads", "16"}), false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  const SenderClient sender = PairedSender(relay, desktop);
+  std::vector<std::unique_ptr<HeldUpload>> uploads;
+  for (int i = 0; i < 16; ++i) uploads.push_back(std::make_unique<HeldUpload>(relay));
+  for (auto& upload : uploads) upload->Begin(sender, "many.pdf");
+  const auto written = [this] {
+    std::error_code ignored;
+    return std::ranges::count_if(fs::recursive_directory_iterator(Data() + "/incoming", ignored), [](const auto& entry) {
+      std::error_code ignored;
+      return entry.is_regular_file(ignored) && entry.file_size(ignored) > 0;
+    });
+  };
+  WaitFor([&] { return written() > 4; }, std::chrono::seconds(1));
+  EXPECT_EQ(written(), 4);
+  std::map<std::string, int> answers;
+  for (auto& upload : uploads) ++answers[upload->Finish()];
+  EXPECT_EQ(answers, (std::map<std::string, int>{{"HTTP/1.1 201 Created", 4}, {"HTTP/1.1 429 Too Many Requests", 12}}));
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 4u);
 }
 
 TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
@@ -194,6 +282,16 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
+  // PC names that are no UTF-8, or become none where they are cut, are stored repaired.
+  const std::string replacement = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> pcNames[] = {
+      {"caf%C3%A9%FF%C3", "caf\xC3\xA9" + replacement + replacement},
+      {std::string(254, 'n') + "%C3%A9", std::string(254, 'n')},
+  };
+  for (const auto& [announced, stored] : pcNames) {
+    ASSERT_EQ(desktop.Announce(announced, "PDF").status, 200) << relay.Log();
+    EXPECT_NE(sender.Status().body.find("\"name\":\"" + stored + "\""), std::string::npos) << stored;
+  }
   const std::vector<std::pair<std::string, std::string>> names = {
       {"../../etc/passwd", "passwd"},
       {"C:\\Users\\x\\report.pdf", "report.pdf"},
@@ -218,37 +316,56 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
   }
 }
 
-TEST_P(RelayStorageTest, AJobNeverAcknowledgedWaitsThenExpiresWithItsBytes) {
-  RelayProcess relay(Data(), Options({"--job-lifetime", "3s"}));
+// Two pollers of one identity (a cloned PC, a retried poll) download each job once.
+TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpiresWithItsBytes) {
+  RelayProcess relay(Data(), Options({"--job-lifetime", "4s", "--download-lease", "1s"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
-  ASSERT_EQ(sender.Upload("forgotten.pdf", "bytes"), 201);
+  for (int i = 0; i < 6; ++i) ASSERT_EQ(sender.Upload("forgotten.pdf", "bytes"), 201);
   const auto tasks = ParsedQueue(desktop.Queue());
-  ASSERT_EQ(tasks.size(), 1u);
-  EXPECT_EQ(desktop.Download(tasks[0].id).status, 200);
-  // Fetched but not acknowledged: offered again.
-  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
+  ASSERT_EQ(tasks.size(), 6u);
+  std::atomic<int> downloads{0};
+  std::vector<std::thread> pollers;
+  for (int poller = 0; poller < 2; ++poller) {
+    pollers.emplace_back([&] {
+      for (const QueueTask& task : tasks) downloads += desktop.Download(task.id).status == 200 ? 1 : 0;
+    });
+  }
+  for (std::thread& poller : pollers) poller.join();
+  EXPECT_EQ(downloads, 6);
+  EXPECT_EQ(desktop.Queue(), "0");
+  // Fetched but not acknowledged: offered again once the lease is over.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 6u);
+  EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
+  EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);  // again: harmless
 
   std::this_thread::sleep_for(std::chrono::milliseconds(3500));
   EXPECT_EQ(desktop.Queue(), "0");
-  EXPECT_EQ(desktop.Download(tasks[0].id).status, 404);
+  EXPECT_EQ(desktop.Download(tasks[1].id).status, 404);
   for (int i = 0; i < 50 && FilesIn(Data() + "/documents") > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(FilesIn(Data() + "/documents"), 0u);
 }
 
-TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingOnDiskForGood) {
+TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingOnDiskForGoodAndTouchesNoOtherRelaysUpload) {
   // Plain HTTP on loopback lets the test hold an upload half-sent on a raw socket.
   auto relay = std::make_unique<RelayProcess>(Data(), Options(), false);
   ASSERT_TRUE(relay->Started()) << relay->Log();
-  const DesktopClient desktop{*relay, kUuid};
-  SenderClient sender = PairedSender(*relay, desktop);
-  PhoneConnection upload(static_cast<uint16_t>(relay->Port()));
-  ASSERT_TRUE(upload.Send("POST /upload?name=half.pdf&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n"
-                          "Cookie: olvaro_pairing=" + sender.token + "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n" +
-                          std::string(50000, 'h')));
-  for (int i = 0; i < 100 && FilesIn(Data() + "/incoming") == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_EQ(FilesIn(Data() + "/incoming"), 1u);
+  SenderClient sender = PairedSender(*relay, {*relay, kUuid});
+  const std::string incoming = Data() + "/incoming";
+  {
+    // Another relay starting on the same folder leaves this one's upload alone.
+    HeldUpload upload(*relay);
+    upload.Begin(sender, "kept.pdf");
+    ASSERT_TRUE(WaitFor([&] { return BytesUnder(incoming) > 0; }));
+    RelayProcess other(Data(), Options(), false);
+    ASSERT_TRUE(other.Started()) << other.Log();
+    EXPECT_EQ(upload.Finish(), "HTTP/1.1 201 Created");
+  }
+  HeldUpload upload(*relay);
+  upload.Begin(sender, "half.pdf");
+  ASSERT_TRUE(WaitFor([&] { return BytesUnder(incoming) > 0; }));
   relay->Kill();
   // Documents stored whose jobs were never recorded: one older than any job may live, one
   // that may still be on its way to its record.
@@ -260,10 +377,9 @@ TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingOnDiskForGood) {
 
   relay = std::make_unique<RelayProcess>(Data(), Options(), false);
   ASSERT_TRUE(relay->Started()) << relay->Log();
-  EXPECT_EQ(DesktopClient({*relay, kUuid}).Queue(), "0");
-  EXPECT_EQ(FilesIn(Data() + "/incoming"), 0u);
-  for (int i = 0; i < 50 && fs::exists(stale); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(ParsedQueue(DesktopClient({*relay, kUuid}).Queue()).size(), 1u);
+  EXPECT_EQ(BytesUnder(incoming), 0u);
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(stale); }));
   EXPECT_TRUE(fs::exists(fresh));
 }
 
@@ -316,6 +432,38 @@ TEST(RelayPostgresTest, TwoRelaysServeOnePcWithoutLosingOrDuplicatingAJob) {
   EXPECT_EQ(printed, sent);
   EXPECT_EQ(desktops[0].Queue(), "0");
   EXPECT_EQ(desktops[1].Queue(), "0");
+}
+
+// The database restarts under a running relay: meanwhile the relay says so, never
+// blaming the client, and afterwards it carries on without a restart of its own.
+TEST(RelayPostgresTest, ARestartedDatabaseIsReconnectedAndItsAbsenceIsNoClientsFault) {
+  TestEnvironment environment;
+  PostgresServer& server = PostgresServer::Get();
+  const std::string database = server.NewDatabase();
+  ASSERT_FALSE(database.empty()) << server.Error();
+  RelayProcess relay(environment.Root() + "data", {"--database", database});
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const DesktopClient desktop{relay, kUuid};
+  SenderClient sender = {relay};
+  ASSERT_EQ(sender.Pair(desktop.AuthCode()), 200);
+
+  struct StartAgain {
+    ~StartAgain() { PostgresServer::Get().Start(); }
+  } startAgain;
+  ASSERT_TRUE(server.Stop());
+  const Exchange announced = desktop.Announce("office-pc", "PDF");
+  EXPECT_EQ(announced.status, 503);
+  EXPECT_NE(announced.body.find("database is unavailable"), std::string::npos) << announced.body;
+  EXPECT_EQ(PairFrom(relay, "10.0.0.1", "AAAAAA"), 503);
+  EXPECT_EQ(sender.Upload("a.pdf", "x"), 503);
+
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(desktop.Announce("office-pc", "PDF").status, 200);
+  EXPECT_EQ(PairFrom(relay, "10.0.0.1", "AAAAAA"), 403);
+  EXPECT_EQ(sender.Upload("a.pdf", "x"), 201);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
+  // The log says what the database said.
+  EXPECT_NE(relay.Log().find("olvaro-relay: database: "), std::string::npos);
 }
 
 }  // namespace

@@ -121,9 +121,9 @@ PostgresServer::PostgresServer() {
     error_ = "initdb failed (is the postgresql package installed?)";
     return;
   }
-  const std::string settings = "-p " + std::to_string(port) + " -k " + folder_ +
-                               " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200";
-  if (RunQuietly(as + bin + "pg_ctl -D " + folder_ + "/db -l " + folder_ + "/log -w -o '" + settings + "' start") != 0) {
+  settings_ = "-p " + std::to_string(port) + " -k " + folder_ +
+              " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200";
+  if (!Start()) {
     error_ = "pg_ctl start failed: " + ReadTestFile(folder_ + "/log").value_or("");
     return;
   }
@@ -132,11 +132,19 @@ PostgresServer::PostgresServer() {
 
 PostgresServer::~PostgresServer() {
   if (folder_.empty()) return;
-  const std::string as = geteuid() == 0 ? "runuser -u postgres -- " : "";
-  RunQuietly(as + "$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)/pg_ctl -D " + folder_ + "/db -m immediate stop");
+  Control("-m immediate stop");
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }
+
+int PostgresServer::Control(const std::string& arguments) const {
+  const std::string as = geteuid() == 0 ? "runuser -u postgres -- " : "";
+  return RunQuietly(as + "$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)/pg_ctl -D " + folder_ + "/db " + arguments);
+}
+
+bool PostgresServer::Stop() { return Control("-m fast -w stop") == 0; }
+
+bool PostgresServer::Start() { return Control("-l " + folder_ + "/log -w -o '" + settings_ + "' start") == 0; }
 
 std::string PostgresServer::NewDatabase() {
   if (url_.empty()) return "";

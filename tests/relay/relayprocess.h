@@ -58,11 +58,17 @@ public:
   // A new empty database on it: its connection URL, or "" on failure.
   std::string NewDatabase();
   const std::string& Error() const { return error_; }
+  // Stops the server as an administrator would (its sessions are ended), and starts it again.
+  bool Stop();
+  bool Start();
 
 private:
   PostgresServer();
   ~PostgresServer();
+  // pg_ctl with `arguments`, as the server's owner; its exit status.
+  int Control(const std::string& arguments) const;
   std::string folder_;
+  std::string settings_;
   std::string url_;  // of the server, without a database name
   std::string error_;
   int databases_ = 0;
