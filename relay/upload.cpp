@@ -57,6 +57,7 @@ void UploadSession::Receive(const char* data, size_t size) {
 
 RelayReply UploadSession::Finish() {
   if (tooLarge_) return Refused(413, "document too large");
+  if (received_ == 0) return Refused(400, "the document is empty");
   const QueuedJob job{RandomHex(16), name_, std::to_string(received_), std::to_string(copies_), std::to_string(Now())};
   if (!incoming_ || !incoming_->Commit(relay_.documents, job.id)) return Refused(503, "the document could not be stored");
   switch (relay_.store.AddJob(pairing_, job)) {

@@ -1,13 +1,14 @@
 "use strict";
 
 // Extensions each not-have token of a PC stands for.
-const NOT_HAVE = {
-  iWork: [".pages", ".numbers", ".key"],
-  Office: [".doc", ".xls", ".ppt"],
-  Office2007: [".docx", ".xlsx", ".pptx"],
-  PDF: [".pdf"],
-  WebArchive: [".webarchive"],
-};
+// A Map: a token such as "constructor" or "__proto__" is no key of it.
+const NOT_HAVE = new Map([
+  ["iWork", [".pages", ".numbers", ".key"]],
+  ["Office", [".doc", ".xls", ".ppt"]],
+  ["Office2007", [".docx", ".xlsx", ".pptx"]],
+  ["PDF", [".pdf"]],
+  ["WebArchive", [".webarchive"]],
+]);
 
 const $ = (id) => document.getElementById(id);
 let status = null;
@@ -19,7 +20,7 @@ function showMessage(id, text, isError) {
 
 function cannotPrint() {
   const tokens = status ? status.notHave.split(",") : [];
-  return tokens.flatMap((token) => NOT_HAVE[token] || []);
+  return tokens.flatMap((token) => NOT_HAVE.get(token) || []);
 }
 
 function ago(seconds) {
@@ -78,7 +79,9 @@ async function pair(event) {
   const answer = await fetch("/pair", {
     method: "POST",
     credentials: "same-origin",
-    body: new URLSearchParams({ code: $("code").value }),
+    // JSON, which the relay takes from its own page only.
+    headers: { "Content-Type": "application/json" },
+    body: JSON.stringify({ code: $("code").value }),
   });
   $("pair-button").disabled = false;
   if (answer.ok) {
