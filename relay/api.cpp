@@ -123,6 +123,11 @@ RelayReply HandleApi(RelayContext& relay, const RequestView& request) {
   const bool get = request.method == "GET";
   const bool post = request.method == "POST";
   if (post && route == kRelayNewIdentity) {
+    if (const long long wait = relay.identityRate.Take(request.address, Now())) {
+      RelayReply reply = TextReply(429, "too many new identities from this address");
+      reply.headers.emplace_back("Retry-After", std::to_string(wait));
+      return reply;
+    }
     const std::string uuid = relay.store.NewIdentity(Now());
     return uuid.empty() ? StorageFailure(false) : TextReply(200, uuid);
   }

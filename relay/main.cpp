@@ -1,6 +1,7 @@
 // olvaro-relay: a cloud relay for Olvaro Desktop. Serves the desktop's poller and a web
 // page from which paired browsers send documents to the PC.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 
@@ -15,7 +16,9 @@ int main(int argc, char** argv) {
                  " [--database postgresql://...]\n    [--threads 8] [--max-document-mib 50] [--max-waiting-jobs 100]"
                  " [--job-lifetime 24h] [--pc-lifetime 90d]\n    [--code-lifetime 10m] [--pairing-lifetime 30d]"
                  " [--max-wrong-codes 10] [--lock-time 15m]\n"
-                 "    [--max-wrong-codes-per-minute 60] [--download-lease 5m]\n",
+                 "    [--max-wrong-codes-per-minute 60] [--download-lease 5m]"
+                 " [--max-connections 1000] [--max-connections-per-address 32]\n"
+                 "    [--head-time 30s] [--request-time 15m] [--identities-per-hour 10]\n",
                  error.c_str());
     return 2;
   }
@@ -26,6 +29,12 @@ int main(int argc, char** argv) {
   sigaddset(&stops, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Every connection holds a descriptor: take all the system allows this process.
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0) {
+    descriptors.rlim_cur = descriptors.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &descriptors);
+  }
 
   RelayServer server;
   if (!server.Start(options, error)) {

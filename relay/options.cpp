@@ -50,6 +50,11 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
       {"--lock-time", &limits.lockSeconds, true},
       {"--max-wrong-codes-per-minute", &limits.maxWrongCodesPerMinute, false},
       {"--download-lease", &limits.downloadLease, true},
+      {"--max-connections", &options.maxConnections, false},
+      {"--max-connections-per-address", &options.maxConnectionsPerAddress, false},
+      {"--head-time", &options.headSeconds, true},
+      {"--request-time", &options.requestSeconds, true},
+      {"--identities-per-hour", &options.identitiesPerHour, false},
   };
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -79,6 +84,7 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
   options.threads = static_cast<int>(std::min(threads, 256LL));
   limits.maxDocumentBytes = maxMiB << 20;
   if (options.dataFolder.empty()) error = "--data DIR is required";
+  else if (options.maxConnectionsPerAddress >= options.maxConnections) error = "--max-connections-per-address must be below --max-connections";
   else if (options.certFile.empty() != options.keyFile.empty()) error = "--cert and --key go together";
   // Without TLS, pairing tokens would cross the network in the clear.
   else if (options.certFile.empty() && !IsLoopback(options.listen)) error = "plain HTTP is served on loopback only; give --cert and --key";

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <strings.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -15,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "relay/addressrate.h"
+#include "relay/deadlines.h"
 #include "relay/relay-private.h"
 #include "wire/protocol.h"
 
@@ -24,6 +28,14 @@ namespace {
 constexpr size_t kMaxFormBytes = 8192;
 // How long after a job's lifetime its document may still be on the way to its record.
 constexpr long long kOrphanGraceSeconds = 60;
+// Silence allowed in the middle of a request.
+constexpr unsigned kIdleSeconds = 120;
+// Descriptors beside the connections: storage, documents on their way, the server's own.
+constexpr long long kSpareDescriptors = 256;
+// TLS 1.2 and 1.3 with forward-secret key exchange and authenticated encryption only.
+constexpr char kTlsPriorities[] =
+    "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305:"
+    "-MAC-ALL:+AEAD:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:%SERVER_PRECEDENCE";
 
 // What one request carries from its first call to its log line.
 struct Exchange {
@@ -87,7 +99,26 @@ void LogRequest(const Exchange& exchange) {
                LoggedPath(exchange.view.path).c_str(), exchange.status, exchange.received);
 }
 
-MHD_Result Answer(Exchange& exchange, const RelayReply& reply) {
+// Two lengths, or a length beside a transfer coding: a proxy in front may read the body
+// differently from this server and take part of it for a second request.
+bool AmbiguousBodyLength(MHD_Connection* connection) {
+  struct Seen {
+    int lengths = 0;
+    bool coding = false;
+  } seen;
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* counts, MHD_ValueKind, const char* name, const char*) {
+        auto& seen = *static_cast<Seen*>(counts);
+        seen.lengths += strcasecmp(name, "Content-Length") == 0;
+        seen.coding = seen.coding || strcasecmp(name, "Transfer-Encoding") == 0;
+        return MHD_YES;
+      },
+      &seen);
+  return seen.lengths > 1 || (seen.lengths == 1 && seen.coding);
+}
+
+MHD_Result Answer(Exchange& exchange, const RelayReply& reply, bool tls) {
   MHD_Response* response =
       reply.fd >= 0 ? MHD_create_response_from_fd64(static_cast<uint64_t>(reply.fdSize), reply.fd)
                     : MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
@@ -95,6 +126,7 @@ MHD_Result Answer(Exchange& exchange, const RelayReply& reply) {
   if (!response) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", reply.type.c_str());
   for (const auto& [name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  if (tls) MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");
   exchange.answered = true;
   exchange.status = reply.status;
   const MHD_Result queued = MHD_queue_response(exchange.view.connection, static_cast<unsigned>(reply.status), response);
@@ -126,22 +158,31 @@ bool ResolveListen(const std::string& listen, sockaddr_storage& address, std::st
 }  // namespace
 
 struct RelayServer::Impl {
-  explicit Impl(const RelayOptions& given) : options(given), store(given.limits) {}
+  explicit Impl(const RelayOptions& given)
+      : options(given), store(given.limits), identityRate(given.identitiesPerHour),
+        deadlines(given.headSeconds, given.requestSeconds) {}
 
   MHD_Result OnRequest(MHD_Connection* connection, const char* url, const char* method, const char* data,
                        size_t* size, void** state) {
     auto* exchange = static_cast<Exchange*>(*state);
+    const auto answer = [&](const RelayReply& reply) { return Answer(*exchange, reply, tls); };
     if (!exchange) {
       exchange = new Exchange;
       *state = exchange;
       exchange->view = {connection, method, url, ClientAddress(connection, tls), ""};
+      deadlines.HeadComplete(connection);
+      if (AmbiguousBodyLength(connection)) {
+        RelayReply refusal = TextReply(400, "ambiguous body length");
+        refusal.headers.emplace_back("Connection", "close");
+        return answer(refusal);
+      }
       if (exchange->view.method == "POST" && exchange->view.path == kPageUpload) {
         RelayReply refusal;
         exchange->upload = UploadSession::Begin(context, exchange->view, refusal);
         // A document announced too large is refused before its body (a client that asked
         // "100-continue" never sends it). Other refusals wait for the end of the body: a
         // client cut off while it still sends may never read the answer.
-        if (!exchange->upload && refusal.status == 413) return Answer(*exchange, refusal);
+        if (!exchange->upload && refusal.status == 413) return answer(refusal);
         if (!exchange->upload) exchange->refusal = std::move(refusal);
       }
       return MHD_YES;
@@ -157,11 +198,11 @@ struct RelayServer::Impl {
       return MHD_YES;
     }
     if (exchange->answered) return MHD_YES;
-    if (exchange->refusal) return Answer(*exchange, *exchange->refusal);
-    if (exchange->upload) return Answer(*exchange, exchange->upload->Finish());
-    if (exchange->formTooLarge) return Answer(*exchange, TextReply(413, "request too large"));
+    if (exchange->refusal) return answer(*exchange->refusal);
+    if (exchange->upload) return answer(exchange->upload->Finish());
+    if (exchange->formTooLarge) return answer(TextReply(413, "request too large"));
     const RequestView& view = exchange->view;
-    return Answer(*exchange, view.path.starts_with(kRelayApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
+    return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
   }
 
   void SweepLoop() {
@@ -180,7 +221,9 @@ struct RelayServer::Impl {
   RelayOptions options;
   RelayStore store;
   DocumentFolder documents;
-  RelayContext context{store, documents};
+  AddressRate identityRate;
+  RelayContext context{store, documents, identityRate};
+  RequestDeadlines deadlines;
   bool tls = false;
   std::string certificate, key;  // the daemon reads these for as long as it runs
   MHD_Daemon* daemon = nullptr;
@@ -195,6 +238,13 @@ RelayServer::RelayServer() = default;
 RelayServer::~RelayServer() { Stop(); }
 
 bool RelayServer::Start(const RelayOptions& options, std::string& error) {
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY &&
+      static_cast<long long>(descriptors.rlim_cur) < options.maxConnections + kSpareDescriptors) {
+    error = "--max-connections " + std::to_string(options.maxConnections) + " needs more open files than the limit of " +
+            std::to_string(descriptors.rlim_cur) + " (ulimit -n)";
+    return false;
+  }
   impl_ = std::make_unique<Impl>(options);
   Impl& impl = *impl_;
   const std::string database = options.database.empty() ? options.dataFolder + "/relay.sqlite" : options.database;
@@ -221,17 +271,29 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
                                                  void** state) {
     return static_cast<Impl*>(self)->OnRequest(connection, url, method, data, size, state);
   };
-  const MHD_RequestCompletedCallback onCompleted = [](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+  const MHD_RequestCompletedCallback onCompleted = [](void* self, MHD_Connection* connection, void** state,
+                                                       MHD_RequestTerminationCode) {
+    static_cast<Impl*>(self)->deadlines.RequestDone(connection);
     std::unique_ptr<Exchange> exchange(static_cast<Exchange*>(*state));
     *state = nullptr;
     if (exchange) LogRequest(*exchange);
   };
+  const MHD_NotifyConnectionCallback onConnection = [](void* self, MHD_Connection* connection, void**,
+                                                       MHD_ConnectionNotificationCode change) {
+    RequestDeadlines& deadlines = static_cast<Impl*>(self)->deadlines;
+    const auto* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (change == MHD_CONNECTION_NOTIFY_STARTED && socket) deadlines.Opened(connection, socket->connect_fd);
+    if (change == MHD_CONNECTION_NOTIFY_CLOSED) deadlines.Closed(connection);
+  };
   // Options only TLS needs come last, so MHD_OPTION_END cuts them off for plain HTTP.
   impl.daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, onRequest, &impl, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
-      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(options.threads), MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-      MHD_OPTION_NOTIFY_COMPLETED, onCompleted, nullptr, impl.tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END,
-      impl.certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY, impl.key.c_str(), MHD_OPTION_END);
+      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(options.threads), MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      static_cast<unsigned>(options.maxConnectionsPerAddress), MHD_OPTION_NOTIFY_COMPLETED, onCompleted, &impl,
+      MHD_OPTION_NOTIFY_CONNECTION, onConnection, &impl, impl.tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END,
+      impl.certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY, impl.key.c_str(), MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities,
+      MHD_OPTION_END);
   if (!impl.daemon) {
     error = "cannot listen on " + options.listen;
     return false;

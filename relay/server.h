@@ -14,6 +14,13 @@ struct RelayOptions {
   std::string keyFile;
   std::string database;  // empty: DATA/relay.sqlite; postgresql://... for a shared one
   int threads = 8;
+  // Connections: all of them, and from one address (the rest stay free for others).
+  long long maxConnections = 1000;
+  long long maxConnectionsPerAddress = 32;
+  // Seconds a request's head may take (with the wait before it), and its whole exchange.
+  long long headSeconds = 30;
+  long long requestSeconds = 900;
+  long long identitiesPerHour = 10;  // new PC identities for one address
   RelayLimits limits;
 };
 

@@ -76,6 +76,7 @@ void UploadSession::Receive(const char* data, size_t size) {
 
 RelayReply UploadSession::Finish() {
   if (tooLarge_) return Refused(413, "document too large");
+  if (received_ == 0) return Refused(400, "the document is empty");
   const QueuedJob job{RandomHex(16), name_, std::to_string(received_), std::to_string(copies_), std::to_string(Now())};
   if (!incoming_) return NotWritten(diskFull_);
   if (!incoming_->Commit(relay_.documents, job.id)) return NotWritten(IsDiskFull(errno));

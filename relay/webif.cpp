@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "relay/webfiles.h"
 #include "wire/protocol.h"
@@ -32,12 +33,42 @@ std::string NormalisedCode(const std::string& typed) {
   return code;
 }
 
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A browser names the site a request comes from (all of them send Origin with a POST;
+// the newer ones also Sec-Fetch-Site, which a proxy that rewrites Host cannot confuse).
+bool FromAnotherSite(const RequestView& request) {
+  const std::string site = request.Header("Sec-Fetch-Site");
+  if (!site.empty()) return site != "same-origin";
+  const std::string origin = request.Header("Origin");
+  const auto scheme = origin.find("://");
+  return !origin.empty() && (scheme == std::string::npos || !SameText(origin.substr(scheme + 3), request.Header("Host")));
+}
+
+// The code typed on the page, or sent by a program. A browser's pairing must come from the
+// relay's own page, as JSON: a form on another site cannot send that without asking first.
+// A program sends neither Origin nor Sec-Fetch-Site and may post a form.
+std::optional<std::string> TypedCode(const RequestView& request) {
+  const bool browser = !request.Header("Origin").empty() || !request.Header("Sec-Fetch-Site").empty();
+  if (!browser) {
+    const auto form = ParseForm(request.body);
+    const auto typed = form.find("code");
+    return typed == form.end() ? "" : typed->second;
+  }
+  const std::string type = request.Header("Content-Type");
+  if (FromAnotherSite(request) || !SameText(type.substr(0, type.find(';')), "application/json")) return std::nullopt;
+  return JsonStringMember(request.body, "code");
+}
+
 RelayReply Pair(RelayContext& relay, const RequestView& request) {
-  const auto form = ParseForm(request.body);
-  const auto typed = form.find("code");
+  const auto typed = TypedCode(request);
+  if (!typed) return JsonReply(403, "{\"error\":\"pair on the relay's own page\"}");
   Pairing pairing;
-  const PairOutcome outcome =
-      relay.store.Pair(NormalisedCode(typed == form.end() ? "" : typed->second), request.address, Now(), pairing);
+  const PairOutcome outcome = relay.store.Pair(NormalisedCode(*typed), request.address, Now(), pairing);
   switch (outcome) {
     case PairOutcome::Paired: {
       RelayReply reply = JsonReply(200, "{\"paired\":true}");

@@ -11,7 +11,7 @@ function showMessage(id, text, isError) {
 
 function cannotPrint() {
   const tokens = status ? status.notHave.split(kNotHaveSeparator) : [];
-  return tokens.flatMap((token) => kNotHaveExtensions[token] || []);
+  return tokens.flatMap((token) => kNotHaveExtensions.get(token) || []);
 }
 
 function ago(seconds) {
@@ -70,7 +70,9 @@ async function pair(event) {
   const answer = await fetch(kPagePair, {
     method: "POST",
     credentials: "same-origin",
-    body: new URLSearchParams({ code: $("code").value }),
+    // JSON, which the relay takes from its own page only.
+    headers: { "Content-Type": "application/json" },
+    body: JSON.stringify({ code: $("code").value }),
   });
   $("pair-button").disabled = false;
   if (answer.ok) {

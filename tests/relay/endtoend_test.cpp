@@ -89,17 +89,23 @@ TEST_F(EndToEndTest, OlvaroSendThroughTheRelayPrintsOnThePollingDesktop) {
   ExpectPrintedFromRelay(2);
 }
 
-TEST_F(EndToEndTest, ADocumentSentFromThePageInABrowserIsPrinted) {
-  const std::string code = DesktopClient({relay, ServiceTestEnvironment::kCloudUuid}).AuthCode();
+TEST_F(EndToEndTest, ADocumentSentFromThePageInABrowserIsPrintedAndNoOtherSiteRepairsTheBrowser) {
+  const DesktopClient cloud{relay, ServiceTestEnvironment::kCloudUuid};
+  const std::string code = cloud.AuthCode();
   // The desktop announces itself and polls once; the page then shows it online.
   StartDesktop();
   ASSERT_TRUE(WaitForPolls(1)) << relay.Log();
   StopDesktop();
   char host[256] = "";
   gethostname(host, sizeof host);
+  // Tokens the page knows nothing of, named like what every script object has.
+  ASSERT_EQ(cloud.Announce(host, "iWork,constructor,__proto__,toString").status, 200);
+  // The PC another site wants the browser to send to.
+  const DesktopClient attacker{relay, "9f8e7d6c-5b4a-4321-8765-43210fedcba9"};
+  ASSERT_EQ(attacker.Announce("attacker-pc", "").status, 200);
 
   const std::string file = WriteDocument("browser");
-  ASSERT_EQ(RunTestProgram({BROWSER_UPLOAD, relay.BaseUrl(), code, file, "3", host}), 0);
+  ASSERT_EQ(RunTestProgram({BROWSER_UPLOAD, relay.BaseUrl(), code, file, "3", host, attacker.AuthCode()}), 0);
   // Started again, the desktop polls at once.
   StartDesktop();
   ExpectPrintedFromRelay(3);

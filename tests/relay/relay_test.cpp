@@ -242,6 +242,7 @@ TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfT
   forged.csrf = "0";
   EXPECT_EQ(forged.Upload("a.pdf", "x"), 403);
   EXPECT_EQ(sender.Upload("a.pdf", "x", 0), 400);
+  EXPECT_EQ(sender.Upload("empty.pdf", ""), 400);
   EXPECT_EQ(desktop.Queue(), "0");
 
   EXPECT_EQ(sender.Upload("1.pdf", "one"), 201);
@@ -381,6 +382,112 @@ TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingOnDiskForGoodAndTouchesN
   EXPECT_EQ(BytesUnder(incoming), 0u);
   EXPECT_TRUE(WaitFor([&] { return !fs::exists(stale); }));
   EXPECT_TRUE(fs::exists(fresh));
+}
+
+// A hostile client on the network: connections held open, requests trickled in, request
+// bodies a proxy could read differently, identities by the thousand, old TLS.
+class RelayExposureTest : public testing::Test {
+protected:
+  std::string Data() const { return environment.Root() + "data"; }
+  TestEnvironment environment;
+};
+
+TEST_F(RelayExposureTest, OneAddressCannotCrowdOthersOut) {
+  // Heads may take long here: the crowd holds its connections throughout.
+  RelayProcess relay(Data(), {"--max-connections", "24", "--max-connections-per-address", "6", "--head-time", "5m"}, false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const auto port = static_cast<uint16_t>(relay.Port());
+  // More connections than the relay takes in all, from one address, each holding a
+  // request head it never completes.
+  std::vector<std::unique_ptr<PhoneConnection>> crowd;
+  for (int i = 0; i < 30; ++i) {
+    crowd.push_back(std::make_unique<PhoneConnection>(port));
+    crowd.back()->Send("G");
+  }
+  PhoneConnection other(port, "127.0.0.2");
+  ASSERT_TRUE(other.Send("GET /status HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_TRUE(other.ReadUntil("\r\n").starts_with("HTTP/1.1 401"));
+  const auto open = [&] { return std::count_if(crowd.begin(), crowd.end(), [](auto& each) { return !each->Closed(); }); };
+  for (int i = 0; i < 20 && open() > 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(open(), 6);
+}
+
+TEST_F(RelayExposureTest, IdleAndTrickledRequestsAreCutInTime) {
+  RelayProcess relay(Data(), {"--head-time", "2s", "--request-time", "4s"}, false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const auto port = static_cast<uint16_t>(relay.Port());
+  PhoneConnection idle(port);
+  PhoneConnection slowHead(port);
+  PhoneConnection slowBody(port);
+  ASSERT_TRUE(slowBody.Send("POST /pair HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n"));
+  // A byte every half second: far more often than the relay's silence limit.
+  const auto start = std::chrono::steady_clock::now();
+  while (!(idle.Closed() && slowHead.Closed() && slowBody.Closed()) &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(9)) {
+    slowHead.Send("G");
+    slowBody.Send("c");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_TRUE(idle.Closed());
+  EXPECT_TRUE(slowHead.Closed());
+  EXPECT_TRUE(slowBody.Closed());
+}
+
+TEST_F(RelayExposureTest, ABodyOfAmbiguousLengthIsRefusedAndNothingAfterItIsRead) {
+  RelayProcess relay(Data(), {}, false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  // A proxy that went by the whole length would pass the request hidden in the body on.
+  const std::string hidden = "GET /status HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string whole = std::to_string(hidden.size() + 5);
+  const std::pair<std::string, std::string> requests[] = {
+      {"Content-Length: 5\r\nContent-Length: " + whole, "code="},
+      {"Content-Length: " + whole + "\r\nTransfer-Encoding: chunked", "0\r\n\r\n"},
+      {"Transfer-Encoding: chunked\r\ncontent-length: " + whole, "0\r\n\r\n"},
+  };
+  for (const auto& [lengths, body] : requests) {
+    const std::string answer = ExchangeWithService(static_cast<uint16_t>(relay.Port()),
+                                                   "POST /pair HTTP/1.1\r\nHost: x\r\n" + lengths + "\r\n\r\n" + body + hidden);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 400")) << lengths << "\n" << answer;
+    EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << lengths << "\n" << answer;
+  }
+}
+
+TEST_F(RelayExposureTest, NewIdentitiesAreRationedPerAddressAndPerIpv6Network) {
+  RelayProcess relay(Data(), {"--identities-per-hour", "3"}, false);
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const auto create = [&](const std::string& client) {
+    return HttpPostForm(relay.Api("generate-uuid.php"), "", {"X-Forwarded-For: " + client});
+  };
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(create("203.0.113.7").status, 200);
+  const Exchange refused = create("203.0.113.7");
+  EXPECT_EQ(refused.status, 429);
+  const std::string wait = refused.headers.count("retry-after") ? refused.headers.at("retry-after") : "";
+  EXPECT_TRUE(std::atoi(wait.c_str()) > 0 && std::atoi(wait.c_str()) <= 1200) << wait;
+  EXPECT_EQ(create("203.0.113.8").status, 200);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(create("2001:db8:1:2::" + std::to_string(i + 1)).status, 200);
+  EXPECT_EQ(create("2001:db8:1:2:ffff::9").status, 429);
+}
+
+TEST_F(RelayExposureTest, OnlyTls12AndNewerWithAuthenticatedSuitesAreOfferedAndHttpsIsPinned) {
+  RelayProcess relay(Data());
+  ASSERT_TRUE(relay.Started()) << relay.Log();
+  const std::vector<std::pair<std::string, bool>> handshakes = {
+      {"-tls1 -cipher DEFAULT:@SECLEVEL=0", false},
+      {"-tls1_1 -cipher DEFAULT:@SECLEVEL=0", false},
+      {"-tls1_2 -cipher ECDHE-ECDSA-AES128-SHA:@SECLEVEL=0", false},
+      {"-tls1_2 -cipher ECDHE-ECDSA-AES256-SHA384", false},
+      {"-tls1_2", true},
+      {"-tls1_3", true},
+  };
+  for (const auto& [client, accepted] : handshakes) {
+    const std::string command = "openssl s_client -connect 127.0.0.1:" + std::to_string(relay.Port()) + " " + client +
+                                " </dev/null >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()) == 0, accepted) << client;
+  }
+  const Exchange page = HttpGet(relay.BaseUrl() + "/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_TRUE(page.headers.count("strict-transport-security") &&
+              page.headers.at("strict-transport-security").starts_with("max-age="));
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, RelayStorageTest, testing::Values("sqlite", "postgresql"),

@@ -74,13 +74,17 @@ uint16_t FindFreePort() {
   return 0;
 }
 
-PhoneConnection::PhoneConnection(uint16_t port) {
+PhoneConnection::PhoneConnection(uint16_t port, const char* from) {
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &source.sin_addr);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  if (fd_ >= 0 && (bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof(source)) != 0 ||
+                   connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)) {
     close(fd_);
     fd_ = -1;
   }
@@ -125,6 +129,16 @@ std::string PhoneConnection::ReadUntil(const std::string& marker) {
 
 std::string PhoneConnection::ReadToEnd() {
   return ReadUntil("");
+}
+
+bool PhoneConnection::Closed() {
+  char buffer[4096];
+  while (fd_ >= 0) {
+    const ssize_t n = recv(fd_, buffer, sizeof(buffer), MSG_DONTWAIT);
+    if (n <= 0) return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 std::string ExchangeWithService(uint16_t port, const std::string& request) {

@@ -34,10 +34,10 @@ public:
 // A port nobody listened on a moment ago, outside the range outgoing connections use.
 uint16_t FindFreePort();
 
-// A client connection to the service on 127.0.0.1.
+// A client connection to the service on 127.0.0.1, from `from` (any loopback address).
 class PhoneConnection {
 public:
-  explicit PhoneConnection(uint16_t port);
+  explicit PhoneConnection(uint16_t port, const char* from = "127.0.0.1");
   ~PhoneConnection();
   PhoneConnection(const PhoneConnection&) = delete;
   PhoneConnection& operator=(const PhoneConnection&) = delete;
@@ -48,6 +48,8 @@ public:
   std::string ReadUntil(const std::string& marker);
   // Reads until the server closes the connection.
   std::string ReadToEnd();
+  // Whether the server has closed the connection, without waiting.
+  bool Closed();
 
 private:
   int fd_ = -1;
