@@ -319,7 +319,8 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
 
 // Two pollers of one identity (a cloned PC, a retried poll) download each job once.
 TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpiresWithItsBytes) {
-  RelayProcess relay(Data(), Options({"--job-lifetime", "4s", "--download-lease", "1s"}));
+  // The lease outlasts the twelve downloads on a busy machine.
+  RelayProcess relay(Data(), Options({"--job-lifetime", "8s", "--download-lease", "3s"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
@@ -337,12 +338,12 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
   EXPECT_EQ(downloads, 6);
   EXPECT_EQ(desktop.Queue(), "0");
   // Fetched but not acknowledged: offered again once the lease is over.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3200));
   EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 6u);
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);  // again: harmless
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5500));
   EXPECT_EQ(desktop.Queue(), "0");
   EXPECT_EQ(desktop.Download(tasks[1].id).status, 404);
   for (int i = 0; i < 50 && FilesIn(Data() + "/documents") > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
