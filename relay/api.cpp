@@ -14,9 +14,8 @@
 namespace {
 
 bool IsJobId(const std::string& id) {
-  return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+  return id.size() == 32 &&
+         std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // Valid UTF-8 of at most `limit` bytes without control characters: what is stored and shown.
@@ -54,8 +53,9 @@ RelayReply Queue(RelayContext& relay, const std::string& rest) {
   if (!IsValidIdentity(uuid) || rest[0] != uuid[0] || rest[1] != '/' || rest[2] != uuid[1] || rest[3] != '/') {
     return TextReply(404, "no such queue");
   }
-  const auto jobs = relay.store.Poll(uuid, Now());
-  if (!jobs) return StorageFailure(false);
+  const auto polled = relay.store.Poll(uuid, Now());
+  if (polled.failed) return StorageFailure(false);
+  const std::vector<QueuedJob>* jobs = &*polled.value;
   if (jobs->empty()) return TextReply(200, kQueueEmpty);
   std::string answer;
   for (const QueuedJob& job : *jobs) {
@@ -112,8 +112,8 @@ RelayReply AuthCode(RelayContext& relay, const RequestView& request) {
   const auto form = ParseForm(request.body);
   const auto uuid = form.find("uuid");
   if (uuid == form.end() || !IsValidIdentity(uuid->second)) return TextReply(400, "unknown identity");
-  const std::string code = relay.store.IssueAuthCode(uuid->second, Now());
-  return code.empty() ? StorageFailure(false) : TextReply(200, code);
+  const auto code = relay.store.IssueAuthCode(uuid->second, Now());
+  return code.failed ? StorageFailure(false) : TextReply(200, *code.value);
 }
 
 }  // namespace
@@ -128,8 +128,8 @@ RelayReply HandleApi(RelayContext& relay, const RequestView& request) {
       reply.headers.emplace_back("Retry-After", std::to_string(wait));
       return reply;
     }
-    const std::string uuid = relay.store.NewIdentity(Now());
-    return uuid.empty() ? StorageFailure(false) : TextReply(200, uuid);
+    const auto uuid = relay.store.NewIdentity(Now());
+    return uuid.failed ? StorageFailure(false) : TextReply(200, *uuid.value);
   }
   if (post && route == kRelayNewAuthCode) return AuthCode(relay, request);
   if (get && route == kRelayAnnounce) return Announce(relay, request);

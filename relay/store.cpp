@@ -48,7 +48,8 @@ std::string Text(long long value) { return std::to_string(value); }
 
 // Orders the jobs of one PC by their arrival, also within one second.
 long long Microseconds() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 long long Number(const std::string& text) { return text.empty() ? 0 : std::stoll(text); }
@@ -98,7 +99,8 @@ bool RelayStore::Migrate(std::string& error) {
           return false;
         }
       }
-      if (!db->Execute("INSERT INTO schema_version (version) VALUES ($1)", {Text(static_cast<long long>(version) + 1)}).ok) {
+      if (!db->Execute("INSERT INTO schema_version (version) VALUES ($1)", {Text(static_cast<long long>(version) + 1)})
+               .ok) {
         return false;
       }
     }
@@ -108,20 +110,25 @@ bool RelayStore::Migrate(std::string& error) {
 
 bool RelayStore::EnsurePc(SqlConnection& db, const std::string& uuid, long long now) {
   // A PC may bring an identity from another relay; it is taken on first sight.
-  return db.Execute("INSERT INTO pcs (uuid, created, last_seen) VALUES ($1, $2, $2) ON CONFLICT (uuid) DO NOTHING",
-                    {uuid, Text(now)})
+  return db
+      .Execute("INSERT INTO pcs (uuid, created, last_seen) VALUES ($1, $2, $2) ON CONFLICT (uuid) DO NOTHING",
+               {uuid, Text(now)})
       .ok;
 }
 
-std::string RelayStore::NewIdentity(long long now) {
+Lookup<std::string> RelayStore::NewIdentity(long long now) {
   auto db = pool_.Acquire();
   const std::string uuid = RandomUuid();
-  return db->Execute("INSERT INTO pcs (uuid, created, last_seen) VALUES ($1, $2, $2)", {uuid, Text(now)}).ok ? uuid : "";
+  if (!db->Execute("INSERT INTO pcs (uuid, created, last_seen) VALUES ($1, $2, $2)", {uuid, Text(now)}).ok) {
+    return {std::nullopt, true};
+  }
+  return {uuid};
 }
 
-std::string RelayStore::IssueAuthCode(const std::string& uuid, long long now) {
+Lookup<std::string> RelayStore::IssueAuthCode(const std::string& uuid, long long now) {
   auto db = pool_.Acquire();
-  if (!EnsurePc(*db, uuid, now) || !db->Execute("DELETE FROM codes WHERE uuid = $1", {uuid}).ok) return "";
+  const Lookup<std::string> failed{std::nullopt, true};
+  if (!EnsurePc(*db, uuid, now) || !db->Execute("DELETE FROM codes WHERE uuid = $1", {uuid}).ok) return failed;
   db->Execute("DELETE FROM codes WHERE expires <= $1", {Text(now)});
   // A code in use by another PC is drawn again.
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -129,10 +136,10 @@ std::string RelayStore::IssueAuthCode(const std::string& uuid, long long now) {
     const SqlResult inserted =
         db->Execute("INSERT INTO codes (code, uuid, expires) VALUES ($1, $2, $3) ON CONFLICT (code) DO NOTHING",
                     {code, uuid, Text(now + limits_.codeLifetime)});
-    if (!inserted.ok) return "";
-    if (inserted.changed == 1) return code;
+    if (!inserted.ok) return failed;
+    if (inserted.changed == 1) return {code};
   }
-  return "";
+  return failed;
 }
 
 bool RelayStore::Announce(const PcRecord& pc, long long now) {
@@ -143,7 +150,7 @@ bool RelayStore::Announce(const PcRecord& pc, long long now) {
              .ok;
 }
 
-std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
+Lookup<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
   auto db = pool_.Acquire();
   // One read gives the PC and its jobs: its row alone (job columns empty) when it has none.
   // Expired jobs are gone at once, before the sweep takes their bytes.
@@ -152,9 +159,10 @@ std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, 
       " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 AND j.lease_until <= $4 WHERE p.uuid = $1"
       " ORDER BY j.arrived, j.id",
       {uuid, Text(kPrinted), Text(now - limits_.jobLifetime), Text(now)});
-  if (!found.ok) return std::nullopt;
+  const Lookup<std::vector<QueuedJob>> failed{std::nullopt, true};
+  if (!found.ok) return failed;
   if (found.rows.empty()) {
-    if (!EnsurePc(*db, uuid, now)) return std::nullopt;
+    if (!EnsurePc(*db, uuid, now)) return failed;
   } else if (Number(found.rows[0][0]) < now - kSeenPrecision) {
     // A PC that polls more often than this is not written to on every poll.
     db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
@@ -163,7 +171,7 @@ std::optional<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, 
   for (const SqlRow& row : found.rows) {
     if (!row[1].empty()) queue.push_back({row[1], row[2], row[3], row[4], row[5]});
   }
-  return queue;
+  return {queue};
 }
 
 Lookup<long long> RelayStore::Download(const std::string& id, long long now) {
@@ -188,7 +196,7 @@ Lookup<bool> RelayStore::Acknowledge(const std::string& uuid, const std::string&
 }
 
 std::vector<RelayStore::GuessSubject> RelayStore::GuessSubjects(const std::string& address,
-                                                                 const std::string& uuid) const {
+                                                                const std::string& uuid) const {
   std::vector<GuessSubject> subjects;
   if (!address.empty()) {
     const ClientSource source = SourceOf(address);
@@ -205,8 +213,8 @@ std::vector<RelayStore::GuessSubject> RelayStore::GuessSubjects(const std::strin
 std::optional<bool> RelayStore::Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now) {
   std::vector<std::string> params = {Text(now)};
   for (const GuessSubject& subject : subjects) params.push_back(subject.name);
-  const SqlResult lock = db.Execute(
-      "SELECT 1 FROM guesses WHERE locked_until > $1 AND " + SubjectMatch(subjects.size(), 2), params);
+  const SqlResult lock =
+      db.Execute("SELECT 1 FROM guesses WHERE locked_until > $1 AND " + SubjectMatch(subjects.size(), 2), params);
   if (!lock.ok) return std::nullopt;
   return !lock.rows.empty();
 }
@@ -284,14 +292,15 @@ Lookup<PcRecord> RelayStore::FindPc(const std::string& uuid) {
   return {PcRecord{uuid, row[0], row[1], row[2], Number(row[3])}};
 }
 
-std::vector<SentJob> RelayStore::SentJobs(const std::string& token) {
+Lookup<std::vector<SentJob>> RelayStore::SentJobs(const std::string& token) {
   auto db = pool_.Acquire();
-  const SqlResult found = db->Execute(
-      "SELECT name, copies, state FROM jobs WHERE token = $1 ORDER BY arrived DESC, id LIMIT 20", {token});
+  const SqlResult found =
+      db->Execute("SELECT name, copies, state FROM jobs WHERE token = $1 ORDER BY arrived DESC, id LIMIT 20", {token});
+  if (!found.ok) return {std::nullopt, true};
   std::vector<SentJob> jobs;
   static const char* const kStates[] = {"waiting", "fetched", "printed"};
   for (const SqlRow& row : found.rows) jobs.push_back({row[0], row[1], kStates[Number(row[2]) % 3]});
-  return jobs;
+  return {jobs};
 }
 
 AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
@@ -330,11 +339,11 @@ void RelayStore::Release(const std::string& reservation) {
 
 AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation) {
   // The job takes its reservation's place; one whose reservation expired needs room anew.
-  return AddIfRoom(pairing.uuid, Number(job.created), reservation,
-                   "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
-                   " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
-                   {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created,
-                    Text(Microseconds())});
+  return AddIfRoom(
+      pairing.uuid, Number(job.created), reservation,
+      "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
+      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
+      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(Microseconds())});
 }
 
 std::vector<std::string> RelayStore::Sweep(long long now) {

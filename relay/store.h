@@ -18,7 +18,7 @@ struct RelayLimits {
   long long pcLifetime = 90LL * 24 * 3600;  // PCs that have not polled for this long go
   long long codeLifetime = 10 * 60;
   long long pairingLifetime = 30LL * 24 * 3600;
-  long long maxWrongCodes = 10;      // per address and PC; a network may make this many times more
+  long long maxWrongCodes = 10;  // per address and PC; a network may make this many times more
   long long lockSeconds = 15 * 60;
   long long maxWrongCodesPerMinute = 60;  // from everywhere together
   long long downloadLease = 5 * 60;       // a job being downloaded is not handed out again for this long
@@ -54,10 +54,14 @@ struct Pairing {
   std::string uuid;
 };
 
+// A store call fails in one way: storage. What failed in it (the database away, full, or
+// anything else) is LastSqlFailure() on the calling thread, and the database's own words
+// are in the log. A call answers with a Lookup, or, where the client is told more than
+// found or not (pairing, adding a job), with an outcome whose Failed is such a failure.
 enum class PairOutcome { Paired, Wrong, Expired, Locked, Failed };
 enum class AddJobOutcome { Added, QueueFull, Failed };
 
-// What a lookup found: a value, nothing (`failed` false), or a storage failure.
+// What a call found or made: a value, nothing (`failed` false), or a storage failure.
 template <typename T>
 struct Lookup {
   std::optional<T> value;
@@ -65,20 +69,21 @@ struct Lookup {
 };
 
 class RelayStore {
-public:
+ public:
   explicit RelayStore(RelayLimits limits) : limits_(limits) {}
 
   // Connects `connections` times to `target` and brings the schema up to date.
   bool Open(const std::string& target, int connections, std::string& error);
   const RelayLimits& Limits() const { return limits_; }
 
-  // A new PC identity, or "" when it cannot be stored.
-  std::string NewIdentity(long long now);
-  // A fresh auth code for `uuid` (earlier ones of that PC stop working), or "".
-  std::string IssueAuthCode(const std::string& uuid, long long now);
+  // A new PC identity.
+  Lookup<std::string> NewIdentity(long long now);
+  // A fresh auth code for `uuid` (earlier ones of that PC stop working).
+  Lookup<std::string> IssueAuthCode(const std::string& uuid, long long now);
+  // False on a storage failure.
   bool Announce(const PcRecord& pc, long long now);
   // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen.
-  std::optional<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
+  Lookup<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
   // Hands job `id` to one download: marks it fetched and leases it, so that no other
   // download gets it until the lease ends. Its size, or nothing when no such job is
   // waiting or its lease runs. A poll lists no leased job.
@@ -93,7 +98,7 @@ public:
   Lookup<Pairing> FindPairing(const std::string& token, long long now);
   Lookup<PcRecord> FindPc(const std::string& uuid);
   // Recent jobs sent through this pairing, newest first.
-  std::vector<SentJob> SentJobs(const std::string& token);
+  Lookup<std::vector<SentJob>> SentJobs(const std::string& token);
   // Holds a place in the PC's queue for an upload about to begin: uploads under way
   // count against the PC's limit. Added with `reservation` set, QueueFull or Failed.
   AddJobOutcome Reserve(const std::string& uuid, long long now, std::string& reservation);
@@ -105,7 +110,7 @@ public:
   // Forgets what has expired; the ids of the jobs whose bytes must go.
   std::vector<std::string> Sweep(long long now);
 
-private:
+ private:
   bool Migrate(std::string& error);
   struct GuessSubject;
   std::vector<GuessSubject> GuessSubjects(const std::string& address, const std::string& uuid) const;

@@ -28,7 +28,8 @@ RelayReply StaticFile(const std::string& path) {
 std::string NormalisedCode(const std::string& typed) {
   std::string code;
   for (const char c : typed) {
-    if (std::isalnum(static_cast<unsigned char>(c))) code += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      code += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return code;
 }
@@ -46,7 +47,8 @@ bool FromAnotherSite(const RequestView& request) {
   if (!site.empty()) return site != "same-origin";
   const std::string origin = request.Header("Origin");
   const auto scheme = origin.find("://");
-  return !origin.empty() && (scheme == std::string::npos || !SameText(origin.substr(scheme + 3), request.Header("Host")));
+  return !origin.empty() &&
+         (scheme == std::string::npos || !SameText(origin.substr(scheme + 3), request.Header("Host")));
 }
 
 // The code typed on the page, or sent by a program. A browser's pairing must come from the
@@ -72,19 +74,23 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
   switch (outcome) {
     case PairOutcome::Paired: {
       RelayReply reply = JsonReply(200, "{\"paired\":true}");
-      reply.headers.emplace_back("Set-Cookie", std::string(kPairingCookie) + "=" + pairing.token + "; Path=/; Max-Age=" +
-                                                   std::to_string(relay.store.Limits().pairingLifetime) +
-                                                   "; Secure; HttpOnly; SameSite=Strict");
+      reply.headers.emplace_back("Set-Cookie",
+                                 std::string(kPairingCookie) + "=" + pairing.token +
+                                     "; Path=/; Max-Age=" + std::to_string(relay.store.Limits().pairingLifetime) +
+                                     "; Secure; HttpOnly; SameSite=Strict");
       return reply;
     }
-    case PairOutcome::Wrong: return JsonReply(403, "{\"error\":\"wrong code\"}");
-    case PairOutcome::Expired: return JsonReply(410, "{\"error\":\"expired code\"}");
+    case PairOutcome::Wrong:
+      return JsonReply(403, "{\"error\":\"wrong code\"}");
+    case PairOutcome::Expired:
+      return JsonReply(410, "{\"error\":\"expired code\"}");
     case PairOutcome::Locked: {
       RelayReply reply = JsonReply(429, "{\"error\":\"too many wrong codes, try again later\"}");
       reply.headers.emplace_back("Retry-After", std::to_string(relay.store.Limits().lockSeconds));
       return reply;
     }
-    case PairOutcome::Failed: break;
+    case PairOutcome::Failed:
+      break;
   }
   return StorageFailure(true);
 }
@@ -94,11 +100,13 @@ RelayReply Status(RelayContext& relay, const RequestView& request) {
   const auto foundPc = found.value ? relay.store.FindPc(found.value->uuid) : Lookup<PcRecord>{};
   if (found.failed || foundPc.failed) return StorageFailure(true);
   if (!foundPc.value) return JsonReply(401, "{\"error\":\"not paired\"}");
+  const auto sent = relay.store.SentJobs(found.value->token);
+  if (sent.failed) return StorageFailure(true);
   const Pairing& pairing = *found.value;
   const PcRecord& pc = *foundPc.value;
   const long long ago = std::max(0LL, Now() - pc.lastSeen);
   std::string jobs;
-  for (const SentJob& job : relay.store.SentJobs(pairing.token)) {
+  for (const SentJob& job : *sent.value) {
     jobs += std::string(jobs.empty() ? "" : ",") + "{\"name\":" + JsonString(job.name) + ",\"copies\":" + job.copies +
             ",\"state\":" + JsonString(job.state) + "}";
   }
