@@ -1,7 +1,6 @@
 // HTTP Digest authentication against password files of "user:realm:md5(user:realm:password)" lines.
 #include "httpengine/engine-private.h"
 
-#include <filesystem>
 #include <fstream>
 
 #include "platform/md5.h"
@@ -43,7 +42,7 @@ bool parse_credentials(std::string_view header, digest_credentials& credentials)
 }
 
 // The password file that guards the request, or empty when none does.
-std::string password_file_for(mg_conn* conn, const std::string& path) {
+std::string password_file_for(mg_conn* conn, const mg_root& base, std::string_view rest, bool is_folder) {
   const std::string_view uri = conn->request.uri;
   std::string file;
   for_each_list_item(get_option(conn->ctx, kOptionProtect), [&](std::string_view item) {
@@ -55,11 +54,14 @@ std::string password_file_for(mg_conn* conn, const std::string& path) {
   if (file.empty()) file = get_option(conn->ctx, kOptionAuthGpass);
   if (!file.empty()) return file;
 
-  std::error_code error;
-  const std::filesystem::path place(path);
-  const std::filesystem::path folder = std::filesystem::is_directory(place, error) ? place : place.parent_path();
-  const std::filesystem::path local = folder / ".htpasswd";
-  return std::filesystem::exists(local, error) ? local.string() : std::string();
+  // The file in the path's folder, or in the path when it is a folder. Whether the base
+  // itself holds one is known without a look, unless it does.
+  const size_t slash = rest.rfind('/');
+  const std::string_view folder = is_folder ? rest : rest.substr(0, slash == std::string_view::npos ? 0 : slash);
+  const std::string local = std::string(folder) + "/.htpasswd";
+  const bool in_base = folder.find_first_not_of('/') == std::string_view::npos;
+  if (in_base && !base.holds_password_file) return std::string();
+  return base.folder.Holds(local) ? base.folder.Path() + local : std::string();
 }
 
 }  // namespace
@@ -92,7 +94,7 @@ bool credentials_valid(mg_conn* conn, const std::string& password_file) {
   return false;
 }
 
-bool check_authorization(mg_conn* conn, const std::string& path) {
-  const std::string password_file = password_file_for(conn, path);
+bool check_authorization(mg_conn* conn, const mg_root& base, std::string_view rest, bool is_folder) {
+  const std::string password_file = password_file_for(conn, base, rest, is_folder);
   return password_file.empty() || credentials_valid(conn, password_file);
 }

@@ -3,6 +3,7 @@
 
 #include "httpengine/httpengine.h"
 #include "platform/connectionwait.h"
+#include "platform/filebeneath.h"
 
 #include <array>
 #include <atomic>
@@ -75,6 +76,9 @@ constexpr int kHeadWaitAtAccept = 10;
 // them are busy this long, the listener accepts for them.
 constexpr int kAcceptingWorkers = 2;
 constexpr std::chrono::milliseconds kAcceptingTakeOver{20};
+// The kept document root is looked at again this often, in case it was replaced or a
+// password file came or went in it.
+constexpr std::chrono::seconds kRootCheckInterval{1};
 // Connections one client address may hold at once (queued or being served), so that
 // one host cannot take every worker.
 constexpr int kMaxConnectionsPerAddress = 16;
@@ -112,6 +116,13 @@ struct mg_file_closer {
 };
 using mg_file = std::unique_ptr<FILE, mg_file_closer>;
 
+// A folder requests are served from, and whether a password file lies in it.
+struct mg_root {
+  explicit mg_root(std::string path);
+  CKeptFolder folder;
+  bool holds_password_file;
+};
+
 // A connection from its accept until a worker takes it, with its head as read so far.
 struct mg_pending {
   mg_socket socket{};
@@ -142,6 +153,10 @@ struct mg_ctx {
   std::array<std::mutex, kNumOptionSlots> option_locks;
 
   std::vector<mg_socket> listeners;  // guarded by the "ports" option lock
+  // The document root kept open, and when it was last looked at; guarded by the "root"
+  // option lock. A request keeps its own reference while it runs.
+  std::shared_ptr<const mg_root> root;
+  std::chrono::steady_clock::time_point root_checked;
 
   std::mutex handlers_lock;
   std::vector<mg_handler_entry> handlers;
@@ -199,6 +214,9 @@ struct mg_conn_state {
   char output[kOutputBufferSize];  // reply bytes not sent yet
   size_t output_length = 0;
   bool output_failed = false;  // a send failed: the rest is dropped
+  // A request without a body of which nothing came beyond its head: nothing is left to
+  // read away before the close.
+  bool nothing_unread = false;
   std::unique_ptr<char[]> body;  // kBodyReadSize bytes, made for the first body
   // Read by the listener under the thread lock: a body being read, since when, how much.
   bool reading_body = false;
@@ -306,12 +324,14 @@ void call_uri_handler(mg_conn* conn, const mg_handler_entry& entry);
 // auth.cpp
 // True when the request's Digest credentials are valid for the password file; sets the remote user.
 bool credentials_valid(mg_conn* conn, const std::string& password_file);
-// True when no password file applies to the request or its credentials are valid for it.
-bool check_authorization(mg_conn* conn, const std::string& path);
+// True when no password file applies to the request or its credentials are valid for it;
+// `rest` is the request's path below `base`, a folder when `is_folder`.
+bool check_authorization(mg_conn* conn, const mg_root& base, std::string_view rest, bool is_folder);
 
 // files.cpp
-// base: the root or an alias folder; rest: the URI's part below it.
-void serve_document(mg_conn* conn, const std::string& base, const std::string& rest);
+// base: the root or an alias folder; rest: the URI's part below it; found: what it names
+// when opened.
+void serve_document(mg_conn* conn, const mg_root& base, const std::string& rest, bool opened, FileBeneath found);
 
 // dates.cpp
 // "Sun, 06 Nov 1994 08:49:37 GMT" for a time in seconds since 1970.

@@ -101,13 +101,13 @@ void serve_file(mg_conn* conn, FileBeneath found, const std::string& path) {
 }
 
 // A folder: its first index file, else the listing or the landing reply.
-void serve_folder(mg_conn* conn, const std::string& base, const std::string& rest) {
-  const std::string folder = base + rest;
+void serve_folder(mg_conn* conn, const mg_root& base, const std::string& rest) {
+  const std::string folder = base.folder.Path() + rest;
   std::string index_path;
   FileBeneath index;
   for_each_list_item(get_option(conn->ctx, kOptionIndexFiles), [&](std::string_view name) {
     if (name.empty() || name == "..") return true;
-    if (!OpenBeneath(base, rest + "/" + std::string(name), index) || index.isFolder) return true;
+    if (!OpenBeneath(base.folder, rest + "/" + std::string(name), index) || index.isFolder) return true;
     index_path = folder + (folder.ends_with('/') ? "" : "/") + std::string(name);
     return false;
   });
@@ -122,9 +122,9 @@ void serve_folder(mg_conn* conn, const std::string& base, const std::string& res
 
 }  // namespace
 
-void serve_document(mg_conn* conn, const std::string& base, const std::string& rest) {
+void serve_document(mg_conn* conn, const mg_root& base, const std::string& rest, bool opened, FileBeneath found) {
   const std::string_view method = conn->request.method;
-  const std::string path = base + rest;
+  const std::string path = base.folder.Path() + rest;
   if (path.find(".htpasswd") != std::string::npos) {
     send_error_reply(conn, 403, "Forbidden", "%s", "Access Forbidden");
     return;
@@ -140,8 +140,6 @@ void serve_document(mg_conn* conn, const std::string& base, const std::string& r
     }
     return;
   }
-  FileBeneath found;
-  const bool opened = OpenBeneath(base, rest, found);
   if (!opened && rest == "/") {
     // No usable root: no files, but the landing text stays.
     send_error_reply(conn, 200, "OK", "%s", kLandingText);

@@ -106,6 +106,7 @@ void serve_connection(mg_worker_conn* worker) {
   conn->request = mg_request{};
   worker->state.output_length = 0;
   worker->state.output_failed = false;
+  worker->state.nothing_unread = false;
   if (head <= 0) return;
 
   // The request line is checked before anything is written into the buffer, so that a
@@ -137,6 +138,9 @@ void serve_connection(mg_worker_conn* worker) {
   } else {
     request.body_prefix = bytes + head;
     request.body_prefix_length = static_cast<int>(received) - head;
+    worker->state.nothing_unread = request.body_prefix_length == 0 && !worker->pending.wants_body &&
+                                   mg_find_header(conn, "Content-Length") == nullptr &&
+                                   mg_find_header(conn, "Transfer-Encoding") == nullptr;
     conn->birth_time = time(nullptr);
     route_request(conn, bytes + uri.begin);
   }
@@ -146,5 +150,11 @@ void serve_connection(mg_worker_conn* worker) {
 void finish_connection(mg_conn* conn) {
   flush_output(conn);
   conn->request.remote_user.clear();
-  FinishConnection(conn->client.sock);
+  // Closing a socket with bytes unread resets the connection, which may take the reply
+  // with it: those are read away first. When nothing can be unread, the close is enough.
+  if (conn->state->nothing_unread) {
+    CloseSocket(conn->client.sock);
+  } else {
+    FinishConnection(conn->client.sock);
+  }
 }

@@ -2,6 +2,7 @@
 #include "httpengine/engine-private.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -24,20 +25,41 @@ std::string clean_separators(std::string_view path) {
   return result;
 }
 
-// The folder a URI is served from (the root, or the folder of an "aliases" prefix) and
-// the URI's part below it.
-void translate_path(mg_ctx* ctx, std::string_view uri, std::string& base, std::string& rest) {
+using Clock = std::chrono::steady_clock;
+
+// Under the "root" lock: the kept root, opened again when "root" changed, and when the
+// folder at its path was replaced or names in it changed (looked at once a second).
+std::shared_ptr<const mg_root> kept_root(mg_ctx* ctx) {
+  const std::string path = clean_separators(ctx->options[kOptionRoot]);
+  const auto now = Clock::now();
+  if (ctx->root && ctx->root->folder.Path() == path) {
+    if (now < ctx->root_checked + kRootCheckInterval) return ctx->root;
+    ctx->root_checked = now;
+    if (ctx->root->folder.Unchanged()) return ctx->root;
+  }
+  ctx->root = std::make_shared<const mg_root>(path);
+  ctx->root_checked = now;
+  return ctx->root;
+}
+
+// The folder a URI is served from (the kept root, or the folder of an "aliases" prefix,
+// opened for this request) and the URI's part below it.
+std::shared_ptr<const mg_root> translate_path(mg_ctx* ctx, std::string_view uri, std::string& rest) {
+  std::string alias;
+  {
+    std::lock_guard aliases_lock(ctx->option_locks[kOptionAliases]);
+    for_each_list_item(ctx->options[kOptionAliases], [&](std::string_view item) {
+      std::string_view prefix, folder;
+      if (!split_pair(item, prefix, folder) || !uri.starts_with(prefix)) return true;
+      alias = folder;
+      rest = clean_separators(uri.substr(prefix.size()));
+      return false;
+    });
+  }
+  if (!alias.empty()) return std::make_shared<const mg_root>(clean_separators(alias));
+  rest = clean_separators(uri);
   std::lock_guard root_lock(ctx->option_locks[kOptionRoot]);
-  std::lock_guard aliases_lock(ctx->option_locks[kOptionAliases]);
-  base = ctx->options[kOptionRoot];
-  rest = uri;
-  for_each_list_item(ctx->options[kOptionAliases], [&](std::string_view item) {
-    std::string_view prefix, folder;
-    if (!split_pair(item, prefix, folder) || !uri.starts_with(prefix)) return true;
-    base = folder;
-    rest = uri.substr(prefix.size());
-    return false;
-  });
+  return kept_root(ctx);
 }
 
 }  // namespace
@@ -80,17 +102,22 @@ void route_request(mg_conn* conn, char* uri) {
   decode_uri(uri);
   normalise_uri(uri);
 
-  std::string base, rest;
-  translate_path(conn->ctx, uri, base, rest);
-  const std::string path = clean_separators(base + rest);
-  if (!check_authorization(conn, path)) {
+  std::string rest;
+  const std::shared_ptr<const mg_root> base = translate_path(conn->ctx, uri, rest);
+  // What the path names is opened once, for the password file and for serving it.
+  FileBeneath found;
+  const bool opened = OpenBeneath(base->folder, rest, found);
+  if (!check_authorization(conn, *base, rest, opened && found.isFolder)) {
     send_authorization_request(conn);
     return;
   }
   mg_handler_entry entry;
   if (find_uri_handler(conn->ctx, uri, entry)) {
+    found = FileBeneath();
     call_uri_handler(conn, entry);
   } else {
-    serve_document(conn, clean_separators(base), clean_separators(rest));
+    serve_document(conn, *base, rest, opened, std::move(found));
   }
 }
+
+mg_root::mg_root(std::string path) : folder(std::move(path)), holds_password_file(folder.Holds(".htpasswd")) {}

@@ -1,10 +1,12 @@
 // Benchmark: the engine beside nginx, measured by wrk from outside the process: a 404 for
-// a missing path, one request per connection, at 10 and 50 connections; and a 256 MiB
-// upload streamed into a file beside the raw loopback-to-file limit. Prints figures and
-// their ratios; asserts nothing.
+// a missing path, one request per connection, at 10 and 50 connections; the system calls
+// each server makes for such a request, counted by strace; and a 256 MiB upload streamed
+// into a file beside the raw loopback-to-file limit. Prints figures and their ratios;
+// asserts nothing.
 #include "httpengine/httpengine.h"
 #include "platform/newfile.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -14,8 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <map>
 #include <spawn.h>
+#include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -77,10 +82,138 @@ double WrkRequestsPerSecond(int port, int connections) {
   char line[512];
   while (fgets(line, sizeof line, pipe) != nullptr) {
     if (sscanf(line, " Requests/sec: %lf", &rate) == 1) continue;
-    if (strstr(line, "Socket errors") != nullptr) fprintf(stderr, "  (%s)\n", strtok(line, "\n"));
+    if (strstr(line, "Socket errors") != nullptr) printf("  (%s)\n", strtok(line, "\n"));
   }
   pclose(pipe);
   return rate;
+}
+
+// A process that sends `count` requests for a missing path, one per connection, one after
+// the other, once Go is called. It is started before the count so that a tracer that
+// follows the server's new processes does not count its calls.
+class OneByOneClient {
+public:
+  OneByOneClient(int port, int count) {
+    int go[2];
+    if (pipe(go) != 0) return;
+    const std::string request = "GET /missing HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      char reply[4096];
+      close(go[1]);
+      if (read(go[0], reply, 1) != 1) _exit(1);
+      for (int i = 0; i < count; ++i) {
+        const int fd = Connect(port, 0);
+        if (fd < 0 || !SendAll(fd, request.data(), request.size())) _exit(1);
+        while (recv(fd, reply, sizeof reply, 0) > 0) {
+        }
+        close(fd);
+      }
+      _exit(0);
+    }
+    close(go[0]);
+    go_ = go[1];
+  }
+  ~OneByOneClient() {
+    if (go_ >= 0) close(go_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+  // Starts the requests and waits until they are answered.
+  void Go() {
+    if (go_ < 0 || write(go_, "g", 1) != 1) return;
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+  int go_ = -1;
+};
+
+// True once every thread of the process has a tracer.
+bool AllThreadsTraced(pid_t pid) {
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("TracerPid:")) {
+    }
+    if (line.empty() || std::stol(line.substr(10)) == 0) return false;
+  }
+  return !error;
+}
+
+// Calls per request by system call (the total under ""), as strace counts them in the
+// processes `pids` while they answer kSyscallRequests 404s sent one by one.
+constexpr int kSyscallRequests = 500;
+std::map<std::string, double> SyscallsPerRequest(const std::vector<pid_t>& pids, int port) {
+  std::map<std::string, double> calls;
+  const std::string summary = (kFolder / "strace.txt").string();
+  std::vector<std::string> arguments = {"strace", "-f", "-c", "-o", summary};
+  for (const pid_t pid : pids) arguments.insert(arguments.end(), {"-p", std::to_string(pid)});
+  OneByOneClient(port, 20).Go();  // threads started and files opened before the count
+  OneByOneClient client(port, kSyscallRequests);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t tracer = -1;
+  if (posix_spawnp(&tracer, "strace", nullptr, nullptr, argv.data(), environ) != 0) return calls;
+  for (int i = 0; i < 100 && !std::all_of(pids.begin(), pids.end(), AllThreadsTraced); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  client.Go();
+  kill(tracer, SIGINT);
+  waitpid(tracer, nullptr, 0);
+  // Rows: "% time  seconds  usecs/call  calls  [errors]  syscall", then a "total" row.
+  std::ifstream rows(summary);
+  std::string row;
+  while (std::getline(rows, row)) {
+    std::istringstream fields(row);
+    std::vector<std::string> words;
+    for (std::string word; fields >> word;) words.push_back(word);
+    if (words.size() < 5 || !isdigit(static_cast<unsigned char>(words[3][0]))) continue;
+    calls[words.back() == "total" ? "" : words.back()] = std::stod(words[3]) / kSyscallRequests;
+  }
+  return calls;
+}
+
+// The worker processes of an nginx master.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+  for (pid_t child; list >> child;) children.push_back(child);
+  return children;
+}
+
+void PrintSyscalls(int engine_port, int nginx_port, pid_t nginx) {
+  // strace runs as a child of this process and attaches to it.
+  prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
+  const auto ours = SyscallsPerRequest({getpid()}, engine_port);
+  std::map<std::string, double> theirs;
+  if (nginx > 0) {
+    std::vector<pid_t> processes = ChildrenOf(nginx);
+    processes.push_back(nginx);
+    theirs = SyscallsPerRequest(processes, nginx_port);
+  }
+  printf("system calls per 404, one per connection, %d one after the other (strace -f -c)\n", kSyscallRequests);
+  if (ours.empty()) {
+    printf("  (strace did not run)\n");
+    return;
+  }
+  printf("  %-14s %8s %8s\n", "call", "engine", "nginx");
+  std::map<std::string, double> rows = ours;
+  rows.insert(theirs.begin(), theirs.end());
+  for (const auto& [name, count] : rows) {
+    const auto value = [&name](const std::map<std::string, double>& from) {
+      const auto found = from.find(name);
+      return found == from.end() ? 0.0 : found->second;
+    };
+    if (!name.empty() && std::max(value(ours), value(theirs)) >= 0.05) {
+      printf("  %-14s %8.2f %8.2f\n", name.c_str(), value(ours), value(theirs));
+    }
+  }
+  const double total = ours.at(""), peer = theirs.contains("") ? theirs.at("") : 0;
+  printf("  %-14s %8.2f %8.2f %7.2fx\n", "all", total, peer, peer > 0 ? total / peer : 0);
 }
 
 // Sends kUploadSize bytes after head; returns MB/s until the server's reply is complete.
@@ -96,7 +229,7 @@ double Upload(int port, const std::string& head) {
   const std::string reply = ReadToEnd(fd);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   close(fd);
-  if (!ok || reply.find(" 20") == std::string::npos) fprintf(stderr, "  upload failed: %s\n", reply.substr(0, 60).c_str());
+  if (!ok || reply.find(" 20") == std::string::npos) printf("  upload failed: %s\n", reply.substr(0, 60).c_str());
   return static_cast<double>(kUploadSize) / (1 << 20) / seconds;
 }
 
@@ -193,22 +326,8 @@ pid_t StartNginx(int port) {
   return pid;
 }
 
-}  // namespace
-
-int main() {
-  std::filesystem::create_directories(kFolder / "www");
-  mg_ctx* engine = mg_start();
-  CNewFile upload;
-  // As the print service runs it, with its own empty root; both servers log each 404.
-  mg_set_option(engine, "dir_list", "no");
-  mg_set_option(engine, "root", (kFolder / "www").c_str());
-  mg_set_option(engine, "error_log", (kFolder / "engine-error.log").c_str());
-  const int engine_port = FreePort();
-  mg_set_option(engine, "ports", ("127.0.0.1:" + std::to_string(engine_port)).c_str());
-  mg_set_uri_handlers(engine, "/upload", UploadBegin, UploadData, UploadEnd, &upload);
-  const int nginx_port = FreePort();
-  const pid_t nginx = StartNginx(nginx_port);
-
+// Every figure: request rates, system calls and uploads.
+void CompareAll(int engine_port, int nginx_port, pid_t nginx) {
   printf("wrk, 404 for a missing path, Connection: close (requests/s, %lld s each, alternating)\n",
          static_cast<long long>(kRunTime.count()));
   printf("  %-12s %10s %10s %8s\n", "connections", "engine", "nginx", "ratio");
@@ -221,6 +340,8 @@ int main() {
     }
   }
 
+  PrintSyscalls(engine_port, nginx_port, nginx);
+
   const std::string length = "Content-Length: " + std::to_string(kUploadSize) + "\r\n\r\n";
   printf("256 MiB upload streamed into a file (MB/s)\n");
   const double ours = Upload(engine_port, "POST /upload HTTP/1.1\r\n" + length);
@@ -232,7 +353,33 @@ int main() {
   }
   printf("  raw loopback-to-file, 64 KiB   %8.0f\n", limit);
   printf("  raw loopback-to-file, 512 B    %8.0f\n", RawLoopbackToFile(512));
+}
 
+}  // namespace
+
+// With the argument "syscalls" only the system calls are counted.
+int main(int argc, char** argv) {
+  const bool only_syscalls = argc > 1 && std::string_view(argv[1]) == "syscalls";
+  std::filesystem::create_directories(kFolder / "www");
+  mg_ctx* engine = mg_start();
+  CNewFile upload;
+  // As the print service runs it, with its own empty root; both servers log each 404, the
+  // engine to the standard error stream (here a file, unbuffered as the stream is).
+  if (freopen((kFolder / "engine-error.log").c_str(), "a", stderr) == nullptr) return 1;
+  setvbuf(stderr, nullptr, _IONBF, 0);
+  mg_set_option(engine, "dir_list", "no");
+  mg_set_option(engine, "root", (kFolder / "www").c_str());
+  const int engine_port = FreePort();
+  mg_set_option(engine, "ports", ("127.0.0.1:" + std::to_string(engine_port)).c_str());
+  mg_set_uri_handlers(engine, "/upload", UploadBegin, UploadData, UploadEnd, &upload);
+  const int nginx_port = FreePort();
+  const pid_t nginx = StartNginx(nginx_port);
+
+  if (only_syscalls) {
+    PrintSyscalls(engine_port, nginx_port, nginx);
+  } else {
+    CompareAll(engine_port, nginx_port, nginx);
+  }
   if (nginx > 0) {
     kill(nginx, SIGTERM);
     waitpid(nginx, nullptr, 0);
@@ -241,3 +388,4 @@ int main() {
   std::filesystem::remove_all(kFolder);
   return 0;
 }
+

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <string>
+#include <utility>
 #include <windows.h>
 
 #include "platform/win/widetext.h"
@@ -36,20 +38,50 @@ bool IsFolder(const BY_HANDLE_FILE_INFORMATION& information) {
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
 time_t UnixTime(const FILETIME& time) {
-  const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  const uint64_t ticks = Ticks(time);
   constexpr uint64_t kTicksTo1970 = 116444736000000000ULL;  // 100 ns ticks from 1601
   return ticks < kTicksTo1970 ? 0 : static_cast<time_t>((ticks - kTicksTo1970) / 10000000ULL);
 }
 
+// Opens the folder at `path` and tells what it is; false for anything but a plain folder.
+bool OpenFolder(const std::string& path, Handle& opened, BY_HANDLE_FILE_INFORMATION& information) {
+  return !path.empty() && OpenPlain(ToWidePath(path), opened, information) && IsFolder(information);
+}
+
 }  // namespace
 
-bool OpenBeneath(const std::string& base, std::string_view rest, FileBeneath& found) {
-  if (base.empty()) return false;
-  std::wstring path = ToWidePath(base);
+CKeptFolder::CKeptFolder(std::string path) : path_(std::move(path)) {
+  Handle folder;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!OpenFolder(path_, folder, information)) return;
+  device_ = information.dwVolumeSerialNumber;
+  identity_ = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  changed_ = static_cast<int64_t>(Ticks(information.ftLastWriteTime));
+  open_ = true;
+}
+
+CKeptFolder::~CKeptFolder() = default;
+
+bool CKeptFolder::Unchanged() const {
+  Handle folder;
+  BY_HANDLE_FILE_INFORMATION information{};
+  return open_ && OpenFolder(path_, folder, information) && information.dwVolumeSerialNumber == device_ &&
+         ((static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow) == identity_ &&
+         static_cast<int64_t>(Ticks(information.ftLastWriteTime)) == changed_;
+}
+
+bool CKeptFolder::Holds(std::string_view rest) const {
+  return open_ && GetFileAttributesW(ToWidePath(path_ + "/" + std::string(rest)).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool OpenBeneath(const CKeptFolder& base, std::string_view rest, FileBeneath& found) {
   Handle current;
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!OpenPlain(path, current, information) || !IsFolder(information)) return false;
+  if (!base.IsOpen() || !OpenFolder(base.Path(), current, information)) return false;
+  std::wstring path = ToWidePath(base.Path());
   while (!rest.empty()) {
     const size_t slash = rest.find('/');
     const std::string name(rest.substr(0, slash));

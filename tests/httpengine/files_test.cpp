@@ -5,6 +5,7 @@
 #include <fstream>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -196,6 +197,20 @@ TEST_F(Files, PasswordFileRequiresDigestCredentials) {
   EXPECT_EQ(RunCommand("curl -s --digest -u anna:s3cret " + url), "private words");
   EXPECT_EQ(RunCommand("curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:" + std::to_string(port_) + "/hello.txt"),
             "200");
+  // A password file put into the root of a running engine guards the root's files and
+  // handlers once the engine looks at its root again, and no longer once it is removed.
+  const auto reply_within = [this](const std::string& uri, std::string_view start) {
+    for (const auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;) {
+      if (Exchange("GET " + uri + " HTTP/1.1\r\n\r\n").starts_with(start)) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  };
+  Write(".htpasswd", "anna:olvaro.local:" + Md5Hex("anna:olvaro.local:s3cret") + "\n");
+  EXPECT_TRUE(reply_within("/hello.txt", "HTTP/1.1 401 Unauthorized\r\n"));
+  EXPECT_TRUE(Exchange("GET /info HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 401 Unauthorized\r\n"));
+  std::filesystem::remove(root_ / ".htpasswd");
+  EXPECT_TRUE(reply_within("/hello.txt", "HTTP/1.1 200 OK\r\n"));
   // The global file guards everything, handlers included.
   Write("global", "bob:olvaro.local:" + Md5Hex("bob:olvaro.local:pw") + "\n");
   ASSERT_EQ(mg_set_option(ctx_, "auth_gpass", (root_ / "global").c_str()), 1);

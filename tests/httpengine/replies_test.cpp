@@ -2,6 +2,8 @@
 #include "tests/httpengine/engine_fixture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sys/socket.h>
 
@@ -99,6 +101,25 @@ TEST_F(Replies, BytesBeyondEighthBitAreAllowedInTheHead) {
 TEST_F(Replies, OnlyOneRequestPerConnection) {
   const std::string reply = Exchange("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n\r\n");
   EXPECT_EQ(reply, kLanding);
+
+  // Bytes that come after the head while the handler runs (here a body a GET announces)
+  // are read away before the close: the reply ends with the connection's orderly end,
+  // not with a reset that could take the reply with it.
+  recorder_.hold = true;
+  ClientSocket client = ConnectTo(port_);
+  ASSERT_TRUE(client.Send("GET /info HTTP/1.1\r\nContent-Length: 5\r\n\r\n"));
+  {
+    std::unique_lock guard(recorder_.lock);
+    ASSERT_TRUE(recorder_.changed.wait_for(guard, 10s, [this] { return recorder_.ends_running == 1; }));
+  }
+  ASSERT_TRUE(client.Send("hello"));
+  recorder_.Release();
+  std::string handler_reply;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = recv(client.fd(), buffer, sizeof buffer, 0)) > 0) handler_reply.append(buffer, static_cast<size_t>(got));
+  EXPECT_EQ(handler_reply, kHandlerReply);
+  EXPECT_EQ(got, 0) << strerror(errno);
 }
 
 TEST_F(Replies, DecodedControlBytesCannotBreakOrForgeLogLines) {
