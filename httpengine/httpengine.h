@@ -6,8 +6,8 @@
 // the engine's own. mg_find_header, mg_send and mg_send_formatted are for the worker that
 // serves the connection, that is, inside the URI handlers.
 //
-// Clients: the listener reads request heads itself, so a client that is silent or slow
-// with its head holds no worker. Requests with a body (POST, PUT) take at most 4 workers
+// Clients: a worker that accepts a connection reads its head and hands it to the listener
+// when the head is slow, so a client that is silent or slow with its head holds no worker. Requests with a body (POST, PUT) take at most 4 workers
 // per client address and never the last tenth of the workers, which stay for requests
 // without a body; while a body waits for a worker, bodies that have run 10 s at less than
 // 1 KiB/s are cut off.
