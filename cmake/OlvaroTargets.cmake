@@ -2,9 +2,8 @@
 # LOCK names shared state that cases of other tests must not touch at the same time;
 # CTest runs them apart. One name only: a list would not survive the way discovered
 # cases get their properties.
-# One GoogleTest executable, registered with CTest case by case.
-include(GoogleTest)
-find_package(GTest REQUIRED)
+# One GoogleTest executable, registered with CTest case by case (tests/CMakeLists.txt
+# finds GoogleTest, so a build without tests needs none).
 
 function(olvaro_test name)
   cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})

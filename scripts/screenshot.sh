@@ -3,9 +3,9 @@
 # program's own window rendered off screen. The printer list is whatever CUPS offers;
 # the first printer is made the picture's default so the chooser shows a name.
 set -euo pipefail
-top="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/lib.sh"
 build="${OLVARO_BUILD_DIR:-$top/build-desktop}"
-[ -f "$build/build.ninja" ] || cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+[ -f "$build/build.ninja" ] || cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${desktop_only[@]}" >/dev/null
 cmake --build "$build" --target popupscreenshot
 runtime="$(mktemp -d)"
 trap 'rm -rf "$runtime"' EXIT

@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in packages.txt (skips apt when all are there).
+# setup.sh LIST...: installs the Debian packages of the lists scripts/packages/LIST.txt
+# (desktop, tests, windows, relay, package); skips apt when all are there.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$top/scripts/packages.txt")
+[ $# -gt 0 ] || { echo "usage: setup.sh LIST... (the names of scripts/packages/*.txt)" >&2; exit 2; }
+files=()
+for list in "$@"; do
+  file="$top/scripts/packages/$list.txt"
+  [ -f "$file" ] || { echo "setup: no package list $file" >&2; exit 2; }
+  files+=("$file")
+done
+mapfile -t wanted < <(grep -h -v -E '^\s*(#|$)' "${files[@]}" | sort -u)
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

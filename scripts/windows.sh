@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# windows.sh [--test]: installs what is missing, cross-builds GoogleTest and the Windows
-# program (olvaro-desktop.exe) with mingw-w64 into build-windows/, and with --test runs
-# the Windows tests under Wine in a fresh Wine prefix with no display, then the program's
-# windows on a display of their own (tests/desktopwin/tray_test.sh).
+# windows.sh [--test]: installs what is missing (scripts/packages/windows.txt), cross-builds
+# GoogleTest and the Windows program (olvaro-desktop.exe) with mingw-w64 into
+# build-windows/, and with --test runs the Windows tests under Wine in a fresh Wine prefix
+# with no display, then the program's windows on a display of their own
+# (tests/desktopwin/tray_test.sh).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-"$top/scripts/setup.sh"
+if [ "${1:-}" = "--test" ]; then
+  # The tests also need the HTTPS relay of the Linux build.
+  "$top/scripts/setup.sh" windows desktop tests
+else
+  "$top/scripts/setup.sh" windows
+fi
 dir="$top/build-windows"
 toolchain="$top/cmake/mingw-w64-x86_64.cmake"
 deps="$dir/_deps"
@@ -31,11 +37,18 @@ wineboot -i
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
 # A crash ends the process instead of waiting in a debugger for nobody.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null
-# Two HTTPS relays of the Linux build (scripts/test.sh builds it first), each with an
-# authority of its own; the tests trust the first one's. They are named "localhost":
-# Wine checks a certificate's DNS names only, not its IP addresses.
-relay="$top/build/tests/platform/windows_test_relay"
-[ -x "$relay" ] || cmake --build "$top/build" --target windows_test_relay
+# Two HTTPS relays of the Linux build, each with an authority of its own; the tests trust
+# the first one's. They are named "localhost": Wine checks a certificate's DNS names only,
+# not its IP addresses. scripts/test.sh builds build/ first; run alone, this script makes
+# a Linux build of its own with the tests and without the relay server and sender.
+linux="$top/build"
+if [ ! -f "$linux/build.ninja" ]; then
+  linux="$deps/linux"
+  cmake -S "$top" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DOLVARO_TESTS=ON -DOLVARO_BENCH=OFF -DOLVARO_WITH_RELAY=OFF -DOLVARO_WITH_SENDER=OFF >/dev/null
+fi
+relay="$linux/tests/platform/windows_test_relay"
+[ -x "$relay" ] || cmake --build "$linux" --target windows_test_relay
 coproc TRUSTED { exec "$relay"; }
 read -r trusted_port trusted_ca <&"${TRUSTED[0]}"
 coproc UNTRUSTED { exec "$relay"; }

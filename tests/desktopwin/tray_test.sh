@@ -25,7 +25,7 @@ finish() {
 }
 
 for tool in Xvfb trayer xdotool xwininfo wine lpstat; do
-  command -v "$tool" >/dev/null || { echo "FAILED: $tool is not installed (see scripts/packages.txt)"; failed=1; finish; }
+  command -v "$tool" >/dev/null || { echo "FAILED: $tool is not installed (see scripts/packages/windows.txt)"; failed=1; finish; }
 done
 for queue in OlvaroTestA OlvaroTestB; do
   lpstat -p "$queue" >/dev/null 2>&1 || { echo "FAILED: no CUPS queue $queue (scripts/start-services.sh --test-queues)"; failed=1; finish; }
