@@ -33,8 +33,7 @@ std::string QueuePath(const std::string& uuid) {
 
 }  // namespace
 
-TPrinterCloud::TPrinterCloud(CCloudStatusSink& statusSink, const std::string& uuid,
-                             CloudEnvironment environment)
+TPrinterCloud::TPrinterCloud(CCloudStatusSink& statusSink, const std::string& uuid, CloudEnvironment environment)
     : statusSink(statusSink), uuid(uuid), spoolFolder(GetSpoolFolder()), environment(std::move(environment)) {
   http.SetFollowRedirects(true);
 }
@@ -73,9 +72,9 @@ void TPrinterCloud::Execute() {
 
 // Tells the relay once per run who this desktop is, where it is and what it cannot print.
 void TPrinterCloud::Announce() {
-  const std::string url = RelayUrl(kRelayAnnounce + std::string("?uuid=") + uuid + "&m=" + environment.hostName() +
-                                   "&ips=" + JoinAddresses(environment.localIPv4Addresses()) +
-                                   "&nh=" + environment.buildNotHaveList());
+  const std::string url =
+      RelayUrl(kRelayAnnounce + std::string("?uuid=") + uuid + "&m=" + environment.hostName() +
+               "&ips=" + JoinAddresses(environment.localIPv4Addresses()) + "&nh=" + environment.buildNotHaveList());
   if (http.Get(UrlEncode(url)).ok()) {
     statusSink.CloudState(true);
     return;

@@ -3,9 +3,9 @@
 // only.
 #pragma once
 
-#include <gdiplus.h>
-#include <objidl.h>
 #include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
 
 #include <functional>
 #include <memory>

@@ -45,9 +45,9 @@ struct SubmitResult {
 using PrintOptions = std::vector<std::pair<std::string, std::string>>;
 
 // Sends the file as one job of the given MIME type and title to the default queue.
-SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mimeType,
-                                  const std::string& title, const PrintOptions& options = {});
+SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mimeType, const std::string& title,
+                                  const PrintOptions& options = {});
 
 // Sends `document` itself (already in memory) the same way.
-SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::string& mimeType,
-                                       const std::string& title, const PrintOptions& options = {});
+SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::string& mimeType, const std::string& title,
+                                       const PrintOptions& options = {});

@@ -32,8 +32,7 @@ void SetDefaultPrinterName(const std::string& name) {
   if (!name.empty()) SetDefaultPrintQueue(name);
 }
 
-std::string HasFileAssociation(const std::string& extension, const std::string& present,
-                               const std::string& missing) {
+std::string HasFileAssociation(const std::string& extension, const std::string& present, const std::string& missing) {
   return HasDefaultApplication(extension) ? present : missing;
 }
 

@@ -19,8 +19,8 @@ constexpr int kServeWaitMs = 1000;
 void MoveToNextName(CDnsSdService& service) {
   const std::string taken = service.Name();
   const std::string next = service.MoveToAlternativeName();
-  std::fprintf(stderr, "DNS-SD: the name \"%s\" is taken on the network; announcing as \"%s\"\n",
-               taken.c_str(), next.c_str());
+  std::fprintf(stderr, "DNS-SD: the name \"%s\" is taken on the network; announcing as \"%s\"\n", taken.c_str(),
+               next.c_str());
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct RelayReply {
   std::string type = "text/plain; charset=utf-8";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
-  int fd = -1;          // when set, the reply's body is this file (owned), `fdSize` bytes
+  int fd = -1;  // when set, the reply's body is this file (owned), `fdSize` bytes
   long long fdSize = 0;
 };
 
@@ -63,7 +63,7 @@ RelayReply HandleWeb(RelayContext& relay, const RequestView& request);
 
 // A document upload (POST kPageUpload), streamed to disk as it arrives.
 class UploadSession {
-public:
+ public:
   // Checks pairing, form token and limits before any byte is taken. Null with `refusal`
   // set when the upload is refused.
   static std::unique_ptr<UploadSession> Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal);
@@ -73,11 +73,15 @@ public:
   void Receive(const char* data, size_t size);
   RelayReply Finish();
 
-private:
+ private:
   UploadSession(RelayContext& relay, Pairing pairing, std::string name, int copies,
                 std::unique_ptr<DocumentFolder::Incoming> incoming, std::string reservation)
-      : relay_(relay), pairing_(std::move(pairing)), name_(std::move(name)), copies_(copies),
-        incoming_(std::move(incoming)), reservation_(std::move(reservation)) {}
+      : relay_(relay),
+        pairing_(std::move(pairing)),
+        name_(std::move(name)),
+        copies_(copies),
+        incoming_(std::move(incoming)),
+        reservation_(std::move(reservation)) {}
 
   RelayContext& relay_;
   Pairing pairing_;

@@ -119,10 +119,10 @@ bool AmbiguousBodyLength(MHD_Connection* connection) {
 }
 
 MHD_Result Answer(Exchange& exchange, const RelayReply& reply, bool tls) {
-  MHD_Response* response =
-      reply.fd >= 0 ? MHD_create_response_from_fd64(static_cast<uint64_t>(reply.fdSize), reply.fd)
-                    : MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
-                                                      MHD_RESPMEM_MUST_COPY);
+  MHD_Response* response = reply.fd >= 0
+                               ? MHD_create_response_from_fd64(static_cast<uint64_t>(reply.fdSize), reply.fd)
+                               : MHD_create_response_from_buffer(
+                                     reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", reply.type.c_str());
   for (const auto& [name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
@@ -159,11 +159,13 @@ bool ResolveListen(const std::string& listen, sockaddr_storage& address, std::st
 
 struct RelayServer::Impl {
   explicit Impl(const RelayOptions& given)
-      : options(given), store(given.limits), identityRate(given.identitiesPerHour),
+      : options(given),
+        store(given.limits),
+        identityRate(given.identitiesPerHour),
         deadlines(given.headSeconds, given.requestSeconds) {}
 
-  MHD_Result OnRequest(MHD_Connection* connection, const char* url, const char* method, const char* data,
-                       size_t* size, void** state) {
+  MHD_Result OnRequest(MHD_Connection* connection, const char* url, const char* method, const char* data, size_t* size,
+                       void** state) {
     auto* exchange = static_cast<Exchange*>(*state);
     const auto answer = [&](const RelayReply& reply) { return Answer(*exchange, reply, tls); };
     if (!exchange) {
@@ -191,9 +193,12 @@ struct RelayServer::Impl {
       exchange->received += static_cast<long long>(*size);
       // Nothing of a refused upload is kept.
       const bool form = !exchange->upload && !exchange->refusal && !exchange->answered;
-      if (exchange->upload) exchange->upload->Receive(data, *size);
-      else if (form && exchange->view.body.size() + *size > kMaxFormBytes) exchange->formTooLarge = true;
-      else if (form) exchange->view.body.append(data, *size);
+      if (exchange->upload)
+        exchange->upload->Receive(data, *size);
+      else if (form && exchange->view.body.size() + *size > kMaxFormBytes)
+        exchange->formTooLarge = true;
+      else if (form)
+        exchange->view.body.append(data, *size);
       *size = 0;
       return MHD_YES;
     }
@@ -241,14 +246,15 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
   rlimit descriptors{};
   if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY &&
       static_cast<long long>(descriptors.rlim_cur) < options.maxConnections + kSpareDescriptors) {
-    error = "--max-connections " + std::to_string(options.maxConnections) + " needs more open files than the limit of " +
-            std::to_string(descriptors.rlim_cur) + " (ulimit -n)";
+    error = "--max-connections " + std::to_string(options.maxConnections) +
+            " needs more open files than the limit of " + std::to_string(descriptors.rlim_cur) + " (ulimit -n)";
     return false;
   }
   impl_ = std::make_unique<Impl>(options);
   Impl& impl = *impl_;
   const std::string database = options.database.empty() ? options.dataFolder + "/relay.sqlite" : options.database;
-  if (!impl.documents.Open(options.dataFolder, error) || !impl.store.Open(database, options.threads, error)) return false;
+  if (!impl.documents.Open(options.dataFolder, error) || !impl.store.Open(database, options.threads, error))
+    return false;
 
   sockaddr_storage address{};
   if (!ResolveListen(options.listen, address, error)) return false;
@@ -272,7 +278,7 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
     return static_cast<Impl*>(self)->OnRequest(connection, url, method, data, size, state);
   };
   const MHD_RequestCompletedCallback onCompleted = [](void* self, MHD_Connection* connection, void** state,
-                                                       MHD_RequestTerminationCode) {
+                                                      MHD_RequestTerminationCode) {
     static_cast<Impl*>(self)->deadlines.RequestDone(connection);
     std::unique_ptr<Exchange> exchange(static_cast<Exchange*>(*state));
     *state = nullptr;

@@ -10,16 +10,20 @@
 
 namespace {
 
-RelayReply Refused(int status, const std::string& why) { return JsonReply(status, "{\"error\":" + JsonString(why) + "}"); }
+RelayReply Refused(int status, const std::string& why) {
+  return JsonReply(status, "{\"error\":" + JsonString(why) + "}");
+}
 
 // The answer when the document's bytes could not be written: full disk or other failure.
 RelayReply NotWritten(bool diskFull) {
-  return diskFull ? Refused(507, "the relay has no room for the document") : Refused(500, "the document could not be stored");
+  return diskFull ? Refused(507, "the relay has no room for the document")
+                  : Refused(500, "the document could not be stored");
 }
 
 }  // namespace
 
-std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const RequestView& request, RelayReply& refusal) {
+std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const RequestView& request,
+                                                    RelayReply& refusal) {
   const auto found = relay.store.FindPairing(request.Cookie(kPairingCookie), Now());
   if (found.failed) {
     refusal = StorageFailure(true);
@@ -55,9 +59,14 @@ std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const R
   // Uploads under way hold their place: parallel ones cannot overfill the PC's queue.
   std::string reservation;
   switch (relay.store.Reserve(pairing->uuid, Now(), reservation)) {
-    case AddJobOutcome::Added: break;
-    case AddJobOutcome::QueueFull: refusal = Refused(429, "too many jobs waiting for this PC"); return nullptr;
-    case AddJobOutcome::Failed: refusal = StorageFailure(true); return nullptr;
+    case AddJobOutcome::Added:
+      break;
+    case AddJobOutcome::QueueFull:
+      refusal = Refused(429, "too many jobs waiting for this PC");
+      return nullptr;
+    case AddJobOutcome::Failed:
+      refusal = StorageFailure(true);
+      return nullptr;
   }
   return std::unique_ptr<UploadSession>(new UploadSession(relay, *pairing, SafeDocumentName(request.Argument("name")),
                                                           copies, std::move(incoming), std::move(reservation)));
@@ -81,9 +90,14 @@ RelayReply UploadSession::Finish() {
   if (!incoming_) return NotWritten(diskFull_);
   if (!incoming_->Commit(relay_.documents, job.id)) return NotWritten(IsDiskFull(errno));
   switch (relay_.store.AddJob(pairing_, job, reservation_)) {
-    case AddJobOutcome::Added: reservation_.clear(); return JsonReply(201, "{\"name\":" + JsonString(job.name) + "}");
-    case AddJobOutcome::QueueFull: relay_.documents.Remove(job.id); return Refused(429, "too many jobs waiting for this PC");
-    case AddJobOutcome::Failed: break;
+    case AddJobOutcome::Added:
+      reservation_.clear();
+      return JsonReply(201, "{\"name\":" + JsonString(job.name) + "}");
+    case AddJobOutcome::QueueFull:
+      relay_.documents.Remove(job.id);
+      return Refused(429, "too many jobs waiting for this PC");
+    case AddJobOutcome::Failed:
+      break;
   }
   relay_.documents.Remove(job.id);
   return StorageFailure(true);

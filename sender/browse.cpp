@@ -25,9 +25,9 @@ void Finish(Browse& browse) {
   if (browse.listed && browse.pending == 0) avahi_simple_poll_quit(browse.poll);
 }
 
-void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
-                const char* name, const char*, const char*, const char*, const AvahiAddress* address, uint16_t port,
-                AvahiStringList*, AvahiLookupResultFlags, void* context) {
+void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event, const char* name,
+                const char*, const char*, const char*, const AvahiAddress* address, uint16_t port, AvahiStringList*,
+                AvahiLookupResultFlags, void* context) {
   auto& browse = *static_cast<Browse*>(context);
   if (event == AVAHI_RESOLVER_FOUND && address) {
     char text[AVAHI_ADDRESS_STR_MAX];
@@ -61,7 +61,8 @@ void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol proto
 
 bool BrowsePcs(int milliseconds, std::vector<FoundPc>& found, std::string& error) {
   Browse browse;
-  std::unique_ptr<AvahiSimplePoll, decltype(&avahi_simple_poll_free)> poll(avahi_simple_poll_new(), avahi_simple_poll_free);
+  std::unique_ptr<AvahiSimplePoll, decltype(&avahi_simple_poll_free)> poll(avahi_simple_poll_new(),
+                                                                           avahi_simple_poll_free);
   browse.poll = poll.get();
   int failure = 0;
   std::unique_ptr<AvahiClient, decltype(&avahi_client_free)> client(
@@ -84,10 +85,12 @@ bool BrowsePcs(int milliseconds, std::vector<FoundPc>& found, std::string& error
   const AvahiPoll* api = avahi_simple_poll_get(poll.get());
   timeval deadline{};
   avahi_elapse_time(&deadline, static_cast<unsigned>(milliseconds), 0);
-  api->timeout_new(api, &deadline, [](AvahiTimeout*, void* context) { avahi_simple_poll_quit(static_cast<AvahiSimplePoll*>(context)); },
-                   poll.get());
+  api->timeout_new(
+      api, &deadline,
+      [](AvahiTimeout*, void* context) { avahi_simple_poll_quit(static_cast<AvahiSimplePoll*>(context)); }, poll.get());
   avahi_simple_poll_loop(poll.get());
-  std::sort(browse.found.begin(), browse.found.end(), [](const FoundPc& a, const FoundPc& b) { return a.name < b.name; });
+  std::sort(browse.found.begin(), browse.found.end(),
+            [](const FoundPc& a, const FoundPc& b) { return a.name < b.name; });
   found = std::move(browse.found);
   return true;
 }

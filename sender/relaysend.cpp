@@ -123,7 +123,8 @@ int SendThroughRelay(const SendRequest& request) {
   const std::string announced = TerminalSafe(JsonField(status.text, "name"));
   const std::string pc = announced.empty() ? "the PC" : announced;
   if (PcCannotPrint(JsonField(status.text, "notHave"), name) && !request.force) {
-    std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.c_str(), name.c_str());
+    std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.c_str(),
+                 name.c_str());
     return kRefusedFormat;
   }
   if (JsonField(status.text, "online") != "true") {
@@ -132,8 +133,8 @@ int SendThroughRelay(const SendRequest& request) {
   }
   http.SetHeaders({cookie, std::string(kCsrfHeader) + ": " + JsonField(status.text, "csrf")});
   ShowUploadProgress(http);
-  const HttpResult upload =
-      http.PostFile(relay + kPageUpload + "?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
+  const HttpResult upload = http.PostFile(
+      relay + kPageUpload + "?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
   if (!Answered(upload, "relay " + relay)) return kUnreachable;
   if (upload.status != 201) {
     const std::string reason = TerminalSafe(JsonField(upload.text, "error"));

@@ -33,12 +33,12 @@ inline constexpr char kAnnouncedNoAddress[] = "      Not Found\n";
 
 // A queue answer holds one line per job, each with these fields in this order.
 enum QueueField {
-  kQueueJobId,      // download key
-  kQueueFile,       // server file name, sent back with the acknowledgement
-  kQueueName,       // the document's name
-  kQueueSize,       // length in bytes
-  kQueueCreated,    // when the job was queued (the desktop does not read it)
-  kQueueCopies,     // 1 to 99
+  kQueueJobId,    // download key
+  kQueueFile,     // server file name, sent back with the acknowledgement
+  kQueueName,     // the document's name
+  kQueueSize,     // length in bytes
+  kQueueCreated,  // when the job was queued (the desktop does not read it)
+  kQueueCopies,   // 1 to 99
   kQueueFieldCount,
 };
 // Between two fields of a queue line.
@@ -64,14 +64,12 @@ inline constexpr char kCsrfHeader[] = "X-CSRF-Token";
 // handles its probed extension; a word without one is always present.
 struct NotHaveWord {
   const char* word;
-  const char* probed;            // the extension whose program the desktop looks for
-  const char* extensions[3];     // what a sender must not send when the word is present
+  const char* probed;         // the extension whose program the desktop looks for
+  const char* extensions[3];  // what a sender must not send when the word is present
 };
 inline constexpr NotHaveWord kNotHaveWords[] = {
-    {"iWork", nullptr, {".pages", ".numbers", ".key"}},
-    {"Office", ".xls", {".doc", ".xls", ".ppt"}},
-    {"Office2007", ".xlsx", {".docx", ".xlsx", ".pptx"}},
-    {"PDF", ".pdf", {".pdf"}},
+    {"iWork", nullptr, {".pages", ".numbers", ".key"}},   {"Office", ".xls", {".doc", ".xls", ".ppt"}},
+    {"Office2007", ".xlsx", {".docx", ".xlsx", ".pptx"}}, {"PDF", ".pdf", {".pdf"}},
     {"WebArchive", ".webarchive", {".webarchive"}},
 };
 inline constexpr char kNotHaveSeparator = ',';

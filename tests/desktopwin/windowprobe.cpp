@@ -13,8 +13,8 @@
 //                               from the layout the program draws: chooser, settings,
 //                               logo, or item N (from 1) of the printer list
 // Exit status 2 when there is no such window.
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 #include <winspool.h>
 
 #include <cstdio>

@@ -31,11 +31,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 int main(int argc, char** argv) {
   if (GetEnvironmentVariableW(L"OLVARO_STANDIN_LOG", g_log, MAX_PATH) == 0) return 2;
   if (argc == 2 && std::strcmp(argv[1], "--main-window") == 0) {
-    const WNDCLASSW windowClass{0, MainWindowProc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
-                                L"OlvaroDesktopMain"};
-    if (!RegisterClassW(&windowClass) || !CreateWindowExW(0, windowClass.lpszClassName, L"Olvaro Desktop",
-                                                          WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                                          windowClass.hInstance, nullptr)) {
+    const WNDCLASSW windowClass{0,       MainWindowProc, 0,       0,       GetModuleHandleW(nullptr),
+                                nullptr, nullptr,        nullptr, nullptr, L"OlvaroDesktopMain"};
+    if (!RegisterClassW(&windowClass) ||
+        !CreateWindowExW(0, windowClass.lpszClassName, L"Olvaro Desktop", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                         nullptr, windowClass.hInstance, nullptr)) {
       return 4;
     }
     if (!Append("window")) return 3;

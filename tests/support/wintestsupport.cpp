@@ -28,8 +28,8 @@ WireClient::WireClient(int port) : sock_(INVALID_SOCKET) {
   server.sin_family = AF_INET;
   server.sin_port = htons(static_cast<u_short>(port));
   server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connected_ = sock_ != INVALID_SOCKET &&
-               connect(sock_, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0;
+  connected_ =
+      sock_ != INVALID_SOCKET && connect(sock_, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0;
 }
 
 WireClient::~WireClient() {
@@ -51,7 +51,8 @@ std::string WireClient::ReadAll(std::chrono::milliseconds limit) const {
   std::string received;
   char buffer[65536];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     WSAPOLLFD entry{sock_, POLLRDNORM, 0};
     if (left.count() <= 0 || WSAPoll(&entry, 1, static_cast<INT>(left.count())) <= 0) break;
     const int got = recv(sock_, buffer, sizeof buffer, 0);

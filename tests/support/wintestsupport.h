@@ -12,7 +12,7 @@ std::string RunAndCapture(const std::string& command);
 
 // One blocking Winsock connection to 127.0.0.1:port, closed at destruction.
 class WireClient {
-public:
+ public:
   explicit WireClient(int port);
   ~WireClient();
   WireClient(const WireClient&) = delete;
@@ -26,7 +26,7 @@ public:
   bool ClosedWithin(std::chrono::milliseconds limit) const;
   void ShutdownSending() const;
 
-private:
+ private:
   unsigned long long sock_;
   bool connected_ = false;
 };
@@ -36,7 +36,7 @@ std::string Exchange(int port, const std::string& request);
 
 // A fresh folder under the user's temporary folder, removed with what it holds.
 class ScratchFolder {
-public:
+ public:
   ScratchFolder();
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
@@ -44,6 +44,6 @@ public:
   // Ends in '/'.
   const std::string& Path() const { return path_; }
 
-private:
+ private:
   std::string path_;
 };

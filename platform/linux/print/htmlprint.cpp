@@ -29,8 +29,8 @@ std::string FileUrl(const std::string& absolutePath) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string url = "file://";
   for (const unsigned char c : absolutePath) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~' || c == '/';
     if (plain) {
       url += static_cast<char>(c);
     } else {
@@ -67,12 +67,19 @@ std::vector<std::string> ChromiumCommand(const std::string& chromium, const std:
   return command;
 }
 
-std::vector<std::string> OfficeCommand(const std::string& office, const std::string& folder,
-                                       const std::string& profile, const std::string& page) {
+std::vector<std::string> OfficeCommand(const std::string& office, const std::string& folder, const std::string& profile,
+                                       const std::string& page) {
   // A profile of its own, so a LibreOffice the user has open does not swallow the request;
   // the page is read as a text document, as the web view's export gives blank pages.
-  return {office,         "--headless", "-env:UserInstallation=" + FileUrl(profile),
-          "--infilter=HTML (StarWriter)", "--convert-to", "pdf", "--outdir", folder, page};
+  return {office,
+          "--headless",
+          "-env:UserInstallation=" + FileUrl(profile),
+          "--infilter=HTML (StarWriter)",
+          "--convert-to",
+          "pdf",
+          "--outdir",
+          folder,
+          page};
 }
 
 // The PDF the renderer left in `folder`; empty when it made none.

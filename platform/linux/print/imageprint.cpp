@@ -41,8 +41,8 @@ QByteArray DrawImagePage(const QImage& image, const SheetSize& sheet, const Imag
     QPdfWriter writer(&buffer);
     writer.setCreator("Olvaro Desktop");
     writer.setResolution(kPageDotsPerInch);
-    writer.setPageSize(QPageSize(QSizeF(sheet.width / 100.0, sheet.length / 100.0), QPageSize::Millimeter,
-                                 QString(), QPageSize::ExactMatch));
+    writer.setPageSize(QPageSize(QSizeF(sheet.width / 100.0, sheet.length / 100.0), QPageSize::Millimeter, QString(),
+                                 QPageSize::ExactMatch));
     writer.setPageMargins(QMarginsF(0, 0, 0, 0));
     QPainter painter(&writer);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -13,8 +13,7 @@ constexpr char kPolicy[] =
     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
     "style-src 'unsafe-inline'; img-src data:; font-src data:\">";
 
-constexpr char kChromiumPreferences[] =
-    R"({"profile":{"default_content_setting_values":{"javascript":2}}})";
+constexpr char kChromiumPreferences[] = R"({"profile":{"default_content_setting_values":{"javascript":2}}})";
 
 constexpr char kOfficeSettings[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">

@@ -16,7 +16,7 @@ namespace {
 
 // GDI+ for the length of one job.
 class GdiplusSession {
-public:
+ public:
   GdiplusSession() {
     Gdiplus::GdiplusStartupInput input;
     started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
@@ -28,7 +28,7 @@ public:
   GdiplusSession& operator=(const GdiplusSession&) = delete;
   bool Started() const { return started_; }
 
-private:
+ private:
   ULONG_PTR token_ = 0;
   bool started_ = false;
 };

@@ -15,7 +15,7 @@ std::string Query(const char* key, const std::string& value) {
 }
 
 class RegistrySettings : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { TearDown(); }
   void TearDown() override {
     RunAndCapture(std::string("reg delete ") + kProgramKey + " /f 2>NUL");

@@ -32,7 +32,7 @@ int OnData(mg_conn*, const mg_request*, const char* bytes, int length, void* use
 void OnEnd(mg_conn* conn, const mg_request*, void*) { mg_send_formatted(conn, "%s", kReply); }
 
 class WinEngine : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ctx_ = mg_start();
     ASSERT_NE(ctx_, nullptr);
@@ -104,7 +104,8 @@ TEST_F(WinEngine, PortIsExclusiveAndSocketsStayWithTheProgram) {
 
   std::lock_guard lock(ctx_->option_locks[kOptionPorts]);
   DWORD flags = 0;
-  ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(ctx_->listeners.at(0).sock)), &flags));
+  ASSERT_TRUE(
+      GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(ctx_->listeners.at(0).sock)), &flags));
   EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 

@@ -35,8 +35,7 @@ bool TrustAuthority(const std::string& pemFile) {
   std::string der(size, '\0');
   CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, reinterpret_cast<BYTE*>(der.data()), &size, nullptr,
                        nullptr);
-  const HCERTSTORE store =
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  const HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!store) return false;
   const bool added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<BYTE*>(der.data()),
                                                       size, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
@@ -45,7 +44,7 @@ bool TrustAuthority(const std::string& pemFile) {
 }
 
 class WinHttpClient : public ::testing::Test {
-protected:
+ protected:
   // Before the first request: Windows reads the root store once per process.
   static void SetUpTestSuite() { trusted = TrustAuthority(Variable("OLVARO_TEST_RELAY_CA")); }
   void SetUp() override {
@@ -73,8 +72,9 @@ TEST_F(WinHttpClient, TalksToTheRelayOverWindowsTls) {
 
   client.SetHost("print.example");
   result = client.Post(relay + "/form", {"name=J\xC3\xBCrgen Ov", "code=a&b=c"});
-  EXPECT_EQ(result.text, "POST /form\nhost: print.example\nuser-agent: Mozilla/3.0 (compatible; Indy Library)\n"
-                         "content-type: application/x-www-form-urlencoded\nname=J%C3%BCrgen+Ov&code=a%26b%3Dc");
+  EXPECT_EQ(result.text,
+            "POST /form\nhost: print.example\nuser-agent: Mozilla/3.0 (compatible; Indy Library)\n"
+            "content-type: application/x-www-form-urlencoded\nname=J%C3%BCrgen+Ov&code=a%26b%3Dc");
   client.SetHost("");
 
   // Redirects: none followed unless asked, then at most 15.
@@ -104,7 +104,8 @@ TEST_F(WinHttpClient, TalksToTheRelayOverWindowsTls) {
   EXPECT_EQ(client.Get(relay + "/echo").failure, HttpFailure::Cancelled);
 }
 
-TEST_F(WinHttpClient, StreamsIntoAFileAndReportsRefusedConnections) {  ScratchFolder scratch;
+TEST_F(WinHttpClient, StreamsIntoAFileAndReportsRefusedConnections) {
+  ScratchFolder scratch;
   CNewFile file = CNewFile::Create(scratch.Path() + "download.bin");
   CHttpClient client;
   ASSERT_TRUE(client.Get(relay + "/big", file, 3 << 20).ok());

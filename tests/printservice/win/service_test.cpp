@@ -59,7 +59,7 @@ std::string PrintReply(int user, int internal) {
 }
 
 class WinService : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
     RunAndCapture(std::string("reg add ") + kProgramKey + " /v Magic /d " + kUuid + " /f");
     // Whatever prints goes to the capturing queue, never to the machine's default.
@@ -81,8 +81,8 @@ protected:
 
   // The head of a "/print" request for `length` bytes.
   static std::string PrintHead(const std::string& name, size_t length) {
-    return "POST /print HTTP/1.1\r\nX-FileName: " + name + "\r\nX-Copies: 1\r\nContent-Length: " +
-           std::to_string(length) + "\r\n\r\n";
+    return "POST /print HTTP/1.1\r\nX-FileName: " + name +
+           "\r\nX-Copies: 1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
   }
   std::string Upload(const std::string& name, const std::string& body) {
     return Exchange(port, PrintHead(name, body.size()) + body);
@@ -113,7 +113,8 @@ TEST_F(WinService, TheNotHaveListFollowsAssociationsChangedWhileRunning) {
     std::this_thread::sleep_for(1100ms);
     const std::string reply = Exchange(port, "GET /info HTTP/1.1\r\n\r\n");
     const size_t start = reply.find("X-Not-Have: ");
-    return start == std::string::npos ? std::string("none") : reply.substr(start + 12, reply.find('\r', start) - start - 12);
+    return start == std::string::npos ? std::string("none")
+                                      : reply.substr(start + 12, reply.find('\r', start) - start - 12);
   };
   RunAndCapture(std::string("reg delete ") + kKey + " /f 2>NUL");
   ASSERT_NE(notHave().find(",WebArchive"), std::string::npos);
@@ -182,9 +183,11 @@ TEST_F(WinService, WordIsFoundThroughItsServerRegistration) {
   std::filesystem::copy_file(std::filesystem::path(_wpgmptr).parent_path() / "SumatraPDF.exe",
                              std::filesystem::u8path(word));
   const std::string server = Backslashed(word);
-  RunAndCapture("reg add HKLM\\Software\\Classes\\Word.Application\\CLSID /ve /d {000209FF-0000-0000-C000-000000000046} /f");
-  RunAndCapture("reg add HKLM\\Software\\Classes\\CLSID\\{000209FF-0000-0000-C000-000000000046}\\LocalServer32 /ve /d \"" +
-                server + " /automation\" /f");
+  RunAndCapture(
+      "reg add HKLM\\Software\\Classes\\Word.Application\\CLSID /ve /d {000209FF-0000-0000-C000-000000000046} /f");
+  RunAndCapture(
+      "reg add HKLM\\Software\\Classes\\CLSID\\{000209FF-0000-0000-C000-000000000046}\\LocalServer32 /ve /d \"" +
+      server + " /automation\" /f");
   // The switch goes; the blank before it stays.
   EXPECT_EQ(FindLocalServerPath("Word.Application"), server + " ");
 
@@ -192,9 +195,7 @@ TEST_F(WinService, WordIsFoundThroughItsServerRegistration) {
   std::ofstream(std::filesystem::u8path(document)) << "PK not really";
   EXPECT_TRUE(PrintFile(document));
   const std::string line = StandinLines(log_, 1);
-  EXPECT_NE(line.find("\"" + Backslashed(document) +
-                      "\" /q /n /mFilePrintDefault /mFileExit\n"),
-            std::string::npos)
+  EXPECT_NE(line.find("\"" + Backslashed(document) + "\" /q /n /mFilePrintDefault /mFileExit\n"), std::string::npos)
       << line;
   RunAndCapture("reg delete HKLM\\Software\\Classes\\Word.Application /f");
   EXPECT_EQ(FindLocalServerPath("Word.Application"), "");
