@@ -319,8 +319,8 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
 
 // Two pollers of one identity (a cloned PC, a retried poll) download each job once.
 TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpiresWithItsBytes) {
-  // The lease outlasts the twelve downloads on a busy machine.
-  RelayProcess relay(Data(), Options({"--job-lifetime", "8s", "--download-lease", "3s"}));
+  // The lease outlasts the twelve downloads, and the lifetime the lease, on a busy machine.
+  RelayProcess relay(Data(), Options({"--job-lifetime", "20s", "--download-lease", "5s"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
@@ -337,14 +337,20 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
   for (std::thread& poller : pollers) poller.join();
   EXPECT_EQ(downloads, 6);
   EXPECT_EQ(desktop.Queue(), "0");
+  // Polls until the queue offers `count` jobs, for at most `seconds`.
+  const auto offers = [&desktop](size_t count, int seconds) {
+    for (int i = 0; i < seconds * 5; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
+      if (ParsedQueue(desktop.Queue()).size() == count) return true;
+    }
+    return false;
+  };
   // Fetched but not acknowledged: offered again once the lease is over.
-  std::this_thread::sleep_for(std::chrono::milliseconds(3200));
-  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 6u);
+  EXPECT_TRUE(offers(6, 12));
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);  // again: harmless
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(5500));
-  EXPECT_EQ(desktop.Queue(), "0");
+  // Never acknowledged: gone with its bytes once its lifetime is over.
+  EXPECT_TRUE(offers(0, 40));
   EXPECT_EQ(desktop.Download(tasks[1].id).status, 404);
   for (int i = 0; i < 50 && FilesIn(Data() + "/documents") > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(FilesIn(Data() + "/documents"), 0u);
