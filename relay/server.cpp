@@ -16,7 +16,9 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
+#include "relay/acceptor.h"
 #include "relay/addressrate.h"
 #include "relay/deadlines.h"
 #include "relay/relay-private.h"
@@ -230,8 +232,11 @@ struct RelayServer::Impl {
   RelayContext context{store, documents, identityRate};
   RequestDeadlines deadlines;
   bool tls = false;
-  std::string certificate, key;  // the daemon reads these for as long as it runs
-  MHD_Daemon* daemon = nullptr;
+  std::string certificate, key;  // the daemons read these for as long as they run
+  ConnectionAcceptor acceptor;
+  // One per serving thread, each with the connections handed to it.
+  std::vector<MHD_Daemon*> daemons;
+  size_t nextDaemon = 0;
 
   std::mutex mutex;
   std::condition_variable wake;
@@ -258,8 +263,12 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
 
   sockaddr_storage address{};
   if (!ResolveListen(options.listen, address, error)) return false;
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_EPOLL;
-  if (address.ss_family == AF_INET6) flags |= MHD_USE_DUAL_STACK;
+  if (!impl.acceptor.Listen(address, error)) {
+    error = "cannot listen on " + options.listen + ": " + error;
+    return false;
+  }
+  unsigned flags =
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ITC;
   impl.tls = !options.certFile.empty();
   if (impl.tls) {
     const auto certificate = ReadWholeFile(options.certFile);
@@ -286,32 +295,40 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
   };
   const MHD_NotifyConnectionCallback onConnection = [](void* self, MHD_Connection* connection, void**,
                                                        MHD_ConnectionNotificationCode change) {
-    RequestDeadlines& deadlines = static_cast<Impl*>(self)->deadlines;
+    Impl& impl = *static_cast<Impl*>(self);
     const auto* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (change == MHD_CONNECTION_NOTIFY_STARTED && socket) deadlines.Opened(connection, socket->connect_fd);
-    if (change == MHD_CONNECTION_NOTIFY_CLOSED) deadlines.Closed(connection);
+    if (change == MHD_CONNECTION_NOTIFY_STARTED && socket) impl.deadlines.Opened(connection, socket->connect_fd);
+    if (change == MHD_CONNECTION_NOTIFY_CLOSED) {
+      impl.deadlines.Closed(connection);
+      const auto* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+      impl.acceptor.Closed(client ? client->client_addr : nullptr);
+    }
   };
-  // Options only TLS needs come last, so MHD_OPTION_END cuts them off for plain HTTP.
-  impl.daemon = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, onRequest, &impl, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
-      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(options.threads), MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
-      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      static_cast<unsigned>(options.maxConnectionsPerAddress), MHD_OPTION_NOTIFY_COMPLETED, onCompleted, &impl,
-      MHD_OPTION_NOTIFY_CONNECTION, onConnection, &impl, impl.tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END,
-      impl.certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY, impl.key.c_str(), MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities,
-      MHD_OPTION_END);
-  if (!impl.daemon) {
-    error = "cannot listen on " + options.listen;
-    return false;
+  for (int thread = 0; thread < options.threads; ++thread) {
+    // Options only TLS needs come last, so MHD_OPTION_END cuts them off for plain HTTP.
+    MHD_Daemon* daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, onRequest, &impl, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options.maxConnections), MHD_OPTION_NOTIFY_COMPLETED,
+        onCompleted, &impl, MHD_OPTION_NOTIFY_CONNECTION, onConnection, &impl,
+        impl.tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, impl.certificate.c_str(), MHD_OPTION_HTTPS_MEM_KEY,
+        impl.key.c_str(), MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities, MHD_OPTION_END);
+    if (!daemon) {
+      error = "cannot start serving on " + options.listen;
+      return false;
+    }
+    impl.daemons.push_back(daemon);
   }
+  // Connections go to the serving threads in turn.
+  impl.acceptor.Start(options.maxConnections, options.maxConnectionsPerAddress,
+                      [&impl](int fd, const sockaddr* client, socklen_t length) {
+                        MHD_Daemon* daemon = impl.daemons[impl.nextDaemon++ % impl.daemons.size()];
+                        return MHD_add_connection(daemon, fd, client, length) == MHD_YES;
+                      });
   impl.sweeper = std::thread([&impl] { impl.SweepLoop(); });
   return true;
 }
 
-int RelayServer::Port() const {
-  const auto* info = impl_ && impl_->daemon ? MHD_get_daemon_info(impl_->daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
-  return info ? info->port : 0;
-}
+int RelayServer::Port() const { return impl_ ? impl_->acceptor.Port() : 0; }
 
 void RelayServer::Stop() {
   if (!impl_) return;
@@ -321,6 +338,8 @@ void RelayServer::Stop() {
   }
   impl_->wake.notify_all();
   if (impl_->sweeper.joinable()) impl_->sweeper.join();
-  if (impl_->daemon) MHD_stop_daemon(impl_->daemon);
+  // No connection comes in while the daemons stop.
+  impl_->acceptor.Stop();
+  for (MHD_Daemon* daemon : impl_->daemons) MHD_stop_daemon(daemon);
   impl_.reset();
 }

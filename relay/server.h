@@ -1,5 +1,6 @@
 // olvaro-relay's HTTP(S) server: the desktop's API, the sender's page and uploads, on
-// libmicrohttpd's thread pool, with one log line per request on the standard error.
+// libmicrohttpd daemons, one per serving thread, fed by one accepting thread; one log
+// line per request on the standard error.
 #pragma once
 
 #include <memory>

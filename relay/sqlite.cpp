@@ -2,18 +2,23 @@
 
 #include <sqlite3.h>
 
+#include <unordered_map>
+
 namespace {
 
 class SqliteConnection : public SqlConnection {
 public:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
-  ~SqliteConnection() override { sqlite3_close(db_); }
+  ~SqliteConnection() override {
+    for (const auto& [sql, statement] : prepared_) sqlite3_finalize(statement);
+    sqlite3_close(db_);
+  }
 
 protected:
   SqlResult Run(const std::string& sql, const std::vector<std::string>& params) override {
     SqlResult result;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_stmt* statement = Prepared(sql);
+    if (!statement) {
       Fail(result);
       return result;
     }
@@ -34,7 +39,9 @@ protected:
     result.ok = step == SQLITE_DONE;
     if (!result.ok) Fail(result);
     result.changed = sqlite3_changes(db_);
-    sqlite3_finalize(statement);
+    // A statement left unreset would hold its read of the database open.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
     return result;
   }
 
@@ -53,7 +60,20 @@ private:
     }
   }
 
+  // `sql` compiled on this connection: the relay repeats a few statements many times
+  // (a poll above all), so each is parsed and planned once. Null when it does not compile.
+  sqlite3_stmt* Prepared(const std::string& sql) {
+    const auto known = prepared_.find(sql);
+    if (known != prepared_.end()) return known->second;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+      return nullptr;
+    }
+    return prepared_[sql] = statement;
+  }
+
   sqlite3* db_;
+  std::unordered_map<std::string, sqlite3_stmt*> prepared_;
 };
 
 }  // namespace
