@@ -47,13 +47,14 @@ ClientSource SourceOf(const std::string& address) {
   if (inet_pton(AF_INET, address.c_str(), bytes) == 1) {
     const std::string canonical = inet_ntop(AF_INET, bytes, text, sizeof text);
     bytes[3] = 0;
-    return {canonical, std::string(inet_ntop(AF_INET, bytes, text, sizeof text)) + "/24"};
+    return {canonical, std::string(inet_ntop(AF_INET, bytes, text, sizeof text)) + "/24", canonical};
   }
   if (inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
     const std::string canonical = inet_ntop(AF_INET6, bytes, text, sizeof text);
     std::fill(bytes + 8, bytes + 16, 0);
-    return {canonical, std::string(inet_ntop(AF_INET6, bytes, text, sizeof text)) + "/64"};
+    const std::string network = std::string(inet_ntop(AF_INET6, bytes, text, sizeof text)) + "/64";
+    return {canonical, network, network};
   }
   const std::string kept = RepairUtf8(CutUtf8(address, 64));
-  return {kept, kept};
+  return {kept, kept, kept};
 }

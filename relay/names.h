@@ -12,9 +12,10 @@ std::string SafeDocumentName(const std::string& name);
 
 // Where a pairing attempt comes from, as wrong codes are counted: the client's address
 // and its network (the /24 of an IPv4 address, the /64 of an IPv6 one, which one
-// household or one server is usually given). A text that is no address stands for both.
+// household or one server is usually given). A text that is no address stands for all.
 struct ClientSource {
   std::string address;
   std::string network;
+  std::string subscriber;  // what one subscriber holds whole: the IPv4 address, an IPv6 /64
 };
 ClientSource SourceOf(const std::string& address);

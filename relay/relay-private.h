@@ -51,8 +51,6 @@ RelayReply JsonReply(int status, std::string json);
 RelayReply StorageFailure(bool json);
 // `text` as a JSON string literal.
 std::string JsonString(const std::string& text);
-// The string member `name` of a flat JSON object, its escapes left as they are; "" when absent.
-std::string JsonStringMember(const std::string& json, const std::string& name);
 // The fields of an application/x-www-form-urlencoded body.
 std::map<std::string, std::string> ParseForm(const std::string& body);
 

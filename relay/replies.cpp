@@ -72,23 +72,6 @@ std::string JsonString(const std::string& text) {
   return quoted + "\"";
 }
 
-std::string JsonStringMember(const std::string& json, const std::string& name) {
-  const std::string key = "\"" + name + "\"";
-  for (auto at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
-    auto next = json.find_first_not_of(" \t\r\n", at + key.size());
-    if (next == std::string::npos || json[next] != ':') continue;
-    next = json.find_first_not_of(" \t\r\n", next + 1);
-    if (next == std::string::npos || json[next] != '"') continue;
-    std::string value;
-    for (size_t i = next + 1; i < json.size() && json[i] != '"'; ++i) {
-      if (json[i] == '\\' && i + 1 < json.size()) value += json[i++];
-      value += json[i];
-    }
-    return value;
-  }
-  return "";
-}
-
 std::map<std::string, std::string> ParseForm(const std::string& body) {
   std::map<std::string, std::string> fields;
   size_t start = 0;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "relay/webfiles.h"
+#include "text/jsonmember.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -63,7 +64,7 @@ std::optional<std::string> TypedCode(const RequestView& request) {
   }
   const std::string type = request.Header("Content-Type");
   if (FromAnotherSite(request) || !SameText(type.substr(0, type.find(';')), "application/json")) return std::nullopt;
-  return JsonStringMember(request.body, "code");
+  return JsonMember(request.body, "code");
 }
 
 RelayReply Pair(RelayContext& relay, const RequestView& request) {

@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/httptext.h"
 #include "sender/pairings.h"
 #include "sender/relayaddress.h"
 #include "sender/sendhttp.h"
 #include "sender/terminaltext.h"
+#include "text/jsonmember.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -24,43 +24,6 @@ std::string TokenFromCookies(const HttpResult& answer) {
     return IsRelayToken(token) ? token : "";
   }
   return "";
-}
-
-// `code` (below U+10000) in UTF-8; a lone surrogate comes out as the bytes it would be,
-// which are not valid UTF-8.
-void AppendUtf8(std::string& text, unsigned long code) {
-  if (code < 0x80) {
-    text += static_cast<char>(code);
-  } else if (code < 0x800) {
-    text += static_cast<char>(0xc0 | code >> 6);
-    text += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    text += static_cast<char>(0xe0 | code >> 12);
-    text += static_cast<char>(0x80 | (code >> 6 & 0x3f));
-    text += static_cast<char>(0x80 | (code & 0x3f));
-  }
-}
-
-// A string or number field of a flat JSON object, unescaped; "" when absent.
-std::string JsonField(const std::string& json, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  auto at = json.find(key);
-  if (at == std::string::npos) return "";
-  at += key.size();
-  if (json[at] != '"') return json.substr(at, json.find_first_of(",}", at) - at);
-  std::string value;
-  for (++at; at < json.size() && json[at] != '"'; ++at) {
-    if (json[at] == '\\' && at + 1 < json.size()) {
-      ++at;
-      if (json[at] == 'u' && at + 4 < json.size()) {
-        AppendUtf8(value, std::strtoul(json.substr(at + 1, 4).c_str(), nullptr, 16));
-        at += 4;
-        continue;
-      }
-    }
-    value += json[at];
-  }
-  return value;
 }
 
 int Pair(CHttpClient& http, const std::string& relay, const std::string& code) {
@@ -120,24 +83,24 @@ int SendThroughRelay(const SendRequest& request) {
     return kFailed;
   }
   const std::string name = BaseName(request.file);
-  const std::string announced = TerminalSafe(JsonField(status.text, "name"));
+  const std::string announced = TerminalSafe(JsonMember(status.text, "name"));
   const std::string pc = announced.empty() ? "the PC" : announced;
-  if (PcCannotPrint(JsonField(status.text, "notHave"), name) && !request.force) {
+  if (PcCannotPrint(JsonMember(status.text, "notHave"), name) && !request.force) {
     std::fprintf(stderr, "olvaro-send: %s cannot print files like %s (--force sends it anyway)\n", pc.c_str(),
                  name.c_str());
     return kRefusedFormat;
   }
-  if (JsonField(status.text, "online") != "true") {
+  if (JsonMember(status.text, "online") != "true") {
     std::fprintf(stderr, "olvaro-send: %s has not polled for %s s; the job waits until it does\n", pc.c_str(),
-                 TerminalSafe(JsonField(status.text, "lastSeenSeconds")).c_str());
+                 TerminalSafe(JsonMember(status.text, "lastSeenSeconds")).c_str());
   }
-  http.SetHeaders({cookie, std::string(kCsrfHeader) + ": " + JsonField(status.text, "csrf")});
+  http.SetHeaders({cookie, std::string(kCsrfHeader) + ": " + JsonMember(status.text, "csrf")});
   ShowUploadProgress(http);
   const HttpResult upload = http.PostFile(
       relay + kPageUpload + "?" + FormBody({"name=" + name, "copies=" + std::to_string(request.copies)}), request.file);
   if (!Answered(upload, "relay " + relay)) return kUnreachable;
   if (upload.status != 201) {
-    const std::string reason = TerminalSafe(JsonField(upload.text, "error"));
+    const std::string reason = TerminalSafe(JsonMember(upload.text, "error"));
     std::fprintf(stderr, "olvaro-send: the relay refused %s: %s\n", name.c_str(),
                  reason.empty() ? ("status " + std::to_string(upload.status)).c_str() : reason.c_str());
     return kFailed;
