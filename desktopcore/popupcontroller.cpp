@@ -132,8 +132,6 @@ void PopupController::MenuChosen(PopupMenuCommand command) {
   }
 }
 
-bool PopupController::StartupChecked() const { return startupMenu_ && startupMenu_->Checked(); }
-
 void PopupController::CloudBusy(bool busy) { pollerBusy_ = busy; }
 
 void PopupController::CloudState(bool connected) {

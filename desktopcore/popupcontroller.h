@@ -55,7 +55,6 @@ class PopupController : public CCloudStatusSink {
   void PrinterPicked(const std::string& name);
   void LogoClicked();
   void MenuChosen(PopupMenuCommand command);
-  bool StartupChecked() const;
 
   // The cloud poller's reports, on the UI thread (the mailbox's sink hands them over).
   void CloudBusy(bool busy) override;

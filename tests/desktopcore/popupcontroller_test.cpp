@@ -347,7 +347,6 @@ TEST_F(PopupControllerTest, MenuCommandsAndTheLogo) {
   controller->MenuChosen(PopupMenuCommand::LaunchAtStartup);
   EXPECT_EQ(view.startupChecked, false);
   EXPECT_FALSE(IsStartupEntryPresent());
-  EXPECT_FALSE(controller->StartupChecked());
   controller->MenuChosen(PopupMenuCommand::LaunchAtStartup);
   EXPECT_EQ(view.startupChecked, true);
   EXPECT_TRUE(IsStartupEntryPresent());
