@@ -31,3 +31,12 @@ bool IsStartupEntryPresent();
 // Adds the entry when `present` is false, removes it when true; returns the state after
 // the attempt, unchanged on any failure.
 bool ToggleStartupEntry(bool present);
+
+// "PrinterUuid": the driverless printer's identity, "urn:uuid:" and 36 characters, made on
+// the first call and kept; "" when it can be neither read nor stored.
+std::string ReadPrinterUuid();
+
+// "ShareWithAllPhones": whether the chosen printer is offered to every phone as a
+// driverless printer; on when absent.
+bool ReadShareWithAllPhones();
+bool WriteShareWithAllPhones(bool on);

@@ -106,6 +106,14 @@ void mg_set_uri_handlers(mg_ctx*, const char* pattern, mg_begin_handler, mg_data
 // Adds an abort handler to the entry whose pattern is exactly this text; 1 when there is
 // one, else 0 (nothing registered). nullptr removes it.
 int mg_set_abort_handler(mg_ctx*, const char* pattern, mg_abort_handler, void* user_data);
+// Makes the entry whose pattern is exactly this text a persistent one (on non-zero) or not;
+// 1 when there is such an entry, else 0. For requests routed to a persistent entry the
+// engine also takes request bodies sent with "Transfer-Encoding: chunked" (handed to the
+// data handler without their framing) and keeps the connection open for the client's
+// next request when the handler's reply was framed (Content-Length, or chunked through
+// mg_send_chunk) and neither side asked for "Connection: close". Other entries keep
+// exactly one request per connection.
+int mg_set_uri_persistent(mg_ctx*, const char* pattern, int on);
 // Replaces the log hook (nullptr restores the default).
 void mg_set_log_hook(mg_ctx*, mg_log_hook);
 
@@ -115,5 +123,8 @@ const char* mg_find_header(const mg_conn*, const char* name);
 // reply head are gathered and go out together once its empty line is written, or when the
 // handler returns; after a failed send the rest of the output is dropped and 0 returned.
 int mg_send(mg_conn*, const void* bytes, int length);
+// Sends one chunk of a reply whose head said "Transfer-Encoding: chunked"; a length of 0
+// sends the last chunk. Returns the body bytes taken, as mg_send does.
+int mg_send_chunk(mg_conn*, const void* bytes, int length);
 // Formats into 8192 bytes (longer output is cut and logged) and sends; returns bytes sent.
 int mg_send_formatted(mg_conn*, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Result of serving the daemon's connection for a while.
 enum class DnsSdServeResult {
@@ -15,17 +17,23 @@ enum class DnsSdServeResult {
 // DNS-SD's error number for a name that another service already holds.
 constexpr int kDnsSdNameConflict = -65548;
 
+// A TXT record's keys and values, in the order they are announced.
+using DnsSdTxtRecord = std::vector<std::pair<std::string, std::string>>;
+
 class CDnsSdService {
 public:
-  CDnsSdService() = default;
+  // `name` empty: the computer's name, as the daemon has it.
+  explicit CDnsSdService(std::string name = {}) : name_(std::move(name)) {}
   ~CDnsSdService();
   CDnsSdService(const CDnsSdService&) = delete;
   CDnsSdService& operator=(const CDnsSdService&) = delete;
 
-  // Announces `type` in `domain` on `port` under Name(), with no TXT record; an earlier
-  // registration of this object is withdrawn first. 0 on success, otherwise the DNS-SD
-  // error number (kDnsSdNameConflict when the name is taken).
-  int Register(const std::string& type, const std::string& domain, uint16_t port);
+  // Announces `type` in `domain` on `port` under Name(), with this TXT record (none when
+  // empty) and these subtypes ("_print", "_universal"); an earlier registration of this
+  // object is withdrawn first. 0 on success, otherwise the DNS-SD error number
+  // (kDnsSdNameConflict when the name is taken).
+  int Register(const std::string& type, const std::string& domain, uint16_t port, const DnsSdTxtRecord& txt = {},
+               const std::vector<std::string>& subtypes = {});
 
   // Waits up to `timeoutMs` for messages from the daemon and handles them.
   DnsSdServeResult Serve(int timeoutMs);

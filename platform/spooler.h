@@ -51,3 +51,23 @@ SubmitResult SubmitToDefaultQueue(const std::string& path, const std::string& mi
 // Sends `document` itself (already in memory) the same way.
 SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::string& mimeType, const std::string& title,
                                        const PrintOptions& options = {});
+
+// The default queue as a driverless printer describes it to phones.
+struct QueueCapabilities {
+  std::string name;
+  std::string makeAndModel;        // "" when the spooler does not say
+  std::string location;
+  std::string info;
+  std::string deviceUri;           // where the queue sends its jobs
+  std::vector<std::string> media;  // PWG media names ("iso_a4_210x297mm"), the default first;
+                                   // empty when the queue says nothing
+  bool color = false;
+  bool duplex = false;
+};
+std::optional<QueueCapabilities> GetDefaultQueueCapabilities();
+
+// Where a submitted job stands.
+enum class SpoolerJobState { kPending, kHeld, kProcessing, kStopped, kCanceled, kAborted, kCompleted, kUnknown };
+SpoolerJobState GetSpoolerJobState(int jobId);
+// Cancels a job this program submitted; false when the spooler refused or has no such job.
+bool CancelSpoolerJob(int jobId);

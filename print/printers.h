@@ -30,3 +30,8 @@ std::string BuildNotHaveList();
 // the name to show as the current printer: the preference when it was applied, otherwise
 // the default printer; empty when no printer is installed (then nothing is changed).
 std::string ReconcilePreferredPrinter();
+
+// True when a queue with this device URI prints to this program's own driverless printer
+// (CUPS adds every IPP printer it sees on the network as a queue): such a queue is never
+// offered, and never printed to.
+bool IsOwnDriverlessEndpoint(const std::string& deviceUri);

@@ -45,7 +45,9 @@ std::string CDnsSdService::Name() const {
   return name_.empty() ? ComputerName() : name_;
 }
 
-int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
+int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port,
+                            [[maybe_unused]] const DnsSdTxtRecord& txt,
+                            [[maybe_unused]] const std::vector<std::string>& subtypes) {
   Withdraw();
   replyError_ = 0;
   // A null name stands for the computer's name; Avahi refuses the empty one.

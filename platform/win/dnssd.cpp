@@ -125,7 +125,9 @@ std::string CDnsSdService::Name() const {
   return host.substr(0, host.find('.'));
 }
 
-int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port) {
+int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port,
+                            [[maybe_unused]] const DnsSdTxtRecord& txt,
+                            [[maybe_unused]] const std::vector<std::string>& subtypes) {
   Withdraw();
   replyError_ = 0;
   const Routes& routes = AvailableRoutes();
