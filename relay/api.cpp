@@ -1,10 +1,6 @@
 // The desktop's side of the relay, as the desktop's cloud poller calls it.
 #include "relay/relay-private.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "relay/names.h"
@@ -78,18 +74,11 @@ RelayReply Download(RelayContext& relay, const std::string& id) {
   if (found.failed) return StorageFailure(false);
   // Unknown, or being downloaded by another request of the PC (a clone, a retried poll).
   if (!found.value) return TextReply(404, "no such document");
-  const long long size = *found.value;
-  const int fd = open(relay.documents.PathOf(id).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  struct stat status {};
-  // Exactly the announced bytes or nothing: the desktop checks the length.
-  if (fd < 0 || fstat(fd, &status) != 0 || status.st_size != size) {
-    if (fd >= 0) close(fd);
-    return TextReply(500, "document unavailable");
-  }
   RelayReply reply;
+  const SqlFailure failure = relay.documents.Find(id, *found.value, reply.document);
+  if (failure == SqlFailure::Failed) return TextReply(500, "document unavailable");
+  if (failure != SqlFailure::None) return StorageFailure(false, failure);
   reply.type = "application/octet-stream";
-  reply.fd = fd;
-  reply.fdSize = size;
   return reply;
 }
 

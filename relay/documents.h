@@ -1,65 +1,53 @@
-// The document bytes of the relay's jobs: one file per job in DATA/documents, named by
-// the job's random id. An upload is written to this process's own folder in
-// DATA/incoming first and moved into place only when complete and on the disk, so a
-// half-received document is never served and a power loss cannot shorten a stored one.
-// Relays may share DATA: each owns its incoming folder for as long as it runs (a lock
-// file it holds), and a folder is removed only once its owner is gone. Any thread.
+// Where the relay keeps its jobs' document bytes, named by job id: files in the data folder
+// beside SQLite (documentfolder.h), rows of the database itself beside PostgreSQL, so that
+// relays on several machines share nothing but the database (databasedocuments.h).
+// Bytes stream in and out in pieces: no document is ever whole in memory. A document is
+// complete and durable before its job is recorded. Any thread.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "platform/newfile.h"
+#include "relay/sqldatabase.h"
 
-// True when `error` (an errno value) says that the disk or the quota is full.
-bool IsDiskFull(int error);
-
-class DocumentFolder {
+// A document on its way in; what was written of it goes unless it is committed.
+class IncomingDocument {
 public:
-  DocumentFolder() = default;
-  ~DocumentFolder();
-  DocumentFolder(const DocumentFolder&) = delete;
-  DocumentFolder& operator=(const DocumentFolder&) = delete;
+  virtual ~IncomingDocument() = default;
+  // False when the bytes cannot be kept; Failure() says why.
+  virtual bool Write(const char* data, size_t size) = 0;
+  // Makes the complete document durable under the id it began with; false when it cannot.
+  virtual bool Commit() = 0;
+  // Why the last Write or Commit failed: Full, Unavailable or Failed.
+  virtual SqlFailure Failure() const = 0;
+};
 
-  // Creates the folders (mode 0700), takes an incoming folder of its own and removes
-  // what stopped relays left in incoming.
-  bool Open(const std::string& dataFolder, std::string& error);
-  std::string PathOf(const std::string& id) const { return documents_ + id; }
-  void Remove(const std::string& id) const;
-  // Removes the documents last written before `cutoff` (seconds since the epoch): a job
-  // is recorded only after its document is in place, so once no job can be that old,
-  // such a file is what a stop between the two steps left behind. Removes the incoming
-  // folders of relays that stopped.
-  void RemoveAbandoned(long long cutoff) const;
+// A stored document read from its start to its end as its answer goes out.
+class DocumentReader {
+public:
+  virtual ~DocumentReader() = default;
+  // Copies up to `size` bytes at `offset`, where the previous read ended: how many, or -1
+  // when the document can no longer be read (then the answer is cut short).
+  virtual long long Read(unsigned long long offset, char* into, size_t size) = 0;
+};
 
-  // One document on its way in; removed unless it is committed.
-  class Incoming {
-  public:
-    Incoming(std::string path, CNewFile file) : path_(std::move(path)), file_(std::move(file)) {}
-    ~Incoming();
-    Incoming(const Incoming&) = delete;
-    Incoming& operator=(const Incoming&) = delete;
-    // False with errno set when the bytes cannot be written.
-    bool Write(const char* data, size_t size) { return file_.Write(data, size); }
-    // Moves the complete document, synced to the disk, into place as job `id`; false
-    // with errno set when it cannot.
-    bool Commit(const DocumentFolder& folder, const std::string& id);
+// What a download sends: a file as it is, or a reader.
+struct DocumentBody {
+  int fd = -1;  // owned
+  std::shared_ptr<DocumentReader> reader;
+  long long size = 0;
+};
 
-  private:
-    std::string path_;
-    CNewFile file_;
-    bool committed_ = false;
-  };
-  // Null with errno set when no file can be created.
-  std::unique_ptr<Incoming> Begin() const;
-
-private:
-  bool TakeIncomingFolder(std::string& error);
-  void RemoveStoppedRelaysUploads() const;
-
-  std::string documents_;
-  std::string incoming_;  // shared by the relays
-  std::string own_;       // this process's folder in it
-  std::string ownLock_;
-  int lockFd_ = -1;
+class DocumentStore {
+public:
+  virtual ~DocumentStore() = default;
+  // Begins document `id`; null when nothing can be written (`failure` says why).
+  virtual std::unique_ptr<IncomingDocument> Begin(const std::string& id, SqlFailure& failure) = 0;
+  // Document `id`, which must hold exactly `size` bytes: Failed when it does not.
+  virtual SqlFailure Find(const std::string& id, long long size, DocumentBody& body) = 0;
+  virtual void Remove(const std::string& id) = 0;
+  // Removes documents last written before `cutoff` (seconds since the epoch): once no job
+  // or upload can be that old, such a document is what a stop between writing it and
+  // recording its job left behind, or what a stopped upload wrote.
+  virtual void RemoveAbandoned(long long cutoff) = 0;
 };

@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (!ParseRelayOptions(argc, argv, options, error)) {
     std::fprintf(stderr,
-                 "olvaro-relay: %s\nusage: olvaro-relay --listen ADDR:PORT --data DIR [--cert F --key F]"
-                 " [--database postgresql://...]\n    [--threads 8] [--max-document-mib 50] [--max-waiting-jobs 100]"
+                 "olvaro-relay: %s\nusage: olvaro-relay --listen ADDR:PORT (--data DIR | --database postgresql://...)"
+                 " [--cert F --key F]\n    [--threads 8] [--max-document-mib 50] [--max-waiting-jobs 100]"
                  " [--job-lifetime 24h] [--pc-lifetime 90d]\n    [--code-lifetime 10m] [--pairing-lifetime 30d]"
                  " [--max-wrong-codes 10] [--lock-time 15m]\n"
                  "    [--max-wrong-codes-per-minute 60] [--download-lease 5m]"

@@ -1,4 +1,5 @@
 #include "relay/server.h"
+#include "relay/sqldatabase.h"
 
 #include <algorithm>
 #include <charconv>
@@ -83,7 +84,7 @@ bool ParseRelayOptions(int argc, char** argv, RelayOptions& options, std::string
   }
   options.threads = static_cast<int>(std::min(threads, 256LL));
   limits.maxDocumentBytes = maxMiB << 20;
-  if (options.dataFolder.empty()) error = "--data DIR is required";
+  if (options.dataFolder.empty() && !IsPostgresTarget(options.database)) error = "--data DIR is required without a PostgreSQL --database";
   else if (options.maxConnectionsPerAddress >= options.maxConnections) error = "--max-connections-per-address must be below --max-connections";
   else if (options.certFile.empty() != options.keyFile.empty()) error = "--cert and --key go together";
   // Without TLS, pairing tokens would cross the network in the clear.

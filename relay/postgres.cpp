@@ -20,7 +20,7 @@ public:
   }
 
 protected:
-  SqlResult Run(const std::string& sql, const std::vector<std::string>& params) override {
+  SqlResult Run(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) override {
     SqlResult result;
     // Within a transaction a lost connection stays lost: what follows must fail with it.
     if (!inTransaction_ && Lost() && !Reconnect()) {
@@ -29,18 +29,27 @@ protected:
       return result;
     }
     std::vector<const char*> values;
-    for (const std::string& param : params) values.push_back(param.c_str());
+    std::vector<int> lengths, formats;
+    for (const std::string& param : params) {
+      values.push_back(param.c_str());
+      lengths.push_back(static_cast<int>(param.size()));
+      formats.push_back(values.size() == bytes.parameter ? 1 : 0);
+    }
     const int count = static_cast<int>(values.size());
+    const int resultFormat = bytes.columns ? 1 : 0;
     const std::string statement = Prepared(sql, count);
-    PGresult* answer =
-        statement.empty() ? PQexecParams(connection_, sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)
-                          : PQexecPrepared(connection_, statement.c_str(), count, values.data(), nullptr, nullptr, 0);
+    PGresult* answer = statement.empty() ? PQexecParams(connection_, sql.c_str(), count, nullptr, values.data(),
+                                                        lengths.data(), formats.data(), resultFormat)
+                                         : PQexecPrepared(connection_, statement.c_str(), count, values.data(),
+                                                          lengths.data(), formats.data(), resultFormat);
     const ExecStatusType status = PQresultStatus(answer);
     result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     if (!result.ok) Fail(answer, result);
     for (int row = 0; row < PQntuples(answer); ++row) {
       SqlRow values;
-      for (int column = 0; column < PQnfields(answer); ++column) values.emplace_back(PQgetvalue(answer, row, column));
+      for (int column = 0; column < PQnfields(answer); ++column) {
+        values.emplace_back(PQgetvalue(answer, row, column), static_cast<size_t>(PQgetlength(answer, row, column)));
+      }
       result.rows.push_back(std::move(values));
     }
     result.changed = answer ? std::atoll(PQcmdTuples(answer)) : 0;

@@ -15,7 +15,7 @@ struct MHD_Connection;
 
 struct RelayContext {
   RelayStore& store;
-  DocumentFolder& documents;
+  DocumentStore& documents;
   AddressRate& identityRate;  // new PC identities per address
 };
 
@@ -24,8 +24,7 @@ struct RelayReply {
   std::string type = "text/plain; charset=utf-8";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
-  int fd = -1;  // when set, the reply's body is this file (owned), `fdSize` bytes
-  long long fdSize = 0;
+  DocumentBody document;  // when it has a file or a reader, the reply's body
 };
 
 // A request's head, its client and (for small forms) its body.
@@ -46,9 +45,10 @@ long long Now();
 
 RelayReply TextReply(int status, std::string body);
 RelayReply JsonReply(int status, std::string json);
-// The answer when the storage failed this thread's last request of it: the database
-// away (503, try again), full (507) or failing otherwise (500); `json` for the page.
-RelayReply StorageFailure(bool json);
+// The answer when the storage failed: the database away (503, try again), full (507) or
+// failing otherwise (500); `json` for the page. By default the failure of this thread's
+// last request of the database.
+RelayReply StorageFailure(bool json, SqlFailure failure = LastSqlFailure());
 // `text` as a JSON string literal.
 std::string JsonString(const std::string& text);
 // The fields of an application/x-www-form-urlencoded body.
@@ -59,7 +59,7 @@ RelayReply HandleApi(RelayContext& relay, const RequestView& request);
 // The page, its files, pairing and status.
 RelayReply HandleWeb(RelayContext& relay, const RequestView& request);
 
-// A document upload (POST kPageUpload), streamed to disk as it arrives.
+// A document upload (POST kPageUpload), streamed to the document store as it arrives.
 class UploadSession {
  public:
   // Checks pairing, form token and limits before any byte is taken. Null with `refusal`
@@ -72,10 +72,11 @@ class UploadSession {
   RelayReply Finish();
 
  private:
-  UploadSession(RelayContext& relay, Pairing pairing, std::string name, int copies,
-                std::unique_ptr<DocumentFolder::Incoming> incoming, std::string reservation)
+  UploadSession(RelayContext& relay, Pairing pairing, std::string id, std::string name, int copies,
+                std::unique_ptr<IncomingDocument> incoming, std::string reservation)
       : relay_(relay),
         pairing_(std::move(pairing)),
+        id_(std::move(id)),
         name_(std::move(name)),
         copies_(copies),
         incoming_(std::move(incoming)),
@@ -83,11 +84,12 @@ class UploadSession {
 
   RelayContext& relay_;
   Pairing pairing_;
+  std::string id_;  // the job's, and its document's
   std::string name_;
   int copies_;
-  std::unique_ptr<DocumentFolder::Incoming> incoming_;  // dropped as soon as anything fails
+  std::unique_ptr<IncomingDocument> incoming_;  // dropped as soon as anything fails
   std::string reservation_;  // the upload's place in the PC's queue, given back unless it became a job
   long long received_ = 0;
   bool tooLarge_ = false;
-  bool diskFull_ = false;
+  SqlFailure failure_ = SqlFailure::None;  // why the bytes could not be kept
 };

@@ -38,11 +38,11 @@ RelayReply JsonReply(int status, std::string json) {
   return reply;
 }
 
-RelayReply StorageFailure(bool json) {
+RelayReply StorageFailure(bool json, SqlFailure failure) {
   const auto reply = [json](int status, const std::string& why) {
     return json ? JsonReply(status, "{\"error\":" + JsonString(why) + "}") : TextReply(status, why);
   };
-  switch (LastSqlFailure()) {
+  switch (failure) {
     case SqlFailure::Unavailable: {
       RelayReply away = reply(503, "the relay's database is unavailable, try again in a minute");
       away.headers.emplace_back("Retry-After", "30");

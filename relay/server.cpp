@@ -20,7 +20,9 @@
 
 #include "relay/acceptor.h"
 #include "relay/addressrate.h"
+#include "relay/databasedocuments.h"
 #include "relay/deadlines.h"
+#include "relay/documentfolder.h"
 #include "relay/relay-private.h"
 #include "wire/protocol.h"
 
@@ -28,8 +30,11 @@ namespace {
 
 // Forms from the desktop and the page are a few hundred bytes.
 constexpr size_t kMaxFormBytes = 8192;
-// How long after a job's lifetime its document may still be on the way to its record.
+// How long after a job's lifetime, or an upload's, its document may still be on the way
+// to its record.
 constexpr long long kOrphanGraceSeconds = 60;
+// The pieces in which a document read from the database goes out.
+constexpr size_t kReaderBlockBytes = 64 * 1024;
 // Silence allowed in the middle of a request.
 constexpr unsigned kIdleSeconds = 120;
 // Descriptors beside the connections: storage, documents on their way, the server's own.
@@ -120,9 +125,23 @@ bool AmbiguousBodyLength(MHD_Connection* connection) {
   return seen.lengths > 1 || (seen.lengths == 1 && seen.coding);
 }
 
+MHD_Response* DocumentResponse(const DocumentBody& document) {
+  const auto size = static_cast<uint64_t>(document.size);
+  if (document.fd >= 0) return MHD_create_response_from_fd64(size, document.fd);
+  return MHD_create_response_from_callback(
+      size, kReaderBlockBytes,
+      [](void* reader, uint64_t offset, char* into, size_t max) -> ssize_t {
+        const long long read = (*static_cast<std::shared_ptr<DocumentReader>*>(reader))->Read(offset, into, max);
+        return read > 0 ? static_cast<ssize_t>(read) : MHD_CONTENT_READER_END_WITH_ERROR;
+      },
+      new std::shared_ptr<DocumentReader>(document.reader),
+      [](void* reader) { delete static_cast<std::shared_ptr<DocumentReader>*>(reader); });
+}
+
 MHD_Result Answer(Exchange& exchange, const RelayReply& reply, bool tls) {
-  MHD_Response* response = reply.fd >= 0
-                               ? MHD_create_response_from_fd64(static_cast<uint64_t>(reply.fdSize), reply.fd)
+  const DocumentBody& document = reply.document;
+  MHD_Response* response = document.fd >= 0 || document.reader
+                               ? DocumentResponse(document)
                                : MHD_create_response_from_buffer(
                                      reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
@@ -182,7 +201,7 @@ struct RelayServer::Impl {
       }
       if (exchange->view.method == "POST" && exchange->view.path == kPageUpload) {
         RelayReply refusal;
-        exchange->upload = UploadSession::Begin(context, exchange->view, refusal);
+        exchange->upload = UploadSession::Begin(*context, exchange->view, refusal);
         // A document announced too large is refused before its body (a client that asked
         // "100-continue" never sends it). Other refusals wait for the end of the body: a
         // client cut off while it still sends may never read the answer.
@@ -209,7 +228,7 @@ struct RelayServer::Impl {
     if (exchange->upload) return answer(exchange->upload->Finish());
     if (exchange->formTooLarge) return answer(TextReply(413, "request too large"));
     const RequestView& view = exchange->view;
-    return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(context, view) : HandleWeb(context, view));
+    return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(*context, view) : HandleWeb(*context, view));
   }
 
   void SweepLoop() {
@@ -217,8 +236,10 @@ struct RelayServer::Impl {
     do {
       lock.unlock();
       const long long now = Now();
-      for (const std::string& id : store.Sweep(now)) documents.Remove(id);
-      documents.RemoveAbandoned(now - options.limits.jobLifetime - kOrphanGraceSeconds);
+      for (const std::string& id : store.Sweep(now)) documents->Remove(id);
+      // No job outlives its lifetime, and no upload the request time.
+      documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
+                                 kOrphanGraceSeconds);
       lock.lock();
       // Often enough that expired bytes do not linger long past their job.
     } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
@@ -227,9 +248,9 @@ struct RelayServer::Impl {
 
   RelayOptions options;
   RelayStore store;
-  DocumentFolder documents;
+  std::unique_ptr<DocumentStore> documents;
   AddressRate identityRate;
-  RelayContext context{store, documents, identityRate};
+  std::optional<RelayContext> context;  // once the storage is open
   RequestDeadlines deadlines;
   bool tls = false;
   std::string certificate, key;  // the daemons read these for as long as they run
@@ -258,8 +279,18 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
   impl_ = std::make_unique<Impl>(options);
   Impl& impl = *impl_;
   const std::string database = options.database.empty() ? options.dataFolder + "/relay.sqlite" : options.database;
-  if (!impl.documents.Open(options.dataFolder, error) || !impl.store.Open(database, options.threads, error))
-    return false;
+  // Beside PostgreSQL the bytes go into it too, so that relays on several machines share
+  // nothing else; beside SQLite they are files in the data folder, which holds SQLite too.
+  if (IsPostgresTarget(database)) {
+    auto inDatabase = std::make_unique<DatabaseDocuments>(impl.store.Pool());
+    if (!impl.store.Open(database, options.threads, error) || !inDatabase->Open(error)) return false;
+    impl.documents = std::move(inDatabase);
+  } else {
+    auto folder = std::make_unique<DocumentFolder>();
+    if (!folder->Open(options.dataFolder, error) || !impl.store.Open(database, options.threads, error)) return false;
+    impl.documents = std::move(folder);
+  }
+  impl.context.emplace(impl.store, *impl.documents, impl.identityRate);
 
   sockaddr_storage address{};
   if (!ResolveListen(options.listen, address, error)) return false;

@@ -10,7 +10,7 @@
 
 struct RelayOptions {
   std::string listen = "127.0.0.1:8443";  // ADDR:PORT, [v6]:PORT; port 0 picks a free one
-  std::string dataFolder;
+  std::string dataFolder;  // SQLite and the documents beside it; unused beside PostgreSQL
   std::string certFile;  // with keyFile: serve HTTPS; without: plain HTTP, loopback only
   std::string keyFile;
   std::string database;  // empty: DATA/relay.sqlite; postgresql://... for a shared one

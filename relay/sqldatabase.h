@@ -29,6 +29,13 @@ struct SqlResult {
   long long changed = 0;     // rows inserted, updated or deleted
 };
 
+// Raw bytes (bytea, a blob) beside the text: parameter number `parameter` (from 1; 0 for
+// none) goes as it is, and with `columns` every column of the answer comes as stored.
+struct SqlBytes {
+  size_t parameter = 0;
+  bool columns = false;
+};
+
 // The kind of the last failed statement on this thread.
 SqlFailure LastSqlFailure();
 
@@ -36,7 +43,7 @@ class SqlConnection {
 public:
   virtual ~SqlConnection() = default;
   // Runs one statement; a failure is logged with the database's text.
-  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params = {});
+  SqlResult Execute(const std::string& sql, const std::vector<std::string>& params = {}, SqlBytes bytes = {});
   // Runs `body` in a transaction that holds the database's write lock (SQLite) or takes
   // row locks as it goes (PostgreSQL); commits when `body` returns true, rolls back
   // otherwise.
@@ -45,7 +52,7 @@ public:
   bool LockedTransaction(const std::function<bool()>& body) { return InTransaction(true, body); }
 
 protected:
-  virtual SqlResult Run(const std::string& sql, const std::vector<std::string>& params) = 0;
+  virtual SqlResult Run(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) = 0;
   // The statements that open a transaction, `serialised` with every other such one.
   virtual std::vector<std::string> Begin(bool serialised) const = 0;
   // True while a transaction is open: a lost connection is not replaced then, since the
@@ -56,8 +63,10 @@ private:
   bool InTransaction(bool serialised, const std::function<bool()>& body);
 };
 
-// "postgresql://..." (or "postgres://...") opens PostgreSQL; anything else is the path of
-// a SQLite database file. Null with `error` set when the connection fails.
+// "postgresql://..." (or "postgres://...") names PostgreSQL; anything else is the path of
+// a SQLite database file.
+bool IsPostgresTarget(const std::string& target);
+// Null with `error` set when the connection fails.
 std::unique_ptr<SqlConnection> OpenSqlConnection(const std::string& target, std::string& error);
 std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error);
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string& error);

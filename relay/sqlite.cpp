@@ -15,7 +15,7 @@ public:
   }
 
 protected:
-  SqlResult Run(const std::string& sql, const std::vector<std::string>& params) override {
+  SqlResult Run(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) override {
     SqlResult result;
     sqlite3_stmt* statement = Prepared(sql);
     if (!statement) {
@@ -25,14 +25,18 @@ protected:
     // $n names the n-th parameter wherever it stands.
     for (size_t i = 0; i < params.size(); ++i) {
       const int index = sqlite3_bind_parameter_index(statement, ("$" + std::to_string(i + 1)).c_str());
-      if (index > 0) sqlite3_bind_text(statement, index, params[i].data(), static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
+      const int size = static_cast<int>(params[i].size());
+      if (index > 0 && i + 1 == bytes.parameter) sqlite3_bind_blob(statement, index, params[i].data(), size, SQLITE_TRANSIENT);
+      else if (index > 0) sqlite3_bind_text(statement, index, params[i].data(), size, SQLITE_TRANSIENT);
     }
     int step;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
       SqlRow row;
       for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-        const auto* text = sqlite3_column_text(statement, column);
-        row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+        const void* value = bytes.columns ? sqlite3_column_blob(statement, column) : sqlite3_column_text(statement, column);
+        // The length is asked after the value, as SQLite converts it to the form asked for.
+        const auto size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+        row.emplace_back(value ? static_cast<const char*>(value) : "", value ? size : 0);
       }
       result.rows.push_back(std::move(row));
     }

@@ -17,13 +17,17 @@ thread_local HeldConnection held;
 
 SqlFailure LastSqlFailure() { return lastFailure; }
 
+bool IsPostgresTarget(const std::string& target) {
+  return target.starts_with("postgresql://") || target.starts_with("postgres://");
+}
+
 std::unique_ptr<SqlConnection> OpenSqlConnection(const std::string& target, std::string& error) {
-  if (target.starts_with("postgresql://") || target.starts_with("postgres://")) return OpenPostgres(target, error);
+  if (IsPostgresTarget(target)) return OpenPostgres(target, error);
   return OpenSqlite(target, error);
 }
 
-SqlResult SqlConnection::Execute(const std::string& sql, const std::vector<std::string>& params) {
-  SqlResult result = Run(sql, params);
+SqlResult SqlConnection::Execute(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) {
+  SqlResult result = Run(sql, params, bytes);
   if (!result.ok) {
     if (result.failure == SqlFailure::None) result.failure = SqlFailure::Failed;
     lastFailure = result.failure;

@@ -210,13 +210,14 @@ std::vector<RelayStore::GuessSubject> RelayStore::GuessSubjects(const std::strin
   return subjects;
 }
 
-std::optional<bool> RelayStore::Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now) {
+std::optional<long long> RelayStore::Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects,
+                                            long long now) {
   std::vector<std::string> params = {Text(now)};
   for (const GuessSubject& subject : subjects) params.push_back(subject.name);
-  const SqlResult lock =
-      db.Execute("SELECT 1 FROM guesses WHERE locked_until > $1 AND " + SubjectMatch(subjects.size(), 2), params);
+  const SqlResult lock = db.Execute(
+      "SELECT MAX(locked_until) FROM guesses WHERE locked_until > $1 AND " + SubjectMatch(subjects.size(), 2), params);
   if (!lock.ok) return std::nullopt;
-  return !lock.rows.empty();
+  return lock.rows.empty() || lock.rows[0][0].empty() ? 0 : Number(lock.rows[0][0]) - now;
 }
 
 void RelayStore::CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now) {
@@ -236,12 +237,14 @@ void RelayStore::CountWrongCode(SqlConnection& db, const std::vector<GuessSubjec
   }
 }
 
-PairOutcome RelayStore::Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing) {
+PairOutcome RelayStore::Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing,
+                             long long& lockedFor) {
   auto db = pool_.Acquire();
   std::vector<GuessSubject> subjects = GuessSubjects(address, "");
   const auto locked = Locked(*db, subjects, now);
   if (!locked) return PairOutcome::Failed;
-  if (*locked) return PairOutcome::Locked;
+  lockedFor = *locked;
+  if (lockedFor > 0) return PairOutcome::Locked;
   const SqlResult owner = db->Execute("SELECT uuid FROM codes WHERE code = $1", {code});
   if (!owner.ok) return PairOutcome::Failed;
   if (owner.rows.empty()) {
@@ -252,7 +255,8 @@ PairOutcome RelayStore::Pair(const std::string& code, const std::string& address
   const std::vector<GuessSubject> pc = GuessSubjects("", uuid);
   const auto pcLocked = Locked(*db, pc, now);
   if (!pcLocked) return PairOutcome::Failed;
-  if (*pcLocked) return PairOutcome::Locked;
+  lockedFor = *pcLocked;
+  if (lockedFor > 0) return PairOutcome::Locked;
   // Taking the code and pairing are one step: a code pairs once.
   const SqlResult taken =
       db->Execute("DELETE FROM codes WHERE code = $1 AND expires > $2 RETURNING uuid", {code, Text(now)});

@@ -1,5 +1,5 @@
 // The relay's records: PCs, auth codes, browser pairings, jobs and wrong-code counts,
-// kept in SQLite or PostgreSQL (see sqldatabase.h). Document bytes live in files
+// kept in SQLite or PostgreSQL (see sqldatabase.h). Document bytes are kept apart
 // (documents.h); the store names them by job id. Every method may be called from any
 // thread; several relay processes may share one PostgreSQL database.
 #pragma once
@@ -75,6 +75,8 @@ class RelayStore {
   // Connects `connections` times to `target` and brings the schema up to date.
   bool Open(const std::string& target, int connections, std::string& error);
   const RelayLimits& Limits() const { return limits_; }
+  // The connections, for documents kept in the same database.
+  SqlPool& Pool() { return pool_; }
 
   // A new PC identity.
   Lookup<std::string> NewIdentity(long long now);
@@ -93,8 +95,9 @@ class RelayStore {
 
   // Pairs the browser at `address` with the PC whose code is `code`. Wrong codes count
   // against the address, its network, the PC and the relay as a whole; a success clears
-  // none of them, they age out.
-  PairOutcome Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing);
+  // none of them, they age out. When Locked, `lockedFor` is the seconds until the lock ends.
+  PairOutcome Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing,
+                   long long& lockedFor);
   Lookup<Pairing> FindPairing(const std::string& token, long long now);
   Lookup<PcRecord> FindPc(const std::string& uuid);
   // Recent jobs sent through this pairing, newest first.
@@ -114,8 +117,9 @@ class RelayStore {
   bool Migrate(std::string& error);
   struct GuessSubject;
   std::vector<GuessSubject> GuessSubjects(const std::string& address, const std::string& uuid) const;
-  // True when a subject is locked out; nothing on a storage failure.
-  std::optional<bool> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
+  // The seconds until the last lock on the subjects ends, 0 when none is locked; nothing
+  // on a storage failure.
+  std::optional<long long> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
   // Runs `insert` when the PC has room for one more job or upload, after giving back the

@@ -1,6 +1,5 @@
 #include "relay/relay-private.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 
@@ -14,11 +13,6 @@ RelayReply Refused(int status, const std::string& why) {
   return JsonReply(status, "{\"error\":" + JsonString(why) + "}");
 }
 
-// The answer when the document's bytes could not be written: full disk or other failure.
-RelayReply NotWritten(bool diskFull) {
-  return diskFull ? Refused(507, "the relay has no room for the document")
-                  : Refused(500, "the document could not be stored");
-}
 
 }  // namespace
 
@@ -51,9 +45,11 @@ std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const R
     refusal = Refused(413, "document too large");
     return nullptr;
   }
-  auto incoming = relay.documents.Begin();
+  std::string id = RandomHex(16);
+  SqlFailure failure = SqlFailure::None;
+  auto incoming = relay.documents.Begin(id, failure);
   if (!incoming) {
-    refusal = NotWritten(IsDiskFull(errno));
+    refusal = StorageFailure(true, failure);
     return nullptr;
   }
   // Uploads under way hold their place: parallel ones cannot overfill the PC's queue.
@@ -68,8 +64,9 @@ std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const R
       refusal = StorageFailure(true);
       return nullptr;
   }
-  return std::unique_ptr<UploadSession>(new UploadSession(relay, *pairing, SafeDocumentName(request.Argument("name")),
-                                                          copies, std::move(incoming), std::move(reservation)));
+  return std::unique_ptr<UploadSession>(new UploadSession(relay, *pairing, std::move(id),
+                                                          SafeDocumentName(request.Argument("name")), copies,
+                                                          std::move(incoming), std::move(reservation)));
 }
 
 void UploadSession::Receive(const char* data, size_t size) {
@@ -78,7 +75,7 @@ void UploadSession::Receive(const char* data, size_t size) {
   if (received_ > relay_.store.Limits().maxDocumentBytes) tooLarge_ = true;
   if (tooLarge_) incoming_.reset();
   if (incoming_ && !incoming_->Write(data, size)) {
-    diskFull_ = IsDiskFull(errno);
+    failure_ = incoming_->Failure();
     incoming_.reset();
   }
 }
@@ -86,9 +83,9 @@ void UploadSession::Receive(const char* data, size_t size) {
 RelayReply UploadSession::Finish() {
   if (tooLarge_) return Refused(413, "document too large");
   if (received_ == 0) return Refused(400, "the document is empty");
-  const QueuedJob job{RandomHex(16), name_, std::to_string(received_), std::to_string(copies_), std::to_string(Now())};
-  if (!incoming_) return NotWritten(diskFull_);
-  if (!incoming_->Commit(relay_.documents, job.id)) return NotWritten(IsDiskFull(errno));
+  const QueuedJob job{id_, name_, std::to_string(received_), std::to_string(copies_), std::to_string(Now())};
+  if (!incoming_) return StorageFailure(true, failure_);
+  if (!incoming_->Commit()) return StorageFailure(true, incoming_->Failure());
   switch (relay_.store.AddJob(pairing_, job, reservation_)) {
     case AddJobOutcome::Added:
       reservation_.clear();
@@ -99,6 +96,7 @@ RelayReply UploadSession::Finish() {
     case AddJobOutcome::Failed:
       break;
   }
+  const RelayReply failed = StorageFailure(true);
   relay_.documents.Remove(job.id);
-  return StorageFailure(true);
+  return failed;
 }

@@ -71,7 +71,8 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
   const auto typed = TypedCode(request);
   if (!typed) return JsonReply(403, "{\"error\":\"pair on the relay's own page\"}");
   Pairing pairing;
-  const PairOutcome outcome = relay.store.Pair(NormalisedCode(*typed), request.address, Now(), pairing);
+  long long lockedFor = 0;
+  const PairOutcome outcome = relay.store.Pair(NormalisedCode(*typed), request.address, Now(), pairing, lockedFor);
   switch (outcome) {
     case PairOutcome::Paired: {
       RelayReply reply = JsonReply(200, "{\"paired\":true}");
@@ -86,8 +87,9 @@ RelayReply Pair(RelayContext& relay, const RequestView& request) {
     case PairOutcome::Expired:
       return JsonReply(410, "{\"error\":\"expired code\"}");
     case PairOutcome::Locked: {
+      // The page tells the user the wait the header gives: the lock's, or the relay-wide minute's.
       RelayReply reply = JsonReply(429, "{\"error\":\"too many wrong codes, try again later\"}");
-      reply.headers.emplace_back("Retry-After", std::to_string(relay.store.Limits().lockSeconds));
+      reply.headers.emplace_back("Retry-After", std::to_string(lockedFor));
       return reply;
     }
     case PairOutcome::Failed:

@@ -64,6 +64,12 @@ function fileChosen() {
   $("file-warning").textContent = refused ? "The PC says it cannot print this kind of file." : "";
 }
 
+// A wait in seconds as the user reads it.
+function waitText(seconds) {
+  if (!(seconds > 0)) return "a while";
+  return seconds < 120 ? seconds + " seconds" : Math.ceil(seconds / 60) + " minutes";
+}
+
 async function pair(event) {
   event.preventDefault();
   $("pair-button").disabled = true;
@@ -81,7 +87,7 @@ async function pair(event) {
     return;
   }
   const reasons = { 403: "That code is wrong.", 410: "That code has expired: open the PC's window for a new one.",
-    429: "Too many wrong codes. Try again in 15 minutes." };
+    429: "Too many wrong codes. Try again in " + waitText(Number(answer.headers.get("Retry-After"))) + "." };
   showMessage("pair-message", reasons[answer.status] || "The relay could not pair you. Try again.", true);
 }
 

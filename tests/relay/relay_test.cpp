@@ -1,7 +1,7 @@
 // olvaro-relay as a process on its two storages: the desktop's requests answered as its
 // poller parses them, pairing and guessing, uploads and every refusal, expiry, a crash
-// mid-upload, two relays sharing one data folder and one PostgreSQL database, and a
-// PostgreSQL restart.
+// mid-upload, two relays sharing one data folder, two relays sharing nothing but one
+// PostgreSQL database with one desktop's poller going to either, and a PostgreSQL restart.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cloud/printercloud.h"
+#include "relay/sqldatabase.h"
 #include "tests/relay/relayprocess.h"
 #include "tests/support/servicetest.h"
 
@@ -48,11 +49,6 @@ bool Matches(const std::string& text, const std::string& pattern) {
   return true;
 }
 
-size_t FilesIn(const std::string& folder) {
-  std::error_code ignored;
-  return static_cast<size_t>(std::distance(fs::directory_iterator(folder, ignored), fs::directory_iterator()));
-}
-
 // The bytes of the files under `folder`, at any depth.
 uintmax_t BytesUnder(const std::string& folder) {
   std::error_code ignored;
@@ -63,17 +59,18 @@ uintmax_t BytesUnder(const std::string& folder) {
   return bytes;
 }
 
-// An upload held half-sent on a raw socket (plain HTTP), finished on demand.
+// An upload held half-sent on a raw socket (plain HTTP), finished on demand. Its first
+// half is more than a store buffers before it writes.
 struct HeldUpload {
   explicit HeldUpload(const RelayProcess& relay) : connection(static_cast<uint16_t>(relay.Port())) {}
   void Begin(const SenderClient& sender, const std::string& name) {
-    connection.Send("POST /upload?name=" + name + "&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 200000\r\n"
+    connection.Send("POST /upload?name=" + name + "&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 1200000\r\n"
                     "Cookie: olvaro_pairing=" + sender.token + "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n" +
-                    std::string(100000, 'h'));
+                    std::string(600000, 'h'));
   }
   // The status line of the answer.
   std::string Finish() {
-    connection.Send(std::string(100000, 'h'));
+    connection.Send(std::string(600000, 'h'));
     const std::string answer = connection.ReadUntil("\r\n");
     return answer.substr(0, answer.find("\r\n"));
   }
@@ -106,6 +103,42 @@ protected:
     return more;
   }
   std::string Data() const { return environment.Root() + "data"; }
+  // The documents the relay keeps, whole or on their way in: files beside SQLite, named
+  // by their job's id (empty ones not counted), rows of the database beside PostgreSQL.
+  std::vector<std::string> DocumentsKept() {
+    std::vector<std::string> names;
+    if (database.empty()) {
+      std::error_code ignored;
+      for (const auto& entry : fs::recursive_directory_iterator(Data(), ignored)) {
+        const bool document = entry.path().parent_path().filename() == "documents" ||
+                              entry.path().parent_path().parent_path().filename() == "incoming";
+        if (document && entry.is_regular_file(ignored) && entry.file_size(ignored) > 0) {
+          names.push_back(entry.path().filename().string());
+        }
+      }
+      return names;
+    }
+    for (const SqlRow& row : Query("SELECT DISTINCT document FROM document_pieces").rows) names.push_back(row[0]);
+    return names;
+  }
+  // Puts document `name` where the relay keeps its documents, as last written `age` ago.
+  void PlantDocument(const std::string& name, std::chrono::hours age) {
+    if (database.empty()) {
+      const std::string path = Data() + "/documents/" + name;
+      std::ofstream(path) << "planted";
+      fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+      return;
+    }
+    const auto written = std::chrono::system_clock::now() - age;
+    Query("INSERT INTO document_pieces (document, piece, written, bytes) VALUES ($1, 0, $2, 'planted')",
+          {name, std::to_string(std::chrono::duration_cast<std::chrono::seconds>(written.time_since_epoch()).count())});
+  }
+  SqlResult Query(const std::string& sql, const std::vector<std::string>& params = {}) {
+    std::string error;
+    const auto db = OpenSqlConnection(database, error);
+    EXPECT_TRUE(db) << error;
+    return db ? db->Execute(sql, params) : SqlResult{};
+  }
   // Pairs a sender with the desktop's PC through a fresh code.
   SenderClient PairedSender(const RelayProcess& relay, const DesktopClient& desktop) {
     SenderClient sender{relay};
@@ -155,7 +188,7 @@ TEST_P(RelayStorageTest, DesktopFindsSentJobsInItsQueueAndTheAcknowledgementRemo
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
   EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
   EXPECT_EQ(desktop.Download(tasks[0].id).status, 404);
-  EXPECT_EQ(FilesIn(Data() + "/documents"), 1u);
+  EXPECT_EQ(DocumentsKept(), std::vector<std::string>{tasks[1].id});
   EXPECT_NE(sender.Status().body.find("\"state\":\"printed\""), std::string::npos);
 
   // The log names requests, not identities, keys or contents.
@@ -221,6 +254,15 @@ TEST_P(RelayStorageTest, GuessesFromManyAddressesAreBoundedPerNetworkAndForTheWh
   // The whole relay: 24 wrong codes a minute, from wherever they come.
   for (int network = 1; network <= 7; ++network) EXPECT_EQ(PairFrom(relay, "10.2." + std::to_string(network) + ".1", "AAAAAA"), 403);
   EXPECT_EQ(PairFrom(relay, "10.3.0.1", desktop.AuthCode()), 429);
+  // Each lock says its own wait: a network's lasts the lock time, the whole relay's a minute.
+  const auto retryAfter = [&](const std::string& address) {
+    const Exchange locked = HttpPostForm(relay.BaseUrl() + "/pair", "code=AAAAAA", {"X-Forwarded-For: " + address});
+    return locked.headers.count("retry-after") ? std::stol(locked.headers.at("retry-after")) : -1L;
+  };
+  EXPECT_GT(retryAfter("10.1.1.50"), 60);
+  EXPECT_LE(retryAfter("10.1.1.50"), 15 * 60);
+  EXPECT_GT(retryAfter("10.4.0.1"), 0);
+  EXPECT_LE(retryAfter("10.4.0.1"), 60);
 }
 
 TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfThemIsKept) {
@@ -249,8 +291,7 @@ TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfT
   EXPECT_EQ(sender.Upload("2.pdf", "two"), 201);
   EXPECT_EQ(sender.Upload("3.pdf", "three"), 429);
   EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 2u);
-  EXPECT_EQ(FilesIn(Data() + "/documents"), 2u);
-  EXPECT_EQ(BytesUnder(Data() + "/incoming"), 0u);
+  EXPECT_EQ(DocumentsKept().size(), 2u);
 }
 
 // Uploads under way hold their place in the PC's queue, and parallel ones never overfill
@@ -263,15 +304,9 @@ TEST_P(RelayStorageTest, ParallelUploadsNeverOverfillAPcsQueue) {
   std::vector<std::unique_ptr<HeldUpload>> uploads;
   for (int i = 0; i < 16; ++i) uploads.push_back(std::make_unique<HeldUpload>(relay));
   for (auto& upload : uploads) upload->Begin(sender, "many.pdf");
-  const auto written = [this] {
-    std::error_code ignored;
-    return std::ranges::count_if(fs::recursive_directory_iterator(Data() + "/incoming", ignored), [](const auto& entry) {
-      std::error_code ignored;
-      return entry.is_regular_file(ignored) && entry.file_size(ignored) > 0;
-    });
-  };
+  const auto written = [this] { return DocumentsKept().size(); };
   WaitFor([&] { return written() > 4; }, std::chrono::seconds(1));
-  EXPECT_EQ(written(), 4);
+  EXPECT_EQ(written(), 4u);
   std::map<std::string, int> answers;
   for (auto& upload : uploads) ++answers[upload->Finish()];
   EXPECT_EQ(answers, (std::map<std::string, int>{{"HTTP/1.1 201 Created", 4}, {"HTTP/1.1 429 Too Many Requests", 12}}));
@@ -312,9 +347,7 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
   }
   EXPECT_EQ(queued, expected);
   // The bytes are stored under random names only.
-  for (const auto& entry : fs::directory_iterator(Data() + "/documents")) {
-    EXPECT_TRUE(Matches(entry.path().filename().string(), std::string(32, 'x')));
-  }
+  for (const std::string& stored : DocumentsKept()) EXPECT_TRUE(Matches(stored, std::string(32, 'x'))) << stored;
 }
 
 // Two pollers of one identity (a cloned PC, a retried poll) download each job once.
@@ -352,43 +385,44 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
   // Never acknowledged: gone with its bytes once its lifetime is over.
   EXPECT_TRUE(offers(0, 40));
   EXPECT_EQ(desktop.Download(tasks[1].id).status, 404);
-  for (int i = 0; i < 50 && FilesIn(Data() + "/documents") > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(FilesIn(Data() + "/documents"), 0u);
+  EXPECT_TRUE(WaitFor([&] { return DocumentsKept().empty(); }));
 }
 
-TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingOnDiskForGoodAndTouchesNoOtherRelaysUpload) {
+TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingStoredForGoodAndTouchesNoOtherRelaysUpload) {
   // Plain HTTP on loopback lets the test hold an upload half-sent on a raw socket.
   auto relay = std::make_unique<RelayProcess>(Data(), Options(), false);
   ASSERT_TRUE(relay->Started()) << relay->Log();
   SenderClient sender = PairedSender(*relay, {*relay, kUuid});
-  const std::string incoming = Data() + "/incoming";
   {
     // Another relay starting on the same folder leaves this one's upload alone.
     HeldUpload upload(*relay);
     upload.Begin(sender, "kept.pdf");
-    ASSERT_TRUE(WaitFor([&] { return BytesUnder(incoming) > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return DocumentsKept().size() == 1; }));
     RelayProcess other(Data(), Options(), false);
     ASSERT_TRUE(other.Started()) << other.Log();
     EXPECT_EQ(upload.Finish(), "HTTP/1.1 201 Created");
   }
   HeldUpload upload(*relay);
   upload.Begin(sender, "half.pdf");
-  ASSERT_TRUE(WaitFor([&] { return BytesUnder(incoming) > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return DocumentsKept().size() == 2; }));
   relay->Kill();
   // Documents stored whose jobs were never recorded: one older than any job may live, one
   // that may still be on its way to its record.
-  const std::string stale = Data() + "/documents/" + std::string(32, 'a');
-  const std::string fresh = Data() + "/documents/" + std::string(32, 'b');
-  std::ofstream(stale) << "stale";
-  std::ofstream(fresh) << "fresh";
-  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  const std::string stale(32, 'a'), fresh(32, 'b');
+  PlantDocument(stale, std::chrono::hours(48));
+  PlantDocument(fresh, std::chrono::hours(0));
 
   relay = std::make_unique<RelayProcess>(Data(), Options(), false);
   ASSERT_TRUE(relay->Started()) << relay->Log();
-  EXPECT_EQ(ParsedQueue(DesktopClient({*relay, kUuid}).Queue()).size(), 1u);
-  EXPECT_EQ(BytesUnder(incoming), 0u);
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(stale); }));
-  EXPECT_TRUE(fs::exists(fresh));
+  const auto tasks = ParsedQueue(DesktopClient({*relay, kUuid}).Queue());
+  ASSERT_EQ(tasks.size(), 1u);
+  const auto kept = [this](const std::string& name) { return std::ranges::count(DocumentsKept(), name) == 1; };
+  EXPECT_TRUE(WaitFor([&] { return !kept(stale); }));
+  EXPECT_TRUE(kept(fresh));
+  EXPECT_TRUE(kept(tasks[0].id));
+  // A stopped relay's upload in files goes at once; in the database it goes with age, as
+  // the stale document did.
+  EXPECT_EQ(DocumentsKept().size(), database.empty() ? 2u : 3u);
 }
 
 // A hostile client on the network: connections held open, requests trickled in, request
@@ -500,24 +534,62 @@ TEST_F(RelayExposureTest, OnlyTls12AndNewerWithAuthenticatedSuitesAreOfferedAndH
 INSTANTIATE_TEST_SUITE_P(Storage, RelayStorageTest, testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
-// Two relays behind one address share the database and the data folder; the PC's
-// requests land on either of them.
-TEST(RelayPostgresTest, TwoRelaysServeOnePcWithoutLosingOrDuplicatingAJob) {
+// The desktop's poller, as the program runs it, keeping what it prints.
+class RecordingDesktop : public CCloudStatusSink {
+public:
+  explicit RecordingDesktop(const std::string& uuid) : poller(*this, uuid, Environment()) {}
+  void CloudBusy(bool) override {}
+  void CloudState(bool) override {}
+
+  TPrinterCloud poller;
+  std::map<std::string, std::string> printed;  // document name -> bytes
+  std::vector<std::string> twice;
+  std::function<void()> afterPrint;
+
+private:
+  CloudEnvironment Environment() {
+    return {[this](const std::string& path) {
+              // "CloudPrint_<position>_<name>"
+              const std::string file = fs::path(path).filename().string();
+              const std::string name = file.substr(file.find('_', 11) + 1);
+              if (printed.count(name)) twice.push_back(name);
+              printed[name] = ReadTestFile(path).value_or("");
+              afterPrint();
+              return PrintOutcome{true, "Recorder", ""};
+            },
+            [] { return std::string("PDF"); }, [] { return std::vector<std::string>{"192.168.1.5"}; },
+            [] { return std::string("office-pc"); }};
+  }
+};
+
+// Two relays behind one address with nothing shared but the database (on machines of
+// their own, each with its own data folder) and one desktop whose requests land on
+// either in turn, while documents, some many database pieces long, arrive through both.
+TEST(RelayPostgresTest, TwoRelaysSharingOnlyTheDatabaseServeOneDesktopWithoutLosingOrDuplicatingAJob) {
   TestEnvironment environment;
   const std::string database = PostgresServer::Get().NewDatabase();
   ASSERT_FALSE(database.empty()) << PostgresServer::Get().Error();
-  const std::string data = environment.Root() + "data";
-  RelayProcess first(data, {"--database", database});
-  RelayProcess second(data, {"--database", database});
+  const std::string folders[] = {environment.Root() + "first", environment.Root() + "second"};
+  RelayProcess first(folders[0], {"--database", database});
+  RelayProcess second(folders[1], {"--database", database});
   ASSERT_TRUE(first.Started() && second.Started()) << first.Log() << second.Log();
-  const DesktopClient desktops[] = {{first, kUuid}, {second, kUuid}};
+  const RelayProcess* relays[] = {&first, &second};
   SenderClient senders[] = {{first}, {second}};
-  ASSERT_EQ(senders[0].Pair(desktops[1].AuthCode()), 200);
-  ASSERT_EQ(senders[1].Pair(desktops[0].AuthCode()), 200);
+  ASSERT_EQ(senders[0].Pair(DesktopClient({second, kUuid}).AuthCode()), 200);
+  ASSERT_EQ(senders[1].Pair(DesktopClient({first, kUuid}).AuthCode()), 200);
 
   constexpr int kJobs = 24;
   std::map<std::string, std::string> sent;  // name -> content
-  for (int i = 0; i < kJobs; ++i) sent["job" + std::to_string(i) + ".pdf"] = std::string(1000 + i, static_cast<char>('a' + i));
+  for (int i = 0; i < kJobs; ++i) {
+    sent["job" + std::to_string(i) + ".pdf"] = WritePatternFile(environment.Root(), "sent", 1000 + i * 61000, i);
+  }
+  // The poller turns to the other relay after each job it prints and after each pass: jobs
+  // one relay lists are fetched from the other, and jobs uploaded to one from either.
+  RecordingDesktop desktop(kUuid);
+  int turn = 0;
+  const auto nextRelay = [&] { setenv("OLVARO_API_URL", relays[turn++ % 2]->BaseUrl().c_str(), 1); };
+  desktop.afterPrint = nextRelay;
+  nextRelay();
   std::vector<std::thread> uploaders;
   for (int half = 0; half < 2; ++half) {
     uploaders.emplace_back([&, half] {
@@ -527,25 +599,21 @@ TEST(RelayPostgresTest, TwoRelaysServeOnePcWithoutLosingOrDuplicatingAJob) {
       }
     });
   }
-  // The PC works meanwhile: poll one relay, download from the other, acknowledge on the first.
-  std::map<std::string, std::string> printed;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (int pass = 0; printed.size() < kJobs && std::chrono::steady_clock::now() < deadline; ++pass) {
-    const DesktopClient& poller = desktops[pass % 2];
-    const DesktopClient& fetcher = desktops[(pass + 1) % 2];
-    for (const QueueTask& task : ParsedQueue(poller.Queue())) {
-      const std::string name = task.localName.substr(task.localName.find('_', 11) + 1);
-      const Exchange download = fetcher.Download(task.id);
-      ASSERT_EQ(download.status, 200);
-      ASSERT_EQ(poller.Acknowledge(task.file).status, 200);
-      EXPECT_FALSE(printed.count(name)) << name << " came twice";
-      printed[name] = download.body;
-    }
+  while (desktop.printed.size() < kJobs && std::chrono::steady_clock::now() < deadline) {
+    desktop.poller.PollQueue();
+    nextRelay();
   }
   for (std::thread& uploader : uploaders) uploader.join();
-  EXPECT_EQ(printed, sent);
-  EXPECT_EQ(desktops[0].Queue(), "0");
-  EXPECT_EQ(desktops[1].Queue(), "0");
+  EXPECT_TRUE(desktop.printed == sent);
+  EXPECT_EQ(desktop.twice, std::vector<std::string>{});
+  EXPECT_EQ(DesktopClient({first, kUuid}).Queue(), "0") << first.Log() << second.Log();
+  // Neither relay put a byte in its data folder; the acknowledged documents left the database.
+  EXPECT_EQ(BytesUnder(folders[0]) + BytesUnder(folders[1]), 0u);
+  std::string error;
+  const auto db = OpenSqlConnection(database, error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->Execute("SELECT COUNT(*) FROM document_pieces").rows, std::vector<SqlRow>{{"0"}});
 }
 
 // The database restarts under a running relay: meanwhile the relay says so, never

@@ -1,4 +1,4 @@
-#include "relay/documents.h"
+#include "relay/documentfolder.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,6 +12,9 @@
 #include <filesystem>
 
 #include "relay/random.h"
+#include "platform/newfile.h"
+
+bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
 
 namespace {
 
@@ -50,9 +53,10 @@ bool OwnerStopped(const std::string& lockPath, int& fd) {
   return flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
+SqlFailure FailureOf(int error) { return IsDiskFull(error) ? SqlFailure::Full : SqlFailure::Failed; }
+
 }  // namespace
 
-bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
 
 DocumentFolder::~DocumentFolder() {
   if (lockFd_ < 0) return;
@@ -117,9 +121,9 @@ void DocumentFolder::RemoveStoppedRelaysUploads() const {
   }
 }
 
-void DocumentFolder::Remove(const std::string& id) const { std::remove(PathOf(id).c_str()); }
+void DocumentFolder::Remove(const std::string& id) { std::remove(PathOf(id).c_str()); }
 
-void DocumentFolder::RemoveAbandoned(long long cutoff) const {
+void DocumentFolder::RemoveAbandoned(long long cutoff) {
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(documents_, ignored)) {
     struct stat status{};
@@ -128,24 +132,63 @@ void DocumentFolder::RemoveAbandoned(long long cutoff) const {
   RemoveStoppedRelaysUploads();
 }
 
-std::unique_ptr<DocumentFolder::Incoming> DocumentFolder::Begin() const {
-  const std::string path = own_ + RandomHex(16);
-  CNewFile file = CNewFile::Create(path);
-  if (!file.IsOpen()) return nullptr;
-  return std::make_unique<Incoming>(path, std::move(file));
-}
-
-DocumentFolder::Incoming::~Incoming() {
-  if (!committed_) {
-    file_.Close();
-    std::remove(path_.c_str());
+SqlFailure DocumentFolder::Find(const std::string& id, long long size, DocumentBody& body) {
+  const int fd = open(PathOf(id).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  struct stat status{};
+  // Exactly the announced bytes or nothing: the desktop checks the length.
+  if (fd < 0 || fstat(fd, &status) != 0 || status.st_size != size) {
+    if (fd >= 0) close(fd);
+    return SqlFailure::Failed;
   }
+  body = {fd, nullptr, size};
+  return SqlFailure::None;
 }
 
-bool DocumentFolder::Incoming::Commit(const DocumentFolder& folder, const std::string& id) {
-  // Close reports a lost write; only a document that reached the disk is kept, and its
-  // new name reaches the disk before its job is recorded.
-  if (!file_.Close() || !SyncToDisk(path_) || std::rename(path_.c_str(), folder.PathOf(id).c_str()) != 0) return false;
-  committed_ = true;
-  return SyncToDisk(folder.documents_);
+class DocumentFolder::Incoming : public IncomingDocument {
+public:
+  Incoming(const DocumentFolder& folder, std::string id, std::string path, CNewFile file)
+      : folder_(folder), id_(std::move(id)), path_(std::move(path)), file_(std::move(file)) {}
+  ~Incoming() override {
+    if (!committed_) {
+      file_.Close();
+      std::remove(path_.c_str());
+    }
+  }
+
+  bool Write(const char* data, size_t size) override { return file_.Write(data, size) || Failed(); }
+
+  bool Commit() override {
+    // Close reports a lost write; only a document that reached the disk is kept, and its
+    // new name reaches the disk before its job is recorded.
+    if (!file_.Close() || !SyncToDisk(path_) || std::rename(path_.c_str(), folder_.PathOf(id_).c_str()) != 0) {
+      return Failed();
+    }
+    committed_ = true;
+    return SyncToDisk(folder_.documents_) || Failed();
+  }
+
+  SqlFailure Failure() const override { return failure_; }
+
+private:
+  bool Failed() {
+    failure_ = FailureOf(errno);
+    return false;
+  }
+
+  const DocumentFolder& folder_;
+  std::string id_;
+  std::string path_;
+  CNewFile file_;
+  bool committed_ = false;
+  SqlFailure failure_ = SqlFailure::None;
+};
+
+std::unique_ptr<IncomingDocument> DocumentFolder::Begin(const std::string& id, SqlFailure& failure) {
+  const std::string path = own_ + id;
+  CNewFile file = CNewFile::Create(path);
+  if (!file.IsOpen()) {
+    failure = FailureOf(errno);
+    return nullptr;
+  }
+  return std::make_unique<Incoming>(*this, id, path, std::move(file));
 }
