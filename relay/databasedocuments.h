@@ -1,5 +1,5 @@
 // The document bytes in the database the relay's records are in (PostgreSQL), so that
-// relays on several machines need nothing else. A document is rows of up to 256 KiB, each
+// relays on several machines need nothing else. A document is rows of up to 1 MiB, each
 // written by one statement as the upload streams in and read by one statement as the
 // download streams out: no statement waits on a client with a connection or a
 // transaction held, and no document is whole in memory. Each row is durable once its

@@ -64,13 +64,13 @@ uintmax_t BytesUnder(const std::string& folder) {
 struct HeldUpload {
   explicit HeldUpload(const RelayProcess& relay) : connection(static_cast<uint16_t>(relay.Port())) {}
   void Begin(const SenderClient& sender, const std::string& name) {
-    connection.Send("POST /upload?name=" + name + "&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 1200000\r\n"
+    connection.Send("POST /upload?name=" + name + "&copies=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 2400000\r\n"
                     "Cookie: olvaro_pairing=" + sender.token + "\r\nX-CSRF-Token: " + sender.csrf + "\r\n\r\n" +
-                    std::string(600000, 'h'));
+                    std::string(1200000, 'h'));
   }
   // The status line of the answer.
   std::string Finish() {
-    connection.Send(std::string(600000, 'h'));
+    connection.Send(std::string(1200000, 'h'));
     const std::string answer = connection.ReadUntil("\r\n");
     return answer.substr(0, answer.find("\r\n"));
   }
