@@ -266,12 +266,12 @@ TEST_P(RelayStorageTest, GuessesFromManyAddressesAreBoundedPerNetworkAndForTheWh
 }
 
 TEST_P(RelayStorageTest, UploadsAreRefusedWithoutPairingTokenOrRoomAndNothingOfThemIsKept) {
-  RelayProcess relay(Data(), Options({"--max-document-mib", "1", "--max-waiting-jobs", "2"}));
+  RelayProcess relay(Data(), Options({"--max-document-mib", "2", "--max-waiting-jobs", "2"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
 
-  const std::string large = WritePatternFile(environment.Root(), "large", (1 << 20) + 1, 2);
+  const std::string large = WritePatternFile(environment.Root(), "large", (2 << 20) + 1, 2);
   EXPECT_EQ(sender.Upload("large.pdf", large), 413);
   // Without a declared length the limit strikes while the bytes stream in.
   const Exchange chunked = HttpPostFile(relay.BaseUrl() + "/upload?name=x.pdf&copies=1", environment.Root() + "large",
