@@ -13,7 +13,6 @@ RelayReply Refused(int status, const std::string& why) {
   return JsonReply(status, "{\"error\":" + JsonString(why) + "}");
 }
 
-
 }  // namespace
 
 std::unique_ptr<UploadSession> UploadSession::Begin(RelayContext& relay, const RequestView& request,
