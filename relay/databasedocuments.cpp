@@ -82,7 +82,7 @@ public:
       // One statement per piece: the connection goes back while the client takes the bytes.
       auto db = pool_.Acquire();
       SqlResult found = db->Execute("SELECT bytes FROM document_pieces WHERE document = $1 AND piece = $2",
-                                          {id_, std::to_string(next_)}, {0, true});
+                                    {id_, std::to_string(next_)}, {0, true});
       // A document acknowledged or expired meanwhile is gone.
       if (!found.ok || found.rows.empty() || found.rows[0][0].empty()) return -1;
       piece_ = std::move(found.rows[0][0]);
