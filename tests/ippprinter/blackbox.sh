@@ -7,9 +7,9 @@
 set -uo pipefail
 program=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=../../scripts/lib.sh
+# shellcheck source=SCRIPTDIR/../../scripts/lib.sh
 source "$here/../../scripts/lib.sh"
-# shellcheck source=../package/checks.sh
+# shellcheck source=SCRIPTDIR/../package/checks.sh
 source "$here/../package/checks.sh"
 
 queue=OlvaroTestIpp
