@@ -121,11 +121,15 @@ struct IppDecodeResult {
 };
 
 // Decodes the message at the start of `bytes`. Call again with more octets after
-// kIncomplete (the decoder keeps nothing between calls).
+// kIncomplete (the decoder keeps nothing between calls). Every prefix of a good message is
+// kIncomplete; a refusal comes at the first octet past a limit, before the rest arrives.
+// The extension tag 0x7f is refused as kMalformed. Out-of-band values keep no octets.
+// A refused message leaves `message` empty. Any thread may call it.
 IppDecodeResult DecodeIppMessage(std::string_view bytes, const IppLimits& limits = {});
 
 // The message as it travels: version, code, request-id, the groups in order, and the
-// end-of-attributes tag.
+// end-of-attributes tag. An attribute without values is left out; a name or value past
+// 65535 octets (more than a length can say) is cut.
 std::string EncodeIppMessage(const IppMessage& message);
 
 // Reading.

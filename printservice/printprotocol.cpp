@@ -26,9 +26,6 @@ constexpr int kWriteFailed = -2;
 constexpr int kCloseFailed = -3;
 constexpr int kNoUpload = -4;
 
-// Tries on names chosen afresh when another upload takes the chosen one first.
-constexpr int kCreateAttempts = 100;
-
 // One upload in progress.
 struct Upload {
   std::string path;
@@ -57,21 +54,12 @@ void SetCurrentUpload(Upload upload) {
   currentUpload = new Upload(std::move(upload));
 }
 
-// Creates a new spool file for `name`. Two uploads of the same name may be given the
-// same free path; the one that comes second asks again and gets the next free name.
+// Creates a new spool file for `name`.
 Upload CreateUpload(const std::string& name) {
+  NewSpoolFile spooled = CreateNewSpoolFile(name);
   Upload upload;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    std::string path = MakeSpoolPath(name);
-    if (path.empty() || path == upload.path) {
-      break;
-    }
-    upload.path = std::move(path);
-    upload.file = CreateSpoolFile(upload.path);
-    if (upload.file.IsOpen()) {
-      break;
-    }
-  }
+  upload.path = std::move(spooled.path);
+  upload.file = std::move(spooled.file);
   return upload;
 }
 
