@@ -4,6 +4,7 @@
 
 #include "base/hostinfo.h"
 #include "base/settings.h"
+#include "ippprinter/printerattributes.h"
 #include "platform/dnssd.h"
 #include "platform/spooler.h"
 #include "print/printers.h"
@@ -41,34 +42,21 @@ void MoveToNextName(CDnsSdService& service) {
                next.c_str());
 }
 
-// The keyword Bonjour printers give for the largest paper they take, from PWG media
-// names ("iso_a3_297x420mm", "na_letter_8.5x11in").
-std::string PaperMax(const std::vector<std::string>& media) {
-  double widest = 0;
-  double longest = 0;
-  for (const std::string& name : media) {
-    double width = 0;
-    double length = 0;
-    char unit[3] = {};
-    const auto sizes = name.rfind('_');
-    if (sizes == std::string::npos ||
-        std::sscanf(name.c_str() + sizes + 1, "%lfx%lf%2s", &width, &length, unit) != 3) {
-      continue;
+// The keyword Bonjour printers give for the largest paper they take.
+std::string PaperMax(const IppAttribute* media) {
+  int32_t widest = 0;
+  int32_t longest = 0;
+  for (const IppValue& name : media != nullptr ? media->values : std::vector<IppValue>{}) {
+    if (const std::optional<MediaSize> size = SizeOfMediaName(name.text)) {
+      widest = std::max(widest, std::min(size->width, size->length));
+      longest = std::max(longest, std::max(size->width, size->length));
     }
-    const double millimetres = std::string(unit) == "in" ? 25.4 : 1.0;
-    widest = std::max(widest, std::min(width, length) * millimetres);
-    longest = std::max(longest, std::max(width, length) * millimetres);
   }
-  if (widest <= 216 && longest <= 356) return widest > 0 && longest < 297 ? "<legal-A4" : "legal-A4";
-  if (widest <= 297 && longest <= 432) return "tabloid-A3";
-  if (widest <= 458 && longest <= 648) return "isoC-A2";
+  // In hundredths of a millimetre: legal and A4, tabloid and A3, ISO C and A2.
+  if (widest <= 21590 && longest <= 35560) return longest < 29700 ? "<legal-A4" : "legal-A4";
+  if (widest <= 29700 && longest <= 43180) return "tabloid-A3";
+  if (widest <= 45800 && longest <= 64800) return "isoC-A2";
   return ">isoC-A2";
-}
-
-// The host name as DNS-SD announces it: up to its first dot.
-std::string ComputerName() {
-  const std::string host = GetLocalHostName();
-  return host.substr(0, host.find('.'));
 }
 
 // What the driverless printer announces: its name and its TXT record.
@@ -78,42 +66,65 @@ struct DriverlessAnnouncement {
   bool operator==(const DriverlessAnnouncement&) const = default;
 };
 
-// The chosen printer as clients look for it (keys of the Bonjour printing and Mopria
-// specifications; no "printer-type", which makes CUPS's driverless tools pass the printer
-// by, and no "TLS", as there is none). The values match the printer object's attributes.
-DnsSdTxtRecord DriverlessTxtRecord(const QueueCapabilities& queue, const std::string& uuid, uint16_t port) {
-  const std::string model = queue.makeAndModel.empty() ? queue.name : queue.makeAndModel;
-  std::string urf = "V1.4,W8,SRGB24,RS300,CP1";
-  if (queue.duplex) urf += ",DM1";
-  return {
-      {"txtvers", "1"},
-      {"qtotal", "1"},
-      {"rp", "ipp/print"},
-      {"ty", model},
-      {"product", "(" + model + ")"},
-      {"note", queue.location},
-      {"adminurl", "http://" + ComputerName() + ".local:" + std::to_string(port) + "/"},
-      {"priority", "0"},
-      {"pdl", "application/pdf,image/jpeg,image/pwg-raster,image/urf"},
-      {"UUID", uuid.starts_with("urn:uuid:") ? uuid.substr(9) : uuid},
-      {"URF", urf},
-      {"Color", queue.color ? "T" : "F"},
-      {"Duplex", queue.duplex ? "T" : "F"},
-      {"kind", "document,photo"},
-      {"PaperMax", PaperMax(queue.media)},
-      {"mopria-certified", "1.3"},
+// The printer as clients look for it (keys of the Bonjour printing and Mopria
+// specifications), read from the attributes the printer object answers with, so that the
+// two never disagree. No "printer-type" key, which makes CUPS's driverless tools pass the
+// printer by, and no "TLS" key, as there is none.
+DriverlessAnnouncement DriverlessAnnouncementFor(const PrinterDescription& description) {
+  const IppGroup attributes = BuildPrinterAttributes(description);
+  const auto text = [&attributes](std::string_view name) {
+    const IppAttribute* attribute = FindIppAttribute(attributes, name);
+    return attribute != nullptr && !attribute->values.empty() ? attribute->values.front().text : std::string();
   };
+  const auto joined = [&attributes](std::string_view name, std::string_view skip = {}) {
+    std::string list;
+    const IppAttribute* attribute = FindIppAttribute(attributes, name);
+    for (const IppValue& value : attribute != nullptr ? attribute->values : std::vector<IppValue>{}) {
+      if (value.text == skip) continue;
+      list += (list.empty() ? "" : ",") + value.text;
+    }
+    return list;
+  };
+  const IppAttribute* color = FindIppAttribute(attributes, "color-supported");
+  const bool duplex = joined("sides-supported").find("two-sided") != std::string::npos;
+  const std::string model = text("printer-make-and-model");
+  const std::string uuid = text("printer-uuid");
+  return {CutUtf8(text("printer-name"), kMaxServiceNameBytes),
+          {
+              {"txtvers", "1"},
+              {"qtotal", "1"},
+              {"rp", "ipp/print"},
+              {"ty", model},
+              {"product", "(" + model + ")"},
+              {"note", text("printer-location")},
+              {"adminurl", text("printer-more-info")},
+              {"priority", "0"},
+              {"pdl", joined("document-format-supported", "application/octet-stream")},
+              {"UUID", uuid.starts_with("urn:uuid:") ? uuid.substr(9) : uuid},
+              {"URF", joined("urf-supported")},
+              {"Color", color != nullptr && color->values.front().integer != 0 ? "T" : "F"},
+              {"Duplex", duplex ? "T" : "F"},
+              {"kind", "document,photo"},
+              {"PaperMax", PaperMax(FindIppAttribute(attributes, "media-supported"))},
+              {"mopria-certified", "1.3"},
+          }};
 }
 
 // What should be announced now: nothing while sharing is off, no printer is chosen, or
 // the chosen one prints back to this program.
 std::optional<DriverlessAnnouncement> CurrentDriverlessAnnouncement(uint16_t port) {
   if (!ReadShareWithAllPhones()) return std::nullopt;
-  const std::optional<QueueCapabilities> queue = GetDefaultQueueCapabilities();
+  std::optional<QueueCapabilities> queue = GetDefaultQueueCapabilities();
   if (!queue || IsOwnDriverlessEndpoint(queue->deviceUri)) return std::nullopt;
-  const std::string printer = queue->info.empty() ? queue->name : queue->info;
-  return DriverlessAnnouncement{CutUtf8(printer + " @ " + ComputerName(), kMaxServiceNameBytes),
-                                DriverlessTxtRecord(*queue, ReadPrinterUuid(), port)};
+  PrinterDescription description;
+  description.queue = std::move(*queue);
+  description.acceptingJobs = true;
+  description.computerName = GetLocalHostName();
+  description.uuid = ReadPrinterUuid();
+  // The name clients reach the PC by on the local network.
+  const std::string host = description.computerName.substr(0, description.computerName.find('.'));
+  description.authority = host + ".local:" + std::to_string(port);
+  return DriverlessAnnouncementFor(description);
 }
 
 // The "_ipp._tcp" record, kept in line with the setting and the chosen printer. A change
