@@ -21,7 +21,11 @@ void DecodeAndRoundTrip(std::string_view bytes, const IppLimits& limits) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   DecodeAndRoundTrip(bytes, IppLimits());
-  DecodeAndRoundTrip(bytes, IppLimits{.maxMessageBytes = 4096, .maxAttributes = 20, .maxValues = 4,
-                                      .maxValueBytes = 64, .maxNameBytes = 16, .maxCollectionDepth = 2});
+  DecodeAndRoundTrip(bytes, IppLimits{.maxMessageBytes = 4096,
+                                      .maxAttributes = 20,
+                                      .maxValues = 4,
+                                      .maxValueBytes = 64,
+                                      .maxNameBytes = 16,
+                                      .maxCollectionDepth = 2});
   return 0;
 }
