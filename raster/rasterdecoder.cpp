@@ -151,15 +151,17 @@ struct RasterDecoder::State {
     }
   }
 
-  // The pixel of a repeat run is whole in the line: copies it over the run's length.
+  // The pixel of a repeat run is whole in the line: copies it over the run's length,
+  // doubling what is copied each time (a colour pixel a time is three times slower).
   void RepeatPixel() {
     uint8_t* first = line.data() + lineFill;
+    const size_t size = runPixels * pixelSize;
     if (pixelSize == 1) {
-      std::memset(first + 1, *first, runPixels - 1);
+      std::memset(first + 1, *first, size - 1);
     } else {
-      for (size_t i = 1; i < runPixels; ++i) std::memcpy(first + i * pixelSize, first, pixelSize);
+      for (size_t done = pixelSize; done < size; done *= 2) std::memcpy(first + done, first, std::min(done, size - done));
     }
-    lineFill += runPixels * pixelSize;
+    lineFill += size;
     RunDone();
   }
 

@@ -54,9 +54,10 @@ std::string CheckPage(const RasterPage& page, uint32_t bitsPerColor, uint32_t by
       return "resolution " + std::to_string(dpi) + " dpi is outside 1.." + std::to_string(limits.maxResolution);
     }
   }
-  if (bitsPerColor != 8 || page.bitsPerPixel != (page.color ? 24u : 8u)) {
-    return std::to_string(page.bitsPerPixel) + " bits per pixel (" + std::to_string(bitsPerColor) +
-           " per colour) in " + (page.color ? "sRGB" : "sGray") + ": only 8-bit sGray and 24-bit sRGB are decoded";
+  if (bitsPerColor != 8) return std::to_string(bitsPerColor) + " bits per colour: only 8 are decoded";
+  if (page.bitsPerPixel != (page.color ? 24u : 8u)) {
+    return std::to_string(page.bitsPerPixel) + " bits per pixel in " + (page.color ? "sRGB" : "sGray") +
+           ": only 8-bit sGray and 24-bit sRGB are decoded";
   }
   uint64_t expected = uint64_t{page.width} * page.bitsPerPixel / 8;
   if (bytesPerLine != expected) {

@@ -1,0 +1,200 @@
+// The raster decoder's speed (MB of raster file per second, and of pixels given out) and
+// its peak memory on a 600 dpi A4 page, in PWG raster and Apple raster, sGray and sRGB,
+// beside ghostscript in the same run. Ghostscript reads no raster files, so its figures
+// are of the nearest work it does: drawing the page from its PDF with the nullpage
+// device (no output), and making the very raster decoded here from that PDF. Each
+// decoding and each ghostscript run is a child process, so that its peak is its own.
+// Needs gs. Usage: raster_bench [rounds] (default 5; the median is shown).
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "raster/rasterdecoder.h"
+
+extern char** environ;
+
+namespace {
+
+// Text over the whole page, a photograph's worth of noise (what the run coding packs
+// worst), gradients and flat colour: a phone's page of mixed content.
+const char kDocument[] = R"(%!PS
+<< /PageSize [595 842] >> setpagedevice
+/Helvetica findfont 9 scalefont setfont
+/seed 7 def
+/noise { dup string exch 1 sub 0 exch 1 exch
+  { 1 index exch seed 75 mul 74 add 65537 mod dup /seed exch def 255 and put } for } def
+60 10 780 { /y exch def 0.1 0.1 0.3 setrgbcolor 40 y moveto
+  (Phones print here: PWG raster and Apple raster, decoded a line at a time.) show } for
+gsave 300 420 translate 260 360 scale 400 550 8 [400 0 0 550 0 0] { 1200 noise } false 3 colorimage grestore
+0 1 199 { /i exch def i 200 div 0.5 1 i 200 div sub setrgbcolor 40 i 1.5 mul 60 add 240 1.5 rectfill } for
+0.9 0.8 0.1 setrgbcolor 40 400 240 360 rectfill
+showpage
+)";
+
+constexpr double kMB = 1e6;
+
+// Time is the CPU time the child used: the machine may be shared, and the decoder and
+// ghostscript are both single-threaded here.
+struct Run {
+  bool ok = false;
+  double seconds = 0;  // CPU, user and system
+  double wallSeconds = 0;
+  double peakMiB = 0;
+};
+
+double Seconds(const timeval& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+// Runs `arguments` as a child and measures its wall time and peak resident memory.
+Run Measure(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  Run run;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // gs's page notices
+  const auto start = std::chrono::steady_clock::now();
+  pid_t child = 0;
+  const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  rusage usage{};
+  if (error != 0 || wait4(child, &status, 0, &usage) != child) return run;
+  run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
+  return run;
+}
+
+// The median run of `rounds`; not ok when any failed.
+Run Median(const std::vector<std::string>& arguments, int rounds) {
+  std::vector<Run> runs;
+  for (int i = 0; i < rounds; ++i) {
+    runs.push_back(Measure(arguments));
+    if (!runs.back().ok) return runs.back();
+  }
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+  return runs[runs.size() / 2];
+}
+
+// Copies each line out, as a printer's band would take it.
+struct Consumer : RasterSink {
+  std::vector<uint8_t> band;
+  uint64_t pixelBytes = 0;
+  bool BeginPage(const RasterPage& page) override {
+    band.resize(size_t{page.width} * page.bitsPerPixel / 8);
+    return true;
+  }
+  bool Line(const uint8_t* pixels, uint32_t repeat) override {
+    std::copy_n(pixels, band.size(), band.begin());
+    pixelBytes += uint64_t{band.size()} * repeat;
+    return true;
+  }
+  bool EndPage() override { return true; }
+};
+
+// Decodes the file at `path` as it is read, 64 KiB at a time; empty when it is good.
+std::string DecodeFile(const std::string& path, RasterFormat format, Consumer& consumer) {
+  RasterDecoder decoder(format, &consumer);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(64 * 1024);
+  RasterStatus status = RasterStatus::kOk;
+  while (status == RasterStatus::kOk && in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    status = decoder.Feed(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(in.gcount()));
+  }
+  if (status == RasterStatus::kOk) status = decoder.Finish();
+  return status == RasterStatus::kOk ? std::string() : path + ": " + decoder.Error();
+}
+
+RasterFormat FormatNamed(const std::string& name) {
+  return name == "pwg" ? RasterFormat::kPwg : RasterFormat::kUrf;
+}
+
+bool Ghostscript(const std::string& device, const std::string& output, const std::vector<std::string>& options,
+                 const std::string& input) {
+  std::vector<std::string> arguments = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
+                                        "-sDEVICE=" + device, "-sOutputFile=" + output};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.push_back(input);
+  return Measure(arguments).ok;
+}
+
+void Line(const char* what, const Run& run, double fileMB, double pixelMB) {
+  if (!run.ok) {
+    std::printf("%-42s FAILED\n", what);
+    return;
+  }
+  std::printf("%-42s %6.3f s CPU (%6.3f s wall)  peak RSS %5.1f MiB", what, run.seconds, run.wallSeconds, run.peakMiB);
+  if (fileMB > 0) {
+    std::printf("  %6.1f MB/s of raster (%.1f MB)  %6.0f MB/s of pixels (%.0f MB)", fileMB / run.seconds, fileMB,
+                pixelMB / run.seconds, pixelMB);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--decode") {
+    Consumer consumer;
+    return DecodeFile(argv[2], FormatNamed(argv[3]), consumer).empty() ? 0 : 1;
+  }
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/olvaro-raster-bench.XXXXXX";
+  if (!mkdtemp(pattern.data())) return 1;
+  const std::string folder = pattern + "/";
+  std::ofstream(folder + "page.ps") << kDocument;
+  const std::string pdf = folder + "page.pdf";
+  if (!Ghostscript("pdfwrite", pdf, {}, folder + "page.ps")) {
+    std::fprintf(stderr, "raster_bench: ghostscript (gs) is needed\n");
+    return 1;
+  }
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::printf("One A4 page at 600 dpi, median of %d runs; each raster is read from a file in 64 KiB pieces.\n", rounds);
+  struct Kind {
+    const char *name, *device, *format;
+    std::vector<std::string> options;
+  };
+  const Kind kinds[] = {
+      {"PWG raster, sRGB", "pwgraster", "pwg", {"-dcupsColorSpace=19", "-dcupsBitsPerColor=8"}},
+      {"PWG raster, sGray", "pwgraster", "pwg", {"-dcupsColorSpace=18", "-dcupsBitsPerColor=8"}},
+      {"Apple raster, sRGB", "urf", "urf", {"-dcupsColorSpace=19", "-dcupsBitsPerColor=8"}},
+  };
+  for (const Kind& kind : kinds) {
+    const std::string raster = folder + kind.format;
+    std::vector<std::string> make = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
+                                     std::string("-sDEVICE=") + kind.device, "-sOutputFile=" + raster};
+    make.insert(make.end(), kind.options.begin(), kind.options.end());
+    make.push_back(pdf);
+    const Run made = Median(make, rounds);
+    // Decoded once here too: the page must be good, and its pixels are counted.
+    Consumer consumer;
+    const std::string wrong = DecodeFile(raster, FormatNamed(kind.format), consumer);
+    std::error_code error;
+    const double fileMB = static_cast<double>(std::filesystem::file_size(raster, error)) / kMB;
+    std::printf("%s%s%s\n", kind.name, wrong.empty() ? "" : ": ", wrong.c_str());
+    const double pixelMB = static_cast<double>(consumer.pixelBytes) / kMB;
+    Line("  our decoder, from the raster file", Median({self, "--decode", raster, kind.format}, rounds), fileMB, pixelMB);
+    Line("  gs making this raster from the PDF", made, 0, 0);
+  }
+  std::printf("Ghostscript drawing the same page from its PDF, writing nothing (-sDEVICE=nullpage):\n");
+  Line("  gs nullpage, the page's PDF at 600 dpi", Median({"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
+                                                          "-sDEVICE=nullpage", pdf}, rounds), 0, 0);
+  std::filesystem::remove_all(folder);
+  return 0;
+}
