@@ -124,7 +124,8 @@ struct IppDecodeResult {
 // kIncomplete (the decoder keeps nothing between calls). Every prefix of a good message is
 // kIncomplete; a refusal comes at the first octet past a limit, before the rest arrives.
 // The extension tag 0x7f is refused as kMalformed. Out-of-band values keep no octets.
-// A refused message leaves `message` empty. Any thread may call it.
+// A refused message leaves `message` empty. Each call reads from the start, but a head not
+// yet whole costs only a check of its records, nothing built. Any thread may call it.
 IppDecodeResult DecodeIppMessage(std::string_view bytes, const IppLimits& limits = {});
 
 // The message as it travels: version, code, request-id, the groups in order, and the
