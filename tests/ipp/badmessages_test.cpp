@@ -83,7 +83,7 @@ TEST(IppBadMessages, BrokenFramingIsMalformed) {
   const std::string member = Value(0x4a, "", "m") + Value(0x21, "", kFour);
   const std::pair<const char*, std::string> cases[] = {
       {"an attribute before any group", kStart + Value(0x21, "n", kFour) + kEnd},
-      {"an additional value opening a group", kHead + Value(0x44, "", "k") + kEnd},
+      {"an additional value opening a group", kHead + Value(0x44, "k", "v") + "\x04" + Value(0x44, "", "w") + kEnd},
       {"an integer of three octets", kHead + Value(0x21, "n", "abc") + kEnd},
       {"a boolean of 2", kHead + Value(0x22, "b", "\x02") + kEnd},
       {"a dateTime of ten octets", kHead + Value(0x31, "d", std::string(10, '\0')) + kEnd},
