@@ -71,17 +71,23 @@ struct IppValue {
   std::string text;
   std::string language;
   std::vector<IppAttribute> members;
+
+  friend bool operator==(const IppValue&, const IppValue&) = default;
 };
 
 // An attribute: its name and one value, or several (a 1setOf).
 struct IppAttribute {
   std::string name;
   std::vector<IppValue> values;
+
+  friend bool operator==(const IppAttribute&, const IppAttribute&) = default;
 };
 
 struct IppGroup {
   IppTag tag = IppTag::kOperationGroup;
   std::vector<IppAttribute> attributes;
+
+  friend bool operator==(const IppGroup&, const IppGroup&) = default;
 };
 
 struct IppMessage {
@@ -90,6 +96,9 @@ struct IppMessage {
   uint16_t code = 0;  // operation-id in a request, status-code in a response
   int32_t requestId = 0;
   std::vector<IppGroup> groups;  // in the order they travel; a tag may come more than once
+
+  // Equal field by field, in the same order.
+  friend bool operator==(const IppMessage&, const IppMessage&) = default;
 };
 
 // What a decoder accepts; a message past any of them is refused, not cut.
