@@ -24,9 +24,14 @@ constexpr uint8_t kFillWhite = 128;
 }  // namespace
 
 struct RasterDecoder::State {
-  RasterFormat format;
-  RasterSink* sink;
-  RasterLimits limits;
+  State(RasterFormat format, RasterSink* sink, const RasterLimits& limits)
+      : format(format), sink(sink), limits(limits) {
+    ExpectHeader(Phase::kFileHeader, RasterFileHeaderSize(format));
+  }
+
+  const RasterFormat format;
+  RasterSink* const sink;
+  const RasterLimits limits;
   RasterStatus status = RasterStatus::kOk;
   std::string error;
 
@@ -85,6 +90,11 @@ struct RasterDecoder::State {
       return;
     }
     if (pages == 0 && format == RasterFormat::kPwg) announcedPages = total;
+    if (announcedPages > limits.maxPages) {
+      Fail("the document announces " + std::to_string(announcedPages) + " pages, past the limit of " +
+           std::to_string(limits.maxPages));
+      return;
+    }
     if (number > limits.maxPages) {
       Fail("page " + std::to_string(number) + " is past the limit of " + std::to_string(limits.maxPages) + " pages");
       return;
@@ -212,12 +222,7 @@ struct RasterDecoder::State {
 };
 
 RasterDecoder::RasterDecoder(RasterFormat format, RasterSink* sink, const RasterLimits& limits)
-    : state_(std::make_unique<State>()) {
-  state_->format = format;
-  state_->sink = sink;
-  state_->limits = limits;
-  state_->ExpectHeader(Phase::kFileHeader, RasterFileHeaderSize(format));
-}
+    : state_(std::make_unique<State>(format, sink, limits)) {}
 
 RasterDecoder::~RasterDecoder() = default;
 

@@ -122,6 +122,7 @@ TEST(RasterDecoder, RefusesRastersThatContradictThemselves) {
       {"color.pwg", "more pages than the limit", [](Bytes&, RasterLimits& l) { l.maxPages = 1; }, "page 2 is past the limit"},
       {"gray.urf", "announcing 1 page", put(8, 1), "page 2 is past the 1 pages"},
       {"gray.urf", "announcing 3 pages", put(8, 3), "after 2 of the 3 pages"},
+      {"gray.urf", "announcing 10001 pages", put(8, 10001), "announces 10001 pages, past the limit of 10000"},
       {"gray.pwg", "TotalPageCount 3", put(pwg + 452, 3), "after 2 of the 3 pages"},
       {"color.pwg", "BytesPerLine one too many", put(pwg + 392, 2701), "2701 bytes per line"},
       {"gray.urf", "a width one short", put(urf + 12, 899), "overflows the line"},
