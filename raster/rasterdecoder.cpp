@@ -57,8 +57,8 @@ struct RasterDecoder::State {
     return status;
   }
   RasterStatus FailInPage(const std::string& what) {
-    return Fail("page " + std::to_string(page.pageNumber) + ", line " +
-                std::to_string(page.height - linesLeft + 1) + ": " + what);
+    return Fail("page " + std::to_string(page.pageNumber) + ", line " + std::to_string(page.height - linesLeft + 1) +
+                ": " + what);
   }
   RasterStatus Stop() {
     status = RasterStatus::kStopped;
@@ -169,7 +169,8 @@ struct RasterDecoder::State {
     if (pixelSize == 1) {
       std::memset(first + 1, *first, size - 1);
     } else {
-      for (size_t done = pixelSize; done < size; done *= 2) std::memcpy(first + done, first, std::min(done, size - done));
+      for (size_t done = pixelSize; done < size; done *= 2)
+        std::memcpy(first + done, first, std::min(done, size - done));
     }
     lineFill += size;
     RunDone();
@@ -250,16 +251,12 @@ RasterStatus RasterDecoder::Finish() {
   }
   if (s.pages == 0) return s.Fail("the document holds no page");
   if (s.announcedPages != 0 && s.pages != s.announcedPages) {
-    return s.Fail("the document ends after " + std::to_string(s.pages) + " of the " +
-                  std::to_string(s.announcedPages) + " pages it announces");
+    return s.Fail("the document ends after " + std::to_string(s.pages) + " of the " + std::to_string(s.announcedPages) +
+                  " pages it announces");
   }
   return s.status;
 }
 
-uint32_t RasterDecoder::Pages() const {
-  return state_->pages;
-}
+uint32_t RasterDecoder::Pages() const { return state_->pages; }
 
-const std::string& RasterDecoder::Error() const {
-  return state_->error;
-}
+const std::string& RasterDecoder::Error() const { return state_->error; }

@@ -121,14 +121,12 @@ std::string DecodeFile(const std::string& path, RasterFormat format, Consumer& c
   return status == RasterStatus::kOk ? std::string() : path + ": " + decoder.Error();
 }
 
-RasterFormat FormatNamed(const std::string& name) {
-  return name == "pwg" ? RasterFormat::kPwg : RasterFormat::kUrf;
-}
+RasterFormat FormatNamed(const std::string& name) { return name == "pwg" ? RasterFormat::kPwg : RasterFormat::kUrf; }
 
 bool Ghostscript(const std::string& device, const std::string& output, const std::vector<std::string>& options,
                  const std::string& input) {
-  std::vector<std::string> arguments = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                        "-sDEVICE=" + device, "-sOutputFile=" + output};
+  std::vector<std::string> arguments = {
+      "gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600", "-sDEVICE=" + device, "-sOutputFile=" + output};
   arguments.insert(arguments.end(), options.begin(), options.end());
   arguments.push_back(input);
   return Measure(arguments).ok;
@@ -179,8 +177,14 @@ int main(int argc, char** argv) {
   };
   for (const Kind& kind : kinds) {
     const std::string raster = folder + kind.format;
-    std::vector<std::string> make = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                     std::string("-sDEVICE=") + kind.device, "-sOutputFile=" + raster};
+    std::vector<std::string> make = {"gs",
+                                     "-q",
+                                     "-dSAFER",
+                                     "-dNOPAUSE",
+                                     "-dBATCH",
+                                     "-r600",
+                                     std::string("-sDEVICE=") + kind.device,
+                                     "-sOutputFile=" + raster};
     make.insert(make.end(), kind.options.begin(), kind.options.end());
     make.push_back(pdf);
     const Run made = Median(make, rounds);
@@ -191,12 +195,13 @@ int main(int argc, char** argv) {
     const double fileMB = static_cast<double>(std::filesystem::file_size(raster, error)) / kMB;
     std::printf("%s%s%s\n", kind.name, wrong.empty() ? "" : ": ", wrong.c_str());
     const double pixelMB = static_cast<double>(consumer.pixelBytes) / kMB;
-    Line("  our decoder, from the raster file", Median({self, "--decode", raster, kind.format}, rounds), fileMB, pixelMB);
+    Line("  our decoder, from the raster file", Median({self, "--decode", raster, kind.format}, rounds), fileMB,
+         pixelMB);
     Line("  gs making this raster from the PDF", made, 0, 0);
   }
   std::printf("Ghostscript drawing the same page from its PDF, writing nothing (-sDEVICE=nullpage):\n");
-  Line("  gs nullpage, the page's PDF at 600 dpi", Median({"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                                          "-sDEVICE=nullpage", pdf}, rounds), 0, 0);
+  Line("  gs nullpage, the page's PDF at 600 dpi",
+       Median({"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600", "-sDEVICE=nullpage", pdf}, rounds), 0, 0);
   std::filesystem::remove_all(folder);
   return 0;
 }

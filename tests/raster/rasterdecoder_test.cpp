@@ -90,7 +90,9 @@ TEST(RasterDecoder, GivesBackWhatGhostscriptDrew) {
 
 TEST(RasterDecoder, RefusesRastersThatContradictThemselves) {
   using Change = std::function<void(Bytes&, RasterLimits&)>;
-  auto cut = [](ptrdiff_t keep) -> Change { return [=](Bytes& b, RasterLimits&) { b.resize(keep < 0 ? b.size() + keep : keep); }; };
+  auto cut = [](ptrdiff_t keep) -> Change {
+    return [=](Bytes& b, RasterLimits&) { b.resize(keep < 0 ? b.size() + keep : keep); };
+  };
   auto put = [](size_t at, uint32_t value) -> Change { return [=](Bytes& b, RasterLimits&) { Put32(b, at, value); }; };
   // Page 1's header, then a line of runs of 128 pixels: the eighth runs past its 900.
   auto overflow = [](size_t headers, uint8_t code, size_t pixelBytes) -> Change {
@@ -109,7 +111,8 @@ TEST(RasterDecoder, RefusesRastersThatContradictThemselves) {
       {"gray.urf", "inside the file header", cut(5), "ends inside its file header"},
       {"gray.pwg", "only a file header", cut(pwg), "holds no page"},
       {"gray.urf", "inside page 1's header", cut(30), "ends inside the header of page 1"},
-      {"color.pwg", "inside page 1", cut(20000), "page 1, line 400: the document ends inside the page, 201 of its 600 lines missing"},
+      {"color.pwg", "inside page 1", cut(20000),
+       "page 1, line 400: the document ends inside the page, 201 of its 600 lines missing"},
       {"color.urf", "a byte short", cut(-1), "page 2, line 802: the document ends inside the page"},
       {"gray.pwg", "another sync word", put(0, 0x52615333), "\"RaS2\""},
       {"gray16.pwg", "16 bits per colour", {}, "16 bits per colour"},
@@ -119,7 +122,8 @@ TEST(RasterDecoder, RefusesRastersThatContradictThemselves) {
       {"gray.pwg", "wider than the limit", [](Bytes&, RasterLimits& l) { l.maxWidth = 899; }, "page 1: width 900"},
       {"gray.urf", "taller than the limit", [](Bytes&, RasterLimits& l) { l.maxHeight = 600; }, "page 2: height 900"},
       {"color.urf", "finer than the limit", [](Bytes&, RasterLimits& l) { l.maxResolution = 299; }, "resolution 300"},
-      {"color.pwg", "more pages than the limit", [](Bytes&, RasterLimits& l) { l.maxPages = 1; }, "page 2 is past the limit"},
+      {"color.pwg", "more pages than the limit", [](Bytes&, RasterLimits& l) { l.maxPages = 1; },
+       "page 2 is past the limit"},
       {"gray.urf", "announcing 1 page", put(8, 1), "page 2 is past the 1 pages"},
       {"gray.urf", "announcing 3 pages", put(8, 3), "after 2 of the 3 pages"},
       {"gray.urf", "announcing 10001 pages", put(8, 10001), "announces 10001 pages, past the limit of 10000"},
