@@ -61,8 +61,8 @@ std::string CheckPage(const RasterPage& page, uint32_t bitsPerColor, uint32_t by
   }
   uint64_t expected = uint64_t{page.width} * page.bitsPerPixel / 8;
   if (bytesPerLine != expected) {
-    return std::to_string(bytesPerLine) + " bytes per line where " + std::to_string(page.width) +
-           " pixels make " + std::to_string(expected);
+    return std::to_string(bytesPerLine) + " bytes per line where " + std::to_string(page.width) + " pixels make " +
+           std::to_string(expected);
   }
   return {};
 }
@@ -118,10 +118,12 @@ size_t RasterPageHeaderSize(RasterFormat format) {
 std::string ReadRasterFileHeader(RasterFormat format, const uint8_t* header, uint32_t& announcedPages) {
   announcedPages = 0;
   if (format == RasterFormat::kPwg) {
-    if (std::memcmp(header, kPwgSync, sizeof kPwgSync - 1) != 0) return "not a PWG raster: it does not begin with \"RaS2\"";
+    if (std::memcmp(header, kPwgSync, sizeof kPwgSync - 1) != 0)
+      return "not a PWG raster: it does not begin with \"RaS2\"";
     return {};
   }
-  if (std::memcmp(header, kUrfSync, sizeof kUrfSync) != 0) return "not an Apple raster: it does not begin with \"UNIRAST\"";
+  if (std::memcmp(header, kUrfSync, sizeof kUrfSync) != 0)
+    return "not an Apple raster: it does not begin with \"UNIRAST\"";
   announcedPages = BigEndian32(header + sizeof kUrfSync);
   return {};
 }

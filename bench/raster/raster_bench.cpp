@@ -1,6 +1,7 @@
 // The raster decoder's speed (MB of raster file per second, and of pixels given out) and
-// its peak memory on a 600 dpi A4 page, in PWG raster and Apple raster, sGray and sRGB,
-// beside ghostscript in the same run. Ghostscript reads no raster files, so its figures
+// its peak memory on 600 dpi A4 pages, in PWG raster and Apple raster, sGray and sRGB:
+// a page of mixed content and one of noise (the worst case), beside ghostscript in the
+// same run. Ghostscript reads no raster files, so its figures
 // are of the nearest work it does: drawing the page from its PDF with the nullpage
 // device (no output), and making the very raster decoded here from that PDF. Each
 // decoding and each ghostscript run is a child process, so that its peak is its own.
@@ -121,17 +122,14 @@ std::string DecodeFile(const std::string& path, RasterFormat format, Consumer& c
   return status == RasterStatus::kOk ? std::string() : path + ": " + decoder.Error();
 }
 
-RasterFormat FormatNamed(const std::string& name) {
-  return name == "pwg" ? RasterFormat::kPwg : RasterFormat::kUrf;
-}
+RasterFormat FormatNamed(const std::string& name) { return name == "pwg" ? RasterFormat::kPwg : RasterFormat::kUrf; }
 
-bool Ghostscript(const std::string& device, const std::string& output, const std::vector<std::string>& options,
-                 const std::string& input) {
-  std::vector<std::string> arguments = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                        "-sDEVICE=" + device, "-sOutputFile=" + output};
-  arguments.insert(arguments.end(), options.begin(), options.end());
-  arguments.push_back(input);
-  return Measure(arguments).ok;
+// Runs gs at 600 dpi with these arguments before the input file's name.
+std::vector<std::string> GhostscriptCommand(const std::vector<std::string>& arguments, const std::string& input) {
+  std::vector<std::string> command = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  command.push_back(input);
+  return command;
 }
 
 void Line(const char* what, const Run& run, double fileMB, double pixelMB) {
@@ -147,9 +145,57 @@ void Line(const char* what, const Run& run, double fileMB, double pixelMB) {
   std::printf("\n");
 }
 
+struct Kind {
+  const char *name, *device, *format;
+  const char* colorSpace;  // cupsColorSpace: 18 sGray, 19 sRGB
+};
+
+// Makes each kind of raster from the page's PDF with gs, then decodes it.
+void BenchPage(const std::string& pdf, const std::vector<Kind>& kinds, const std::string& folder, int rounds) {
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  for (const Kind& kind : kinds) {
+    const std::string raster = folder + kind.format;
+    const Run made =
+        Median(GhostscriptCommand({std::string("-sDEVICE=") + kind.device, "-sOutputFile=" + raster,
+                                   std::string("-dcupsColorSpace=") + kind.colorSpace, "-dcupsBitsPerColor=8"},
+                                  pdf),
+               rounds);
+    // Decoded once here too: the page must be good, and its pixels are counted.
+    Consumer consumer;
+    const std::string wrong = DecodeFile(raster, FormatNamed(kind.format), consumer);
+    std::error_code error;
+    const double fileMB = static_cast<double>(std::filesystem::file_size(raster, error)) / kMB;
+    std::printf(" %s%s%s\n", kind.name, wrong.empty() ? "" : ": ", wrong.c_str());
+    const double pixelMB = static_cast<double>(consumer.pixelBytes) / kMB;
+    Line("   our decoder, from the raster file", Median({self, "--decode", raster, kind.format}, rounds), fileMB,
+         pixelMB);
+    Line("   gs making this raster from the PDF", made, 0, 0);
+  }
+  Line(" gs -sDEVICE=nullpage: draws the PDF, writes nothing",
+       Median(GhostscriptCommand({"-sDEVICE=nullpage"}, pdf), rounds), 0, 0);
+}
+
+// A page of noise, different in every pixel (each run a literal one): the decoder's worst
+// case, a raster as large as its pixels. Returns the PostScript that draws it.
+std::string NoisePage(const std::string& folder) {
+  const int width = 4961, height = 7016;  // A4 at 600 dpi
+  // Written a line at a time: a child's peak counts its parent's too (posix_spawn shares it).
+  std::ofstream out(folder + "noise.rgb", std::ios::binary);
+  std::vector<char> line(size_t{width} * 3);
+  uint32_t seed = 7;
+  for (int y = 0; y < height; ++y) {
+    for (char& byte : line) byte = static_cast<char>((seed = seed * 1103515245 + 12345) >> 24);
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  }
+  return "%!PS\n<< /PageSize [595 842] >> setpagedevice 595 842 scale\n" + std::to_string(width) + " " +
+         std::to_string(height) + " 8 [" + std::to_string(width) + " 0 0 -" + std::to_string(height) + " 0 " +
+         std::to_string(height) + "] (" + folder + "noise.rgb) (r) file false 3 colorimage showpage\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--idle") return 0;  // what the program weighs before it decodes
   if (argc == 4 && std::string(argv[1]) == "--decode") {
     Consumer consumer;
     return DecodeFile(argv[2], FormatNamed(argv[3]), consumer).empty() ? 0 : 1;
@@ -158,43 +204,30 @@ int main(int argc, char** argv) {
   std::string pattern = std::filesystem::temp_directory_path().string() + "/olvaro-raster-bench.XXXXXX";
   if (!mkdtemp(pattern.data())) return 1;
   const std::string folder = pattern + "/";
-  std::ofstream(folder + "page.ps") << kDocument;
-  const std::string pdf = folder + "page.pdf";
-  if (!Ghostscript("pdfwrite", pdf, {}, folder + "page.ps")) {
-    std::fprintf(stderr, "raster_bench: ghostscript (gs) is needed\n");
-    return 1;
+  std::ofstream(folder + "mixed.ps") << kDocument;
+  std::ofstream(folder + "noise.ps") << NoisePage(folder);
+  for (const char* page : {"mixed", "noise"}) {
+    const std::string ps = folder + page + ".ps";
+    if (!Measure(
+             GhostscriptCommand({"--permit-file-read=" + folder, "-sDEVICE=pdfwrite", "-dAutoFilterColorImages=false",
+                                 "-sColorImageFilter=FlateEncode", "-sOutputFile=" + folder + page + ".pdf"},
+                                ps))
+             .ok) {
+      std::fprintf(stderr, "raster_bench: ghostscript (gs) is needed\n");
+      return 1;
+    }
   }
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   std::printf("One A4 page at 600 dpi, median of %d runs; each raster is read from a file in 64 KiB pieces.\n", rounds);
-  struct Kind {
-    const char *name, *device, *format;
-    std::vector<std::string> options;
-  };
-  const Kind kinds[] = {
-      {"PWG raster, sRGB", "pwgraster", "pwg", {"-dcupsColorSpace=19", "-dcupsBitsPerColor=8"}},
-      {"PWG raster, sGray", "pwgraster", "pwg", {"-dcupsColorSpace=18", "-dcupsBitsPerColor=8"}},
-      {"Apple raster, sRGB", "urf", "urf", {"-dcupsColorSpace=19", "-dcupsBitsPerColor=8"}},
-  };
-  for (const Kind& kind : kinds) {
-    const std::string raster = folder + kind.format;
-    std::vector<std::string> make = {"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                     std::string("-sDEVICE=") + kind.device, "-sOutputFile=" + raster};
-    make.insert(make.end(), kind.options.begin(), kind.options.end());
-    make.push_back(pdf);
-    const Run made = Median(make, rounds);
-    // Decoded once here too: the page must be good, and its pixels are counted.
-    Consumer consumer;
-    const std::string wrong = DecodeFile(raster, FormatNamed(kind.format), consumer);
-    std::error_code error;
-    const double fileMB = static_cast<double>(std::filesystem::file_size(raster, error)) / kMB;
-    std::printf("%s%s%s\n", kind.name, wrong.empty() ? "" : ": ", wrong.c_str());
-    const double pixelMB = static_cast<double>(consumer.pixelBytes) / kMB;
-    Line("  our decoder, from the raster file", Median({self, "--decode", raster, kind.format}, rounds), fileMB, pixelMB);
-    Line("  gs making this raster from the PDF", made, 0, 0);
-  }
-  std::printf("Ghostscript drawing the same page from its PDF, writing nothing (-sDEVICE=nullpage):\n");
-  Line("  gs nullpage, the page's PDF at 600 dpi", Median({"gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-r600",
-                                                          "-sDEVICE=nullpage", pdf}, rounds), 0, 0);
+  Line("this program decoding nothing",
+       Median({std::filesystem::read_symlink("/proc/self/exe").string(), "--idle"}, rounds), 0, 0);
+  std::printf("A page of text, a picture, gradients and flat colour:\n");
+  BenchPage(folder + "mixed.pdf",
+            {{"PWG raster, sRGB", "pwgraster", "pwg", "19"},
+             {"PWG raster, sGray", "pwgraster", "pwg", "18"},
+             {"Apple raster, sRGB", "urf", "urf", "19"}},
+            folder, rounds);
+  std::printf("A page of noise, every pixel unlike the next (the worst case):\n");
+  BenchPage(folder + "noise.pdf", {{"PWG raster, sRGB", "pwgraster", "pwg", "19"}}, folder, rounds);
   std::filesystem::remove_all(folder);
   return 0;
 }

@@ -1,26 +1,21 @@
 #!/bin/sh
-# make_rasters.sh DIR: ghostscript draws a two-page document (pages of different sizes,
-# two-sided) at 300 dpi into DIR as PWG raster and Apple raster, in sGray and in sRGB,
-# beside the same pages as PGM and PPM: what the decoder must give back. Also the same
-# document in kinds the decoder refuses (16 bits per colour, 1-bit black).
+# make_rasters.sh DIR: ghostscript draws a two-page, two-sided document (pages of two sizes)
+# at 300 dpi into DIR as PWG and Apple raster in sGray and sRGB, and as PGM and PPM: what
+# the decoder must give back. Also in kinds the decoder refuses (16-bit gray, 1-bit black).
 set -eu
 out=$1
 mkdir -p "$out"
-# Pixel units at 300 dpi, and edges on whole pixels, so that every device draws the same
-# pixels. Solid areas make repeat runs, the ramps and the noise literal ones, the second
-# page lines that repeat.
+# In pixels, edges on whole pixels, so that every device draws the same. Flat areas make
+# repeat runs, the ramp and the noise literal ones, the second page repeated lines.
 cat > "$out/document.ps" <<'PS'
 %!PS
 /px { 72 300 div dup scale } def
-% gray or colour, as the device is: gs draws the same grays in every gray device
 /GRAY where { pop /paint { pop pop setgray } def } { /paint { setrgbcolor } def } ifelse
-/noise { % n -> a string of n pseudo-random bytes
-  dup string exch 1 sub 0 exch 1 exch
-  { 1 index exch seed 75 mul 74 add 65537 mod dup /seed exch def 255 and put } for } def
 /seed 7 def
+/noise { dup string exch 1 sub 0 exch 1 exch
+  { 1 index exch seed 75 mul 74 add 65537 mod dup /seed exch def 255 and put } for } def
 << /PageSize [216 144] /Duplex true >> setpagedevice px
-0.9 0.2 0.1 paint 40 40 300 200 rectfill
-0.1 0.3 0.8 paint 500 300 399 299 rectfill
+0.9 0.2 0.1 paint 40 40 300 200 rectfill 0.1 0.3 0.8 paint 500 300 399 299 rectfill
 0 0 0 paint 0 599 900 1 rectfill
 gsave 30 400 translate 256 40 scale 256 1 8 [256 0 0 1 0 0]
   { 256 string 0 1 255 { 1 index exch dup put } for } image grestore
@@ -29,15 +24,14 @@ gsave 600 20 translate 280 200 scale
   { 280 200 8 [280 0 0 200 0 0] { 840 noise } false 3 colorimage } ifelse grestore
 showpage
 << /PageSize [144 216] >> setpagedevice px
-0.5 0.5 0.5 paint 0 0 600 900 rectfill
-1 1 1 paint 100 100 400 700 rectfill
+0.5 0.5 0.5 paint 0 0 600 900 rectfill 1 1 1 paint 100 100 400 700 rectfill
 0.2 0.7 0.3 paint 150 300 300 300 rectfill
 showpage
 PS
-render() {  # DEVICE OUTPUT OPTION...
+render() {  # DEVICE FILE OPTION...
   device=$1 file=$2
   shift 2
-  gs -q -dSAFER -dNOPAUSE -dBATCH -r300 -sDEVICE="$device" -sOutputFile="$out/$file" "$@" "$out/document.ps"
+  gs -q -dSAFER -dNOPAUSE -dBATCH -r300 -sDEVICE="$device" -sOutputFile="$out/$file" "$@" "$out/document.ps" 2>/dev/null
 }
 for format in pwgraster:pwg urf:urf; do
   device=${format%%:*} suffix=${format##*:}
