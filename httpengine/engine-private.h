@@ -98,6 +98,21 @@ constexpr std::chrono::seconds kSlowBodyGrace{10};
 constexpr uint64_t kMinBodyRate = 1024;  // bytes per second
 // A stopping engine lets running requests go on this long, then cuts them off.
 constexpr std::chrono::seconds kStopGrace{5};
+// A connection kept open after a reply waits this long for the client's next request, and
+// serves at most this many requests, before it is closed. The worker that served the
+// reply waits a moment for the next head, as at the accept, then leaves the connection
+// to the listener (milliseconds).
+constexpr std::chrono::seconds kKeepAliveIdle{5};
+constexpr int kMaxRequestsPerConnection = 1000;
+constexpr int kNextRequestWait = 20;
+// A chunk-size line (size and extensions) and a trailer line are at most this long; all
+// the trailers of a body at most kHeadBufferSize. Body bytes are read at most this far
+// beyond the chunk being read, so that what comes after a chunked body (the next request)
+// always fits the head buffer.
+constexpr size_t kMaxChunkLine = 1024;
+// A persistent entry's reply head, kept to see how the reply is framed; a longer head
+// closes the connection after the reply.
+constexpr size_t kReplyHeadSize = 2048;
 
 struct mg_handler_entry {
   std::string pattern;
@@ -109,6 +124,7 @@ struct mg_handler_entry {
   void* user_data;
   mg_abort_handler abort = nullptr;
   void* abort_data = nullptr;
+  bool persistent = false;  // chunked bodies and several requests per connection
 };
 
 struct mg_file_closer {
@@ -131,6 +147,12 @@ struct mg_pending {
   int head_length = 0;      // > 0 once the head is complete
   bool wants_body = false;  // POST or PUT: it needs a body worker
   bool holds_body = false;  // and has one
+  // The head must be complete by then: the head deadline after the accept, or, for a
+  // connection kept open after a reply, the idle limit until its next request begins
+  // (`idle`), then the head deadline.
+  std::chrono::steady_clock::time_point head_due;
+  bool idle = false;
+  int requests_served = 0;
 };
 
 // A socket that wakes the listener from its wait.
@@ -207,6 +229,44 @@ struct mg_ctx {
   std::chrono::milliseconds body_idle_limit = kBodyIdleLimit;
   std::chrono::milliseconds slow_body_grace = kSlowBodyGrace;
   std::chrono::milliseconds stop_grace = kStopGrace;
+  std::chrono::milliseconds keep_alive_idle = kKeepAliveIdle;
+  int max_requests_per_connection = kMaxRequestsPerConnection;
+};
+
+// The reply a persistent entry's handler writes, watched as it passes mg_send: its head
+// (after any interim 1xx heads) and the body bytes after it.
+struct mg_reply_watch {
+  bool on = false;
+  bool head_complete = false;
+  bool too_long = false;         // the head did not fit: the reply counts as unframed
+  bool last_chunk_sent = false;  // mg_send_chunk sent the zero-length chunk
+  size_t head_length = 0;
+  uint64_t body_bytes = 0;       // sent with mg_send after the head
+  char head[kReplyHeadSize];
+};
+
+// Decodes a chunked body: chunk-size lines (extensions ignored), chunk data, the last
+// chunk and its trailers (dropped).
+struct mg_chunked_body {
+  enum class result { data, more, done, malformed };
+  // Takes bytes from the front of `input`; `data` gets the body bytes when the result is
+  // data. more: input is used up. done: the body ended, `input` holds what follows it.
+  result Decode(std::string_view& input, std::string_view& data);
+  // How many bytes to read from the socket next: the rest of the current chunk's data
+  // and at most kMaxChunkLine beyond it.
+  size_t ReadSize(size_t buffer_size) const;
+
+ private:
+  enum class stage { size, extension, data, data_end, trailer, done, malformed };
+  result fail();
+  // A line ended: false when it breaks the framing.
+  bool EndLine();
+  stage stage_ = stage::size;
+  uint64_t left_ = 0;         // data bytes of the current chunk still to come
+  size_t line_ = 0;           // bytes of the current line so far
+  size_t trailer_bytes_ = 0;  // bytes of all trailers so far
+  bool digits_ = false;       // the size line has a digit
+  bool cr_ = false;           // a CR ended the line so far: an LF must follow
 };
 
 // What the engine keeps for a connection beside the public record.
@@ -223,6 +283,11 @@ struct mg_conn_state {
   std::chrono::steady_clock::time_point body_start;
   std::atomic<uint64_t> body_bytes{0};
   std::atomic<bool> cut_off{false};  // the listener shut the socket: stop reading
+  // Bytes read beyond the current request (the start of the next one), in the head
+  // buffer or the body buffer.
+  std::string_view unread;
+  bool keep_open = false;  // the connection may serve its next request
+  mg_reply_watch reply;
 };
 
 // A worker's connection record with the head that its request texts point into.
@@ -252,8 +317,12 @@ bool for_each_list_item(std::string_view list, Visit visit) {
 // text.cpp
 // Splits "key=value"; false when either side is empty.
 bool split_pair(std::string_view item, std::string_view& key, std::string_view& value);
+// The value of a hexadecimal digit, -1 for any other character.
+int hex_value(char c);
 // Compares ignoring ASCII letter case.
 bool equal_ignoring_case(std::string_view a, std::string_view b);
+// True when the comma-separated list holds the token (ASCII case ignored).
+bool has_token(std::string_view list, std::string_view token);
 
 // log.cpp
 void log_error(mg_ctx* ctx, const mg_conn* conn, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -300,6 +369,10 @@ int head_length(const char* bytes, size_t length);
 // -1 no valid head (closed, invalid, too long).
 int receive_head(mg_pending& pending);
 void serve_connection(mg_worker_conn* worker);
+// After a request that kept the connection open: moves the bytes read beyond it to the
+// head buffer and waits up to wait_ms for the rest of the next head. 1 complete, 0 not
+// yet, -1 closed or no valid head.
+int receive_next_head(mg_worker_conn* worker, int wait_ms);
 void finish_connection(mg_conn* conn);
 // Reads up to length bytes, waiting at most until deadline: >0 bytes, 0 closed, -1 failed or late.
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline);
@@ -310,6 +383,11 @@ bool flush_output(mg_conn* conn);
 void send_error_reply(mg_conn* conn, int status, const char* reason, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 void send_authorization_request(mg_conn* conn);
+// Sends without watching the reply (the engine's interim 100 Continue).
+int send_output(mg_conn* conn, const char* bytes, size_t length);
+// Whether the watched reply ended where the next reply may begin: complete, framed by its
+// length or chunks, and without "Connection: close".
+bool reply_is_framed(const mg_conn* conn);
 
 // route.cpp
 void route_request(mg_conn* conn, char* uri);

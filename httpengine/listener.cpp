@@ -69,6 +69,7 @@ void refuse_over_share(mg_ctx* ctx, const mg_socket& socket) {
 void admit(mg_ctx* ctx, const mg_socket& socket, held_connections& held) {
   mg_pending connection;
   connection.socket = socket;
+  connection.head_due = socket.accepted + ctx->head_deadline;
   if (receive_head(connection) < 0) {
     drop_pending(ctx, connection);
   } else {
@@ -141,16 +142,21 @@ void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connect
 }
 
 // Reads the heads that have come in, drops the connections that closed, sent no valid
-// head or missed the head deadline. waiting holds, from first on, the connections still
-// reading their heads, in their order.
+// head or missed their head deadline or idle limit. waiting holds, from first on, the
+// connections still reading their heads, in their order.
 void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector<bool>& ready_sockets, size_t first) {
   const auto now = Clock::now();
   size_t next = first;
   for (mg_pending& connection : pending) {
     if (connection.head_length != 0) continue;
     const bool ready = ready_sockets[next++];
-    if ((ready && receive_head(connection) < 0) ||
-        (connection.head_length == 0 && now >= connection.socket.accepted + ctx->head_deadline)) {
+    const bool failed = ready && receive_head(connection) < 0;
+    if (!failed && connection.idle && connection.received > 0) {
+      // The next request of a kept connection began: its head has the head deadline.
+      connection.idle = false;
+      connection.head_due = now + ctx->head_deadline;
+    }
+    if (failed || (connection.head_length == 0 && now >= connection.head_due)) {
       drop_pending(ctx, connection);
       connection.socket.sock = -1;
     }
@@ -199,7 +205,7 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     for (const mg_pending& connection : pending) {
       if (connection.head_length != 0) continue;
       waiting.push_back(connection.socket.sock);
-      const auto left = connection.socket.accepted + ctx->head_deadline - now;
+      const auto left = connection.head_due - now;
       wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
     }
     if (!held.over.empty()) {
@@ -245,6 +251,7 @@ mg_admission admit_connection(mg_ctx* ctx, const mg_socket& socket, mg_pending& 
   }
   if (!claim_address(ctx, ip)) return mg_admission::beyond_share;
   connection.socket = socket;
+  connection.head_due = socket.accepted + ctx->head_deadline;
   const int head = receive_head(connection);
   if (head < 0) {
     drop_pending(ctx, connection);

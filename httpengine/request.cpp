@@ -1,4 +1,4 @@
-// Reading and parsing one request per connection, and closing the connection.
+// Reading and parsing requests, and closing the connection.
 #include "httpengine/engine-private.h"
 
 #include "platform/sockets.h"
@@ -62,6 +62,18 @@ void parse_headers(mg_request& request, char* bytes, size_t position, size_t end
   }
 }
 
+// Looks for the end of the head in what was received: 1 complete, 0 not yet, -1 invalid
+// or the buffer full without it.
+int find_head(mg_pending& pending) {
+  const char* head = pending.head.get();
+  pending.head_length = head_length(head, pending.received);
+  if (pending.head_length < 0) return -1;
+  if (pending.head_length == 0) return pending.received < kHeadBufferSize ? 0 : -1;
+  const std::string_view text(head, pending.received);
+  pending.wants_body = text.starts_with("POST ") || text.starts_with("PUT ");
+  return 1;
+}
+
 }  // namespace
 
 int head_length(const char* bytes, size_t length) {
@@ -83,15 +95,23 @@ int receive_head(mg_pending& pending) {
     if (count == kNothingArrived) return 0;
     if (count <= 0) return -1;
     pending.received += static_cast<size_t>(count);
-    pending.head_length = head_length(head, pending.received);
-    if (pending.head_length < 0) return -1;
-    if (pending.head_length > 0) {
-      const std::string_view text(head, pending.received);
-      pending.wants_body = text.starts_with("POST ") || text.starts_with("PUT ");
-      return 1;
-    }
+    const int found = find_head(pending);
+    if (found != 0) return found;
   }
   return -1;
+}
+
+int receive_next_head(mg_worker_conn* worker, int wait_ms) {
+  mg_pending& pending = worker->pending;
+  const std::string_view unread = worker->state.unread;
+  memmove(pending.head.get(), unread.data(), unread.size());
+  worker->state.unread = {};
+  pending.received = unread.size();
+  const int found = find_head(pending);
+  if (found != 0) return found;
+  std::vector<bool> ready;
+  if (WaitUntilReadable({pending.socket.sock}, ready, wait_ms) != 1) return 0;
+  return receive_head(pending);
 }
 
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {
@@ -107,6 +127,9 @@ void serve_connection(mg_worker_conn* worker) {
   worker->state.output_length = 0;
   worker->state.output_failed = false;
   worker->state.nothing_unread = false;
+  worker->state.keep_open = false;
+  worker->state.reply.on = false;
+  worker->state.unread = {};
   if (head <= 0) return;
 
   // The request line is checked before anything is written into the buffer, so that a
@@ -138,6 +161,7 @@ void serve_connection(mg_worker_conn* worker) {
   } else {
     request.body_prefix = bytes + head;
     request.body_prefix_length = static_cast<int>(received) - head;
+    worker->state.unread = std::string_view(request.body_prefix, static_cast<size_t>(request.body_prefix_length));
     worker->state.nothing_unread = request.body_prefix_length == 0 && !worker->pending.wants_body &&
                                    mg_find_header(conn, "Content-Length") == nullptr &&
                                    mg_find_header(conn, "Transfer-Encoding") == nullptr;

@@ -6,13 +6,6 @@
 
 namespace {
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Runs of separators after the first character cut to one, each written '/'.

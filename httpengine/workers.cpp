@@ -32,14 +32,34 @@ void release_count(std::map<uint32_t, int>& counts, uint32_t ip) {
   if (held != counts.end() && --held->second == 0) counts.erase(held);
 }
 
-// Under the thread lock: gives up the address and the body worker of a connection.
-void release_locked(mg_ctx* ctx, const mg_pending& pending) {
-  release_count(ctx->connections_per_address, pending.socket.remote.ip);
+// Under the thread lock: gives up the body worker of a connection's request.
+void release_body_locked(mg_ctx* ctx, mg_pending& pending) {
   if (pending.holds_body) {
     --ctx->num_bodies;
     release_count(ctx->bodies_per_address, pending.socket.remote.ip);
+    pending.holds_body = false;
   }
   if (ctx->bodies_waiting > 0 || ctx->connections_waiting > 0) ctx->wake.Wake();
+}
+
+// Under the thread lock: gives up the address and the body worker of a connection.
+void release_locked(mg_ctx* ctx, mg_pending& pending) {
+  release_count(ctx->connections_per_address, pending.socket.remote.ip);
+  release_body_locked(ctx, pending);
+}
+
+// Leaves a connection to the listener; a stopping engine closes it instead, since the
+// listener may have given up its connections already.
+void hand_over(mg_ctx* ctx, mg_pending&& connection) {
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    if (ctx->stop_flag.load() == 0) {
+      ctx->handed_over.push_back(std::move(connection));
+      connection.socket.sock = -1;
+    }
+  }
+  if (connection.socket.sock != -1) drop_pending(ctx, connection);
+  ctx->wake.Wake();
 }
 
 // Under the thread lock: a worker no longer idle starts serving `worker->pending`.
@@ -98,13 +118,13 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
     worker->pending = std::move(connection);
     return true;
   }
+  if (admission != mg_admission::beyond_share) {
+    hand_over(ctx, std::move(connection));
+    return false;
+  }
   {
     std::lock_guard lock(ctx->thread_lock);
-    if (admission == mg_admission::beyond_share) {
-      ctx->handed_over_beyond_share.push_back(socket);
-    } else {
-      ctx->handed_over.push_back(std::move(connection));
-    }
+    ctx->handed_over_beyond_share.push_back(socket);
   }
   ctx->wake.Wake();
   return false;
@@ -164,6 +184,52 @@ void end_serving(mg_ctx* ctx, mg_worker_conn* worker) {
   release_locked(ctx, worker->pending);
 }
 
+// True when the connection stays open after the request just served: its handler and
+// client keep it, it is below the request cap and the engine is not stopping.
+bool stays_open(mg_ctx* ctx, mg_worker_conn* worker) {
+  return worker->state.keep_open && !worker->state.cut_off &&
+         ++worker->pending.requests_served < ctx->max_requests_per_connection && ctx->stop_flag.load() == 0;
+}
+
+// After a request, with the connection kept open and its next head `head_complete` or
+// not: true when this worker serves the next request, which needs a complete head and,
+// with a body, a body worker. Otherwise the listener waits for the rest of the head (the
+// idle limit while nothing came) or for a body worker.
+bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
+  mg_pending& pending = worker->pending;
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    release_body_locked(ctx, pending);
+  }
+  if (head_complete && (!pending.wants_body || claim_body(ctx, pending))) return true;
+  pending.idle = pending.received == 0;
+  pending.head_due = Clock::now() + (pending.idle ? ctx->keep_alive_idle : ctx->head_deadline);
+  {
+    std::lock_guard lock(ctx->thread_lock);
+    ctx->serving.erase(std::find(ctx->serving.begin(), ctx->serving.end(), worker));
+  }
+  hand_over(ctx, std::move(pending));
+  return false;
+}
+
+// Serves the requests of a connection while it stays open and each next request comes at
+// once; then closes it or leaves it to the listener.
+void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
+  for (;;) {
+    worker->conn.ctx = ctx;
+    worker->conn.client = worker->pending.socket;
+    worker->conn.birth_time = time(nullptr);
+    worker->conn.num_bytes_sent = 0;
+    serve_connection(worker);
+    if (!stays_open(ctx, worker)) break;
+    const int head = receive_next_head(worker, kNextRequestWait);
+    if (head < 0) break;
+    if (!serve_next_here(ctx, worker, head == 1)) return;
+  }
+  end_serving(ctx, worker);
+  finish_connection(&worker->conn);
+}
+
 }  // namespace
 
 bool claim_address(mg_ctx* ctx, uint32_t ip) {
@@ -221,13 +287,7 @@ void* worker_thread(void* arg) {
   auto wait = std::make_unique<CConnectionWait>(ctx->worker_notice);
   unsigned watched_ports = ctx->ports_generation.load() - 1;  // watches nothing yet
   while (take_connection(ctx, worker.get(), *wait, watched_ports)) {
-    worker->conn.ctx = ctx;
-    worker->conn.client = worker->pending.socket;
-    worker->conn.birth_time = time(nullptr);
-    worker->conn.num_bytes_sent = 0;
-    serve_connection(worker.get());
-    end_serving(ctx, worker.get());
-    finish_connection(&worker->conn);
+    serve_requests(ctx, worker.get());
     worker->pending = mg_pending();
   }
   worker.reset();
