@@ -76,8 +76,8 @@ TEST_F(BadInput, RequestsOutsideTheRulesGetTheirStatus) {
     ASSERT_NE(response, nullptr) << c.what;
     EXPECT_EQ(ippGetStatusCode(response.get()), c.status) << c.what;
   }
-  // Bytes that are no IPP message at all, and a head that ends too soon.
-  EXPECT_TRUE(Post("hello, printer").starts_with("HTTP/1.1 400 "));
+  // A message broken inside (a reserved delimiter tag), and a head that ends too soon.
+  EXPECT_TRUE(Post(std::string("\x02\x00\x00\x0b\x00\x00\x00\x01\x00\x03", 10)).starts_with("HTTP/1.1 400 "));
   EXPECT_TRUE(Post(Serialize(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES)).substr(0, 20)).starts_with("HTTP/1.1 400 "));
   IppPtr still(Ask(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES)));
   EXPECT_EQ(ippGetStatusCode(still.get()), IPP_STATUS_OK);
