@@ -235,7 +235,7 @@ void CIppPrinter::GetPrinterAttributes(const IppMessage& request, const IppClien
     SetStatus(response, ippstatus::kBadRequest, "requested-attributes must be keywords");
     return;
   }
-  response.groups.push_back(SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or({})));
+  response.groups.push_back(SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or(std::vector<std::string>{})));
 }
 
 std::string CIppPrinter::LandingPage(const IppClient& client) {

@@ -9,6 +9,10 @@
 #include "ippprinter/ippprinter.h"
 #include "ippprinter/ippresponse.h"
 #include "ippprinter/jobticket.h"
+#include "print/printers.h"
+
+#include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -348,7 +352,7 @@ void CIppPrinter::GetJobAttributes(const IppMessage& request, const IppClient& c
     return;
   }
   const auto words = KeywordValues(OperationAttribute(request, "requested-attributes"));
-  response.groups.push_back(SelectJobAttributes(JobAttributes(*job, Describe(client).authority), words.value_or({})));
+  response.groups.push_back(SelectJobAttributes(JobAttributes(*job, Describe(client).authority), words.value_or(std::vector<std::string>{})));
 }
 
 void CIppPrinter::GetJobs(const IppMessage& request, const IppClient& client, IppMessage& response) {

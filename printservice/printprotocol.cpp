@@ -63,21 +63,6 @@ Upload CreateUpload(const std::string& name) {
   return upload;
 }
 
-std::string DottedAddress(uint32_t ip) {
-  return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
-         std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
-}
-
-// The announced body length; -1 when the header is missing or not a whole number.
-int64_t AnnouncedLength(const mg_conn* conn) {
-  const char* value = mg_find_header(conn, "Content-Length");
-  if (value == nullptr) return -1;
-  char* end = nullptr;
-  errno = 0;
-  const long long length = std::strtoll(value, &end, 10);
-  return end != value && *end == '\0' && errno == 0 && length >= 0 ? length : -1;
-}
-
 // Hands every copy to the print engine; the outcome of the document as a whole.
 PrintOutcome PrintCopies(const Upload& upload) {
   PrintOutcome outcome;
@@ -122,7 +107,7 @@ int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request* request, 
   const std::string source = DottedAddress(request->remote_ip);
 
   // A document that cannot fit is refused before a byte of it is stored.
-  const int64_t length = AnnouncedLength(conn);
+  const int64_t length = AnnouncedLength(mg_find_header(conn, "Content-Length"));
   if (!SpoolHasRoomFor(length)) {
     LogEvent("refused \"" + name + "\" from " + source + ": " + std::to_string(length) +
              " bytes do not fit on the disk of the spool folder " + GetSpoolFolderPath());
