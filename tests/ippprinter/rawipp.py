@@ -61,7 +61,8 @@ def answer(sock, timeout):
     status = head.split(b" ")[1].decode()
     if head.lower().find(b"transfer-encoding: chunked") >= 0:
         body = body.partition(b"\r\n")[2]
-    code = "0x%04x" % struct.unpack(">H", body[2:4])[0] if len(body) >= 4 else "none"
+    ipp = b"content-type: application/ipp" in head.lower() and len(body) >= 4
+    code = "0x%04x" % struct.unpack(">H", body[2:4])[0] if ipp else "none"
     return "http=%s ipp=%s" % (status, code)
 
 
