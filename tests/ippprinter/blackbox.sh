@@ -31,7 +31,7 @@ pid=
 cups_queues=()
 cleanup() {
   [ -z "$pid" ] || kill "$pid" 2>/dev/null
-  [ "$failed" -eq 0 ] || { echo "the program's standard error:"; tail -n 40 "$work/stderr"; } >&2
+  [ "$failed" -eq 0 ] || { echo "the program's standard error:"; grep -v 'too many connections' "$work/stderr" | tail -n 40; } >&2
   for q in "${cups_queues[@]}"; do as_root lpadmin -x "$q" 2>/dev/null; done
   rm -rf "$work"
 }
@@ -196,7 +196,7 @@ cat >"$work/uuid.test" <<'END'
 END
 uuid=$(ipp -c "$uri" "$work/uuid.test" | tail -n 1)
 # Another program may restart avahi-daemon meanwhile: a record is looked for a few times.
-eventually() { for _ in $(seq 10); do "$@" && return 0; done; return 1; }
+eventually() { for _ in $(seq 10); do "$@" && return 0; sleep 1; done; return 1; }
 seen_under() { txt=$(record "$1") && [ -n "$txt" ]; }
 check "ippfind sees the printer under _print" eventually seen_under _print
 check "ippfind sees the printer under _universal" eventually seen_under _universal
@@ -212,9 +212,15 @@ unwanted_keys() { grep -i '^IPPFIND_TXT_\(PRINTER.TYPE\|TLS\)=' <<<"$txt"; }
 check "the TXT record has no printer-type and no TLS key" test -z "$(unwanted_keys)"
 
 # The record follows the chosen printer and the setting; the phone service stays.
-named() { ippfind -T 4 _ipp._tcp --port "$port" -s 2>/dev/null | grep -q "$1"; }
-gone() { ! ippfind -T 4 _ipp._tcp --port "$port" -q; }
-phone_seen() { avahi-browse -tpr _vostrelprint._tcp 2>/dev/null | grep -q "^=.*;$port;"; }
+# What avahi-daemon resolves on our port, one service a line ("=;if;proto;name;type;...").
+browse() { avahi-browse -arptk 2>/dev/null | grep "^=.*;$port;"; }
+named() { browse | grep -q "^=;[^;]*;[^;]*;$1[^;]*;_ipp\._tcp;"; }
+phone_seen() { browse | grep -q ';_vostrelprint\._tcp;'; }
+gone() {  # the phone service is seen and the printer is not
+  local seen
+  seen=$(browse)
+  grep -q ';_vostrelprint\._tcp;' <<<"$seen" && ! grep -q ';_ipp\._tcp;' <<<"$seen"
+}
 ipp_status() { curl -s -o /dev/null -w '%{http_code}' -H 'Content-Type: application/ipp' --data-binary @/dev/null "http://127.0.0.1:$port/ipp/print"; }
 choose OlvaroTestB
 check "choosing another printer renames the record after it" eventually named OlvaroTestB
