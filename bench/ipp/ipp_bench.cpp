@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cups/cups.h>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <spawn.h>
@@ -81,11 +82,13 @@ double AttributesPerSecond(uint16_t port, int clients) {
   return static_cast<double>(answered) / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+using DocumentWriter = std::function<bool(const std::function<bool(const char*, size_t)>&)>;
+
 // Sends a Print-Job whose document `writeDocument` streams through the writer it is given
-// (which returns false when the connection failed); the job's status, and the seconds from
-// the first byte to the answer.
-std::pair<ipp_status_t, double> PrintJob(uint16_t port, const char* format, size_t length,
-                                         const std::function<bool(const std::function<bool(const char*, size_t)>&)>& writeDocument) {
+// (which returns false when the connection failed), chunked or with its length; the job's
+// status, and the seconds from the first byte to the answer.
+std::pair<ipp_status_t, double> SendPrintJob(uint16_t port, const char* format, size_t length, bool chunked,
+                                             const DocumentWriter& writeDocument) {
   http_t* http = Connect(port);
   if (http == nullptr) return {IPP_STATUS_ERROR_SERVICE_UNAVAILABLE, 0};
   ipp_t* request = NewRequest(IPP_OP_PRINT_JOB, port);
@@ -93,10 +96,12 @@ std::pair<ipp_status_t, double> PrintJob(uint16_t port, const char* format, size
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
   const auto start = Clock::now();
   ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
-  if (cupsSendRequest(http, request, kResource, length) == HTTP_STATUS_CONTINUE &&
+  // libcups takes the length of the whole body, the request included.
+  if (cupsSendRequest(http, request, kResource, chunked ? 0 : ippLength(request) + length) == HTTP_STATUS_CONTINUE &&
       writeDocument([http](const char* bytes, size_t size) {
         return cupsWriteRequestData(http, bytes, size) == HTTP_STATUS_CONTINUE;
-      })) {
+      }) &&
+      httpFlushWrite(http) >= 0) {
     ipp_t* response = cupsGetResponse(http, kResource);
     status = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
     ippDelete(response);
@@ -109,13 +114,23 @@ std::pair<ipp_status_t, double> PrintJob(uint16_t port, const char* format, size
   return {status, seconds};
 }
 
-// Median megabytes per second of Print-Jobs of the file at `path`.
-double PdfMegabytesPerSecond(uint16_t port, const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::string pdf((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+// The same, sent again while the printer answers that it is busy (ippeveprinter takes one
+// job at a time), for up to a minute.
+std::pair<ipp_status_t, double> PrintJob(uint16_t port, const char* format, size_t length, bool chunked,
+                                         const DocumentWriter& writeDocument) {
+  const auto deadline = Clock::now() + std::chrono::minutes(1);
+  for (;;) {
+    const auto result = SendPrintJob(port, format, length, chunked, writeDocument);
+    if (result.first != IPP_STATUS_ERROR_BUSY || Clock::now() > deadline) return result;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+}
+
+// Median megabytes per second of Print-Jobs of `pdf`.
+double PdfMegabytesPerSecond(uint16_t port, const std::string& pdf, bool chunked) {
   std::vector<double> rates;
   for (int round = 0; round < kPdfRounds; ++round) {
-    const auto [status, seconds] = PrintJob(port, "application/pdf", pdf.size(), [&](const auto& write) {
+    const auto [status, seconds] = PrintJob(port, "application/pdf", pdf.size(), chunked, [&](const auto& write) {
       for (size_t at = 0; at < pdf.size(); at += 65536) {
         if (!write(pdf.data() + at, std::min<size_t>(65536, pdf.size() - at))) return false;
       }
@@ -129,6 +144,39 @@ double PdfMegabytesPerSecond(uint16_t port, const std::string& path) {
   }
   std::sort(rates.begin(), rates.end());
   return rates[rates.size() / 2];
+}
+
+// A one-page PDF whose page is an unfiltered image of random pixels: some 20 MB that no
+// filter can shrink.
+std::string NoisePdf() {
+  constexpr int kSide = 2600;
+  std::string pixels(static_cast<size_t>(kSide) * kSide * 3, '\0');
+  uint32_t seed = 7;
+  for (char& byte : pixels) {
+    seed = seed * 1664525u + 1013904223u;
+    byte = static_cast<char>(seed >> 24);
+  }
+  const std::string content = "q 595 0 0 842 0 0 cm /Im0 Do Q\n";
+  const std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /XObject << /Im0 4 0 R >> >> "
+      "/Contents 5 0 R >>",
+      "<< /Type /XObject /Subtype /Image /Width 2600 /Height 2600 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+      "/Length " + std::to_string(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+  };
+  std::string pdf = "%PDF-1.4\n";
+  std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t i = 0; i < objects.size(); ++i) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+    xref += entry;
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xrefAt = pdf.size();
+  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xrefAt) + "\n%%EOF\n";
 }
 
 // One URF line: a line-repeat byte of 0, then literal runs of up to 128 pixels.
@@ -159,7 +207,7 @@ long RssKiB(pid_t pid) {
 }
 
 // Streams the 600 dpi URF job while sampling the resident memory of `pid`.
-void UrfMemory(const char* label, uint16_t port, pid_t pid) {
+void UrfMemory(const char* label, uint16_t port, pid_t pid, bool chunked) {
   std::vector<std::string> lines;  // a few different lines, sent in turn
   uint32_t seed = 1;
   for (int i = 0; i < 16; ++i) lines.push_back(UrfLine(seed));
@@ -184,7 +232,7 @@ void UrfMemory(const char* label, uint16_t port, pid_t pid) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });
-  const auto [status, seconds] = PrintJob(port, "image/urf", length, [&](const auto& write) {
+  const auto [status, seconds] = PrintJob(port, "image/urf", length, chunked, [&](const auto& write) {
     if (!write(fileHeader.data(), fileHeader.size())) return false;
     for (uint32_t page = 0; page < kUrfPages; ++page) {
       if (!write(pageHeader.data(), pageHeader.size())) return false;
@@ -197,16 +245,24 @@ void UrfMemory(const char* label, uint16_t port, pid_t pid) {
   });
   streaming = false;
   sampler.join();
-  std::printf("  %-22s %6.1f MB in %5.2f s (%s)   RSS idle %6.1f MiB, peak %6.1f MiB\n", label, length / 1e6, seconds,
-              ippErrorString(status), idle / 1024.0, peak / 1024.0);
+  std::printf("  %-16s %-8s %6.1f MB in %5.2f s (%s)   RSS idle %6.1f MiB, peak %6.1f MiB\n", label,
+              chunked ? "chunked" : "length", length / 1e6, seconds, ippErrorString(status), idle / 1024.0,
+              peak / 1024.0);
 }
 
-pid_t Spawn(std::vector<std::string> arguments) {
+// Starts a program found on PATH, its standard output and error going to `log`.
+pid_t Spawn(std::vector<std::string> arguments, const std::string& log) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   pid_t pid = 0;
-  return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+  const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : 0;
 }
 
 bool WaitUntilAnswering(uint16_t port) {
@@ -231,9 +287,10 @@ int main() {
   const std::string peerSpool = environment.Root() + "ippeveprinter/";
   WriteTestFile(peerSpool + ".keep");
 
-  const pid_t program = Spawn({OLVARO_DESKTOP});
+  const pid_t program = Spawn({OLVARO_DESKTOP}, environment.Root() + "olvaro-desktop.log");
   const pid_t peer = Spawn({"ippeveprinter", "-p", std::to_string(peerPort), "-r", "off", "-d", peerSpool, "-f",
-                            "application/pdf,image/jpeg,image/pwg-raster,image/urf", "OlvaroBenchPeer"});
+                            "application/pdf,image/jpeg,image/pwg-raster,image/urf", "OlvaroBenchPeer"},
+                           environment.Root() + "ippeveprinter.log");
   if (program == 0 || peer == 0 || !WaitUntilAnswering(port) || !WaitUntilAnswering(peerPort)) {
     std::fprintf(stderr, "olvaro-desktop or ippeveprinter (cups-ipp-utils) did not start\n");
     if (program != 0) kill(program, SIGTERM);
@@ -253,17 +310,19 @@ int main() {
     }
   }
 
-  // Random pixels, losslessly compressed: some 20 MB that no filter can shrink.
-  const std::string pdf = environment.Root() + "bench-20mb.pdf";
-  ReadProgramOutput({"convert", "-size", "2600x2600", "xc:gray", "+noise", "Random", "-compress", "Zip", pdf});
-  std::ifstream sized(pdf, std::ios::binary | std::ios::ate);
-  std::printf("Print-Job of a %.1f MB PDF, first byte to answer, median of %d:\n", sized.tellg() / 1e6, kPdfRounds);
-  for (const auto& printer : printers) {
-    std::printf("  %-22s %9.1f MB/s\n", printer.label, PdfMegabytesPerSecond(printer.port, pdf));
+  const std::string pdf = NoisePdf();
+  std::printf("Print-Job of a %.1f MB PDF, chunked and with a length, first byte to answer, median of %d:\n", pdf.size() / 1e6, kPdfRounds);
+  for (const bool chunked : {true, false}) {
+    for (const auto& printer : printers) {
+      std::printf("  %-16s %-8s %9.1f MB/s\n", printer.label, chunked ? "chunked" : "length",
+                  PdfMegabytesPerSecond(printer.port, pdf, chunked));
+    }
   }
 
   std::printf("A 600 dpi URF job streaming in (%u x %u sRGB, %u pages):\n", kUrfWidth, kUrfHeight, kUrfPages);
-  for (const auto& printer : printers) UrfMemory(printer.label, printer.port, printer.pid);
+  for (const bool chunked : {true, false}) {
+    for (const auto& printer : printers) UrfMemory(printer.label, printer.port, printer.pid, chunked);
+  }
 
   // The capture queue would turn every job into a PDF; they are only the benchmark's.
   ReadProgramOutput({"cancel", "-a", "OlvaroTestIpp"});
