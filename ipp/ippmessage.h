@@ -131,7 +131,7 @@ struct IppDecodeResult {
 
 // Decodes the message at the start of `bytes`. Call again with more octets after
 // kIncomplete (the decoder keeps nothing between calls). Every prefix of a good message is
-// kIncomplete; a refusal comes at the first octet past a limit, before the rest arrives.
+// kIncomplete; one past a limit is refused once the record that passes it has arrived.
 // The extension tag 0x7f is refused as kMalformed. Out-of-band values keep no octets.
 // A refused message leaves `message` empty. Each call reads from the start, but a head not
 // yet whole costs only a check of its records, nothing built. Any thread may call it.
