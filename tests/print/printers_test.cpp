@@ -98,7 +98,7 @@ TEST_F(PrinterSelectionTest, CapabilitiesComeFromTheDefaultQueuesDriver) {
   EXPECT_EQ(mono->location, "Room 7");
   EXPECT_EQ(mono->info, "Stopped test queue");
   EXPECT_EQ(mono->deviceUri, "olvarocapture:/var/spool/olvaro-capture/" + kQueueStopped);
-  EXPECT_EQ(mono->media, (std::vector<std::string>{"iso_a4_210x297mm", "iso_a5_148x210mm", "na_letter_8.5x11in"}));
+  EXPECT_EQ(mono->media, (std::vector<std::string>{"iso_a5_148x210mm", "iso_a4_210x297mm", "na_letter_8.5x11in"}));
   EXPECT_FALSE(mono->color);
   EXPECT_FALSE(mono->duplex);
 

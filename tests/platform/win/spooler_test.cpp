@@ -31,7 +31,7 @@ TEST_F(WinSpooler, CapabilitiesComeFromTheDriver) {
   EXPECT_EQ(mono->name, kQueueStopped);
   EXPECT_FALSE(mono->makeAndModel.empty());
   EXPECT_FALSE(mono->deviceUri.empty());
-  EXPECT_EQ(mono->media, (std::vector<std::string>{"iso_a4_210x297mm", "iso_a5_148x210mm", "na_letter_8.5x11in"}));
+  EXPECT_EQ(mono->media, (std::vector<std::string>{"iso_a5_148x210mm", "iso_a4_210x297mm", "na_letter_8.5x11in"}));
   EXPECT_FALSE(mono->color);
   EXPECT_FALSE(mono->duplex);
 
