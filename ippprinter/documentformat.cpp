@@ -1,5 +1,7 @@
 #include "ippprinter/documentformat.h"
 
+#include "text/ascii.h"
+
 namespace {
 
 struct KnownFormat {
@@ -22,12 +24,7 @@ constexpr KnownFormat kFormats[] = {
 bool SameMimeType(std::string_view declared, std::string_view known) {
   declared = declared.substr(0, declared.find(';'));
   while (!declared.empty() && declared.back() == ' ') declared.remove_suffix(1);
-  if (declared.size() != known.size()) return false;
-  for (size_t i = 0; i < known.size(); ++i) {
-    const char c = declared[i] >= 'A' && declared[i] <= 'Z' ? static_cast<char>(declared[i] + 32) : declared[i];
-    if (c != known[i]) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(declared, known);
 }
 
 }  // namespace

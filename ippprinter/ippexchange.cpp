@@ -4,6 +4,7 @@
 
 #include "ippprinter/documentreceiver.h"
 #include "ippprinter/ippcodes.h"
+#include "ippprinter/ippresponse.h"
 
 CIppExchange::CIppExchange(CIppPrinter& printer, IppClient client, int64_t announcedLength)
     : printer_(printer), client_(std::move(client)), announcedLength_(announcedLength) {}
@@ -23,6 +24,14 @@ bool CIppExchange::Feed(std::string_view bytes) {
     return true;
   }
   head_.append(bytes);
+  // A head that trickles in is decoded again only each time it doubled, so that decoding
+  // costs at most twice its length.
+  if (head_.size() < 2 * triedAt_) return true;
+  triedAt_ = head_.size();
+  return Decode();
+}
+
+bool CIppExchange::Decode() {
   IppDecodeResult decoded = DecodeIppMessage(head_);
   switch (decoded.status) {
     case IppDecodeStatus::kIncomplete:
@@ -31,21 +40,16 @@ bool CIppExchange::Feed(std::string_view bytes) {
       early_ = IppReply{400, {}};
       return false;
     case IppDecodeStatus::kTooLarge: {
-      // The message cannot be read whole: answered with what its first octets say.
-      IppMessage response;
+      // The message cannot be read whole: answered for the version and request-id its
+      // first octets give.
+      IppMessage request;
       if (head_.size() >= 8) {
-        response.versionMajor = static_cast<uint8_t>(head_[0]) == 1 ? 1 : 2;
-        response.versionMinor = response.versionMajor == 1 ? 1 : 0;
-        response.requestId = static_cast<int32_t>((static_cast<uint8_t>(head_[4]) << 24) |
-                                                  (static_cast<uint8_t>(head_[5]) << 16) |
-                                                  (static_cast<uint8_t>(head_[6]) << 8) | static_cast<uint8_t>(head_[7]));
+        uint32_t requestId = 0;
+        for (int i = 4; i < 8; ++i) requestId = (requestId << 8) | static_cast<uint8_t>(head_[i]);
+        request.versionMajor = static_cast<uint8_t>(head_[0]);
+        request.requestId = static_cast<int32_t>(requestId);
       }
-      response.code = decoded.ippStatus;
-      IppGroup& operation = response.groups.emplace_back();
-      AddIppAttribute(operation, "attributes-charset", {IppString(IppTag::kCharset, "utf-8")});
-      AddIppAttribute(operation, "attributes-natural-language", {IppString(IppTag::kNaturalLanguage, "en")});
-      AddIppAttribute(operation, "status-message", {IppString(IppTag::kTextWithoutLanguage, decoded.error)});
-      early_ = IppReply{200, EncodeIppMessage(response)};
+      early_ = IppReply{200, EncodeIppMessage(MakeResponse(request, decoded.ippStatus, decoded.error))};
       return false;
     }
     case IppDecodeStatus::kComplete:
@@ -66,6 +70,8 @@ bool CIppExchange::Feed(std::string_view bytes) {
 }
 
 IppReply CIppExchange::Finish() {
+  // The last bytes may have completed a head not decoded since.
+  if (!early_ && !decoded_) Decode();
   if (early_) return *early_;
   // The body ended inside the message head.
   if (!decoded_) return IppReply{400, {}};

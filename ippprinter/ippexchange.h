@@ -29,10 +29,14 @@ public:
   IppReply Finish();
 
 private:
+  // Decodes the head gathered so far; false when that answered the request.
+  bool Decode();
+
   CIppPrinter& printer_;
   const IppClient client_;
   const int64_t announcedLength_;
   std::string head_;  // the message head, until it is decoded
+  size_t triedAt_ = 0;  // the head's length when it was last decoded
   bool decoded_ = false;
   CIppPrinter::Started started_;
   std::unique_ptr<CDocumentReceiver> document_;

@@ -1,7 +1,6 @@
 #include "ippprinter/ippprinter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 
 #include "base/hostinfo.h"
@@ -11,6 +10,8 @@
 #include "ippprinter/ippexchange.h"
 #include "ippprinter/ippresponse.h"
 #include "print/printers.h"
+#include "text/ascii.h"
+#include "text/html.h"
 
 namespace {
 
@@ -69,20 +70,6 @@ std::string Fingerprint(const std::optional<QueueCapabilities>& queue) {
                       (queue->color ? "C" : "c") + (queue->duplex ? "D" : "d");
   for (const std::string& media : queue->media) print += '\n' + media;
   return print;
-}
-
-std::string HtmlEscaped(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 }  // namespace
@@ -179,9 +166,8 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
     SetStatus(response, ippstatus::kBadRequest, "attributes-charset and attributes-natural-language must come first");
     return started;
   }
-  std::string charset = (*first)[0].values[0].text;
-  std::transform(charset.begin(), charset.end(), charset.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (charset != "utf-8" && charset != "us-ascii") {
+  const std::string& charset = (*first)[0].values[0].text;
+  if (!EqualsIgnoringAsciiCase(charset, "utf-8") && !EqualsIgnoringAsciiCase(charset, "us-ascii")) {
     AddUnsupported(response, (*first)[0]);
     SetStatus(response, ippstatus::kCharsetNotSupported, "only utf-8 is spoken here");
     return started;
@@ -240,11 +226,11 @@ void CIppPrinter::GetPrinterAttributes(const IppMessage& request, const IppClien
 
 std::string CIppPrinter::LandingPage(const IppClient& client) {
   const PrinterDescription d = Describe(client);
-  const std::string name = HtmlEscaped(PrinterNameFor(d.queue.name, d.computerName));
-  const std::string uri = HtmlEscaped(PrinterUri(d.authority));
+  const std::string name = EscapeHtml(PrinterNameFor(d.queue.name, d.computerName));
+  const std::string uri = EscapeHtml(PrinterUri(d.authority));
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + name +
          "</title></head>\n<body><h1><img src=\"/ipp/icon.png\" alt=\"\" width=\"64\" height=\"64\"> " + name +
-         "</h1>\n<p>" + (d.acceptingJobs ? "Ready to print." : HtmlEscaped(d.stateMessage)) +
+         "</h1>\n<p>" + (d.acceptingJobs ? "Ready to print." : EscapeHtml(d.stateMessage)) +
          "</p>\n<p>Phones, tablets and computers on this network print here with nothing to install "
          "(AirPrint, Mopria, IPP Everywhere): choose this printer in the print dialog, or add it as " +
          uri + ".</p>\n<p>" + std::to_string(d.queuedJobs) + " job(s) waiting.</p>\n</body></html>\n";

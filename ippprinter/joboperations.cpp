@@ -1,6 +1,9 @@
 // The job operations of the printer: making jobs, taking their documents, handing them
 // to the chosen queue, cancelling and reporting them.
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <utility>
 
 #include "base/documenthistory.h"
 #include "base/eventlog.h"
@@ -9,10 +12,8 @@
 #include "ippprinter/ippprinter.h"
 #include "ippprinter/ippresponse.h"
 #include "ippprinter/jobticket.h"
+#include "print/printer.h"
 #include "print/printers.h"
-
-#include <cstdlib>
-#include <utility>
 
 namespace {
 
@@ -36,6 +37,15 @@ std::string UserOf(const IppMessage& request) {
 bool IsOwner(const IppJob& job, const IppClient& client, const std::string& user) {
   // A user name alone is no identity: the job must also come from the same address.
   return job.client == client.address && job.user == user;
+}
+
+// Changes the job when it is this client's under the table's lock: `change` returns 0 or
+// its refusal. Not found and not authorized are refused before it is asked.
+uint16_t UpdateOwnJob(CIppJobTable& jobs, int id, const IppClient& client, const std::string& user,
+                      const std::function<uint16_t(IppJob&)>& change) {
+  uint16_t refusal = ippstatus::kNotFound;
+  jobs.Update(id, [&](IppJob& job) { refusal = IsOwner(job, client, user) ? change(job) : ippstatus::kNotAuthorized; });
+  return refusal;
 }
 
 // The job a request is for, from job-uri or job-id; 0 when it names none.
@@ -139,22 +149,14 @@ void CIppPrinter::SendDocument(const IppMessage& request, const IppClient& clien
     SetStatus(response, status, "the document format or compression is not supported");
     return;
   }
-  const std::string user = UserOf(request);
-  uint16_t refusal = ippstatus::kOk;
-  const bool found = jobs_.Update(id, [&](IppJob& job) {
-    if (!IsOwner(job, client, user)) {
-      refusal = ippstatus::kNotAuthorized;
-    } else if (!job.heldDocument.empty()) {
-      refusal = ippstatus::kMultipleDocumentJobsNotSupported;
-    } else if (!job.awaitingDocument || job.receiving) {
-      refusal = ippstatus::kNotPossible;
-    } else {
-      job.receiving = true;
-      job.reason = "job-incoming";
-      job.lastOperation = UpTime();
-    }
+  const uint16_t refusal = UpdateOwnJob(jobs_, id, client, UserOf(request), [&](IppJob& job) {
+    if (!job.heldDocument.empty()) return ippstatus::kMultipleDocumentJobsNotSupported;
+    if (!job.awaitingDocument || job.receiving) return ippstatus::kNotPossible;
+    job.receiving = true;
+    job.reason = "job-incoming";
+    job.lastOperation = UpTime();
+    return ippstatus::kOk;
   });
-  if (!found) refusal = ippstatus::kNotFound;
   if (refusal != ippstatus::kOk) {
     SetStatus(response, refusal, "this job takes no document from this client now");
     return;
@@ -214,7 +216,7 @@ void CIppPrinter::Submit(int jobId, const std::string& path, const std::string& 
   } else if (IsOwnDriverlessEndpoint(queue->deviceUri)) {
     why = "the chosen printer is this PC's own shared printer";
   } else {
-    result = SubmitToDefaultQueue(path, mimeType, job->name, job->options);
+    result = PrintDriverlessDocument(path, mimeType, job->name, job->options);
     if (result.error != 0) why = "the spooler refused it (error " + std::to_string(result.error) + ")";
   }
   // The spooler holds its own copy once it took the job.
@@ -228,6 +230,8 @@ void CIppPrinter::Submit(int jobId, const std::string& path, const std::string& 
     j.awaitingDocument = false;
     j.state = IppJobState::kPending;
     j.reason = "job-queued";
+    // A hand-over with no spooler job to follow is as far as the job goes here.
+    if (result.jobId <= 0) CIppJobTable::Finish(j, IppJobState::kCompleted, "job-completed-successfully", UpTime());
   });
   RecordDocument({0, job->name, SourceOf(job->client), queue->name, true, {}});
 }
@@ -264,21 +268,15 @@ void CIppPrinter::CloseJob(const IppMessage& request, const IppClient& client, I
 }
 
 void CIppPrinter::CloseJobDocuments(int id, const IppClient& client, const std::string& user, IppMessage& response) {
-  uint16_t refusal = ippstatus::kOk;
   std::string held;
   std::string format;
-  const bool found = jobs_.Update(id, [&](IppJob& job) {
-    if (!IsOwner(job, client, user)) {
-      refusal = ippstatus::kNotAuthorized;
-    } else if (IsFinished(job.state) || !job.awaitingDocument || job.receiving) {
-      refusal = ippstatus::kNotPossible;
-    } else {
-      job.awaitingDocument = false;
-      held = std::exchange(job.heldDocument, {});
-      format = job.format;
-    }
+  const uint16_t refusal = UpdateOwnJob(jobs_, id, client, user, [&](IppJob& job) {
+    if (IsFinished(job.state) || !job.awaitingDocument || job.receiving) return ippstatus::kNotPossible;
+    job.awaitingDocument = false;
+    held = std::exchange(job.heldDocument, {});
+    format = job.format;
+    return ippstatus::kOk;
   });
-  if (!found) refusal = ippstatus::kNotFound;
   if (refusal != ippstatus::kOk) {
     SetStatus(response, refusal, "this job cannot be closed by this client now");
     return;
@@ -298,18 +296,11 @@ void CIppPrinter::CancelJob(const IppMessage& request, const IppClient& client, 
     SetStatus(response, ippstatus::kBadRequest, "job-id is needed");
     return;
   }
-  const std::string user = UserOf(request);
-  uint16_t refusal = ippstatus::kOk;
-  const bool found = jobs_.Update(id, [&](IppJob& job) {
-    if (!IsOwner(job, client, user)) {
-      refusal = ippstatus::kNotAuthorized;
-    } else if (IsFinished(job.state)) {
-      refusal = ippstatus::kNotPossible;
-    } else {
-      Cancel(job);
-    }
+  const uint16_t refusal = UpdateOwnJob(jobs_, id, client, UserOf(request), [&](IppJob& job) {
+    if (IsFinished(job.state)) return ippstatus::kNotPossible;
+    Cancel(job);
+    return ippstatus::kOk;
   });
-  if (!found) refusal = ippstatus::kNotFound;
   if (refusal != ippstatus::kOk) {
     SetStatus(response, refusal, "this job cannot be canceled by this client");
     return;

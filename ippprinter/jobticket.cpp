@@ -75,6 +75,9 @@ std::optional<PrintOptions::value_type> ReadTemplate(const IppAttribute& a, cons
   } else if (a.name == "printer-resolution") {
     const IppValue* v = SingleValue(&a, IppTag::kResolution);
     if (v != nullptr && v->integer == 300 && v->upper == 300 && v->units == 3) return Option{};
+  } else if (a.name == "finishings") {
+    const IppValue* v = SingleValue(&a, IppTag::kEnum);
+    if (v != nullptr && v->integer == 3) return Option{};
   } else if (a.name == "output-bin") {
     const IppValue* v = SingleValue(&a, IppTag::kKeyword);
     if (v != nullptr && v->text == "face-down") return Option{};

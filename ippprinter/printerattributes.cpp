@@ -11,14 +11,16 @@
 namespace {
 
 constexpr char kPrinterPath[] = "/ipp/print";
-constexpr size_t kMaxPrinterNameBytes = 127;
+// RFC 8011 section 5.4: printer-name, -info, -location and -make-and-model are at most
+// 127 octets.
+constexpr size_t kMaxDescriptionBytes = 127;
 // A sixth of an inch: what most printers cannot reach at each edge.
 constexpr int32_t kMargin = 423;
 constexpr int32_t kResolution = 300;
 
 // Attributes whose names start so are job-template attributes of the printer.
 constexpr const char* kJobTemplatePrefixes[] = {
-    "copies-",    "media-",     "orientation-requested-", "output-bin-", "print-color-mode-", "print-quality-",
+    "copies-",    "finishings-", "media-",     "orientation-requested-", "output-bin-", "print-color-mode-", "print-quality-",
     "printer-resolution-", "sides-", "page-ranges-", "overrides-", "multiple-document-handling-",
 };
 
@@ -69,8 +71,14 @@ std::vector<std::string> OfferedMedia(const QueueCapabilities& queue) {
 }
 
 std::optional<MediaSize> SizeOfMediaName(const std::string& name) {
+  // PWG 5101.1: class_name_size, the name in lower-case letters, digits and hyphens.
+  const size_t firstUnderscore = name.find('_');
   const size_t lastUnderscore = name.rfind('_');
-  if (lastUnderscore == std::string::npos) return std::nullopt;
+  if (firstUnderscore == std::string::npos || lastUnderscore <= firstUnderscore + 1 ||
+      name[firstUnderscore + 1] == '-' ||
+      name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", firstUnderscore + 1) < lastUnderscore) {
+    return std::nullopt;
+  }
   std::string_view dimensions = std::string_view(name).substr(lastUnderscore + 1);
   double scale = 0;
   if (dimensions.ends_with("mm")) {
@@ -92,7 +100,7 @@ std::optional<MediaSize> SizeOfMediaName(const std::string& name) {
 std::string PrinterNameFor(const std::string& queueName, const std::string& computerName) {
   std::string name = queueName.empty() ? "Printer" : queueName;
   if (!computerName.empty()) name += " @ " + computerName;
-  return CutUtf8(name, kMaxPrinterNameBytes);
+  return CutUtf8(name, kMaxDescriptionBytes);
 }
 
 std::string PrinterUri(const std::string& authority) { return "ipp://" + authority + kPrinterPath; }
@@ -151,11 +159,13 @@ IppGroup BuildPrinterAttributes(const PrinterDescription& d) {
   add("document-format-default", {IppString(IppTag::kMimeMediaType, kAutoDetectedFormat)});
   add("document-format-supported", formats);
   add("document-password-supported", {IppInteger(0)});
+  add("finishings-default", {IppEnum(3)});  // none
+  add("finishings-supported", {IppEnum(3)});
   add("generated-natural-language-supported", {IppString(IppTag::kNaturalLanguage, "en")});
   add("ipp-features-supported", Keywords({"ipp-everywhere", "ipp-everywhere-server"}));
   add("ipp-versions-supported", Keywords({"1.1", "2.0"}));
   add("job-creation-attributes-supported",
-      Keywords({"copies", "ipp-attribute-fidelity", "job-name", "media", "media-col", "orientation-requested",
+      Keywords({"copies", "finishings", "ipp-attribute-fidelity", "job-name", "media", "media-col", "orientation-requested",
                 "output-bin", "print-color-mode", "print-quality", "printer-resolution", "sides"}));
   add("job-ids-supported", {IppBoolean(true)});
   add("media-bottom-margin-supported", {IppInteger(kMargin)});
@@ -196,10 +206,10 @@ IppGroup BuildPrinterAttributes(const PrinterDescription& d) {
   add("printer-geo-location", {IppOutOfBand(IppTag::kUnknown)});
   add("printer-get-attributes-supported", {Keyword("document-format")});
   add("printer-icons", {Uri(http + "/ipp/icon.png")});
-  add("printer-info", {Text(queue.info.empty() ? queue.name : queue.info)});
+  add("printer-info", {Text(CutUtf8(queue.info.empty() ? queue.name : queue.info, kMaxDescriptionBytes))});
   add("printer-is-accepting-jobs", {IppBoolean(d.acceptingJobs)});
-  add("printer-location", {Text(queue.location)});
-  add("printer-make-and-model", {Text(makeAndModel)});
+  add("printer-location", {Text(CutUtf8(queue.location, kMaxDescriptionBytes))});
+  add("printer-make-and-model", {Text(CutUtf8(makeAndModel, kMaxDescriptionBytes))});
   add("printer-more-info", {Uri(http + "/ipp/printer")});
   add("printer-name", {IppString(IppTag::kNameWithoutLanguage, PrinterNameFor(queue.name, d.computerName))});
   add("printer-organization", {Text("")});

@@ -24,8 +24,8 @@ void DropCurrentExchange() {
 }
 
 void SendReply(mg_conn* conn, const char* status, const char* type, std::string_view body) {
-  mg_send_formatted(conn, "HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n", status, type,
-                    body.size());
+  mg_send_formatted(conn, "HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %s\r\n\r\n", status, type,
+                    std::to_string(body.size()).c_str());
   mg_send(conn, body.data(), static_cast<int>(body.size()));
 }
 
