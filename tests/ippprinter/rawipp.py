@@ -142,7 +142,8 @@ def main():
             print(exchange(port, http_post(port, request(0x0004, port, b"\x02" + nested))))
         elif case == "stalled":
             document = b"%PDF-1.4\n" + b"%" * 1000
-            body = request(0x0002, port, attribute(0x49, "document-format", "application/pdf"), document)
+            body = request(0x0002, port, attribute(0x42, "job-name", "refused-stalled") +
+                           attribute(0x49, "document-format", "application/pdf"), document)
             print(exchange(port, http_post(port, body, len(body) + 100000), timeout=120))
     elif command == "crowd":
         port, count = int(sys.argv[2]), int(sys.argv[3])
