@@ -100,7 +100,11 @@ void CIppPrinter::Maintain() {
     if (lastMaintained_ == now) return;
     lastMaintained_ = now;
   }
-  for (const std::string& path : jobs_.Maintain(now)) RemoveSpoolFile(path);
+  const CIppJobTable::Changes changes = jobs_.Maintain(now);
+  for (const std::string& path : changes.droppedDocuments) RemoveSpoolFile(path);
+  for (const IppJob& job : changes.failed) {
+    RecordFailure(job, job.spoolerJobId > 0 ? "the printer's queue aborted it" : job.message);
+  }
 }
 
 PrinterDescription CIppPrinter::Describe(const IppClient& client) {
@@ -157,9 +161,9 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
     return started;
   }
   // RFC 8011 section 4.1.4: the charset and then the natural language come first.
-  const std::vector<IppAttribute>* first =
-      request.groups.empty() || request.groups[0].tag != IppTag::kOperationGroup ? nullptr
-                                                                                 : &request.groups[0].attributes;
+  const std::vector<IppAttribute>* first = request.groups.empty() || request.groups[0].tag != IppTag::kOperationGroup
+                                               ? nullptr
+                                               : &request.groups[0].attributes;
   if (first == nullptr || first->size() < 2 || (*first)[0].name != "attributes-charset" ||
       (*first)[1].name != "attributes-natural-language" || SingleValue(&(*first)[0], IppTag::kCharset) == nullptr ||
       SingleValue(&(*first)[1], IppTag::kNaturalLanguage) == nullptr) {
@@ -200,15 +204,32 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
   switch (request.code) {
     case ippop::kPrintJob:
     case ippop::kValidateJob:
-    case ippop::kCreateJob: PrintOrCreate(request, client, started); break;
-    case ippop::kSendDocument: SendDocument(request, client, started); break;
-    case ippop::kCloseJob: CloseJob(request, client, response); break;
-    case ippop::kCancelJob: CancelJob(request, client, response); break;
-    case ippop::kCancelMyJobs: CancelMyJobs(request, client, response); break;
-    case ippop::kGetJobAttributes: GetJobAttributes(request, client, response); break;
-    case ippop::kGetJobs: GetJobs(request, client, response); break;
-    case ippop::kGetPrinterAttributes: GetPrinterAttributes(request, client, response); break;
-    default: SetStatus(response, ippstatus::kOperationNotSupported, "this operation is not supported here");
+    case ippop::kCreateJob:
+      PrintOrCreate(request, client, started);
+      break;
+    case ippop::kSendDocument:
+      SendDocument(request, client, started);
+      break;
+    case ippop::kCloseJob:
+      CloseJob(request, client, response);
+      break;
+    case ippop::kCancelJob:
+      CancelJob(request, client, response);
+      break;
+    case ippop::kCancelMyJobs:
+      CancelMyJobs(request, client, response);
+      break;
+    case ippop::kGetJobAttributes:
+      GetJobAttributes(request, client, response);
+      break;
+    case ippop::kGetJobs:
+      GetJobs(request, client, response);
+      break;
+    case ippop::kGetPrinterAttributes:
+      GetPrinterAttributes(request, client, response);
+      break;
+    default:
+      SetStatus(response, ippstatus::kOperationNotSupported, "this operation is not supported here");
   }
   return started;
 }
@@ -221,7 +242,8 @@ void CIppPrinter::GetPrinterAttributes(const IppMessage& request, const IppClien
     SetStatus(response, ippstatus::kBadRequest, "requested-attributes must be keywords");
     return;
   }
-  response.groups.push_back(SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or(std::vector<std::string>{})));
+  response.groups.push_back(
+      SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or(std::vector<std::string>{})));
 }
 
 std::string CIppPrinter::LandingPage(const IppClient& client) {

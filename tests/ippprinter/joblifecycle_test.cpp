@@ -181,6 +181,10 @@ TEST_F(JobLifecycle, CreatedJobsTimeOutAndFinishedJobsAreForgotten) {
   EXPECT_EQ(state().second, IPP_JSTATE_PENDING);
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(state().second, IPP_JSTATE_ABORTED);
+  // Recorded as not printed, which raises the same notice as a phone's failed upload.
+  ASSERT_FALSE(RecentDocuments().empty());
+  EXPECT_FALSE(RecentDocuments().front().printed);
+  EXPECT_NE(RecentDocuments().front().reason.find("time-out"), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   EXPECT_EQ(state().first, IPP_STATUS_ERROR_NOT_FOUND);
 }
