@@ -18,8 +18,6 @@ namespace {
 constexpr char kPrinterPath[] = "/ipp/print";
 // The chosen queue is asked again at most this often.
 constexpr std::chrono::seconds kQueueReadPause(2);
-// RFC 8011 section 5.1: names and keywords are at most 255 octets.
-constexpr size_t kMaxNameOctets = 255;
 
 // The path of an ipp: or ipps: URI; nullopt for anything else.
 std::optional<std::string> UriPath(const std::string& uri) {
@@ -30,21 +28,6 @@ std::optional<std::string> UriPath(const std::string& uri) {
   const size_t path = uri.find('/', scheme + 3);
   if (path == std::string::npos) return std::string("/");
   return uri.substr(path, uri.find_first_of("?#", path) - path);
-}
-
-bool IsNameOrKeyword(IppTag tag) {
-  return tag == IppTag::kNameWithoutLanguage || tag == IppTag::kNameWithLanguage || tag == IppTag::kKeyword;
-}
-
-// The first name or keyword value longer than RFC 8011 allows, in any group or collection.
-const IppAttribute* FindOverlongName(const std::vector<IppAttribute>& attributes) {
-  for (const IppAttribute& attribute : attributes) {
-    for (const IppValue& value : attribute.values) {
-      if (IsNameOrKeyword(value.tag) && value.text.size() > kMaxNameOctets) return &attribute;
-      if (const IppAttribute* inner = FindOverlongName(value.members)) return inner;
-    }
-  }
-  return nullptr;
 }
 
 // The Host header when it is a plain host name or address, with the service port added
@@ -175,13 +158,6 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
     AddUnsupported(response, (*first)[0]);
     SetStatus(response, ippstatus::kCharsetNotSupported, "only utf-8 is spoken here");
     return started;
-  }
-  for (const IppGroup& group : request.groups) {
-    if (const IppAttribute* overlong = FindOverlongName(group.attributes)) {
-      AddUnsupported(response, *overlong);
-      SetStatus(response, ippstatus::kRequestValueTooLong, "names and keywords are at most 255 octets");
-      return started;
-    }
   }
 
   // The printer or job the request is for.
