@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <mutex>
 
 #include "platform/executable.h"
+#include "platform/random.h"
 #include "platform/registry.h"
 
 namespace {
@@ -15,6 +18,9 @@ constexpr char kLastUpdateCheckTimeValue[] = "LastUpdateCheckTime";
 constexpr char kMagicValue[] = "Magic";
 constexpr std::string::size_type kCloudUuidLength = 36;
 constexpr char kStartupValue[] = "OlvaroDesktop";
+constexpr char kPrinterUuidValue[] = "PrinterUuid";
+constexpr char kUuidUrnPrefix[] = "urn:uuid:";
+constexpr char kShareWithAllPhonesValue[] = "ShareWithAllPhones";
 constexpr char kAutorunSwitch[] = " /autorun";
 
 template <size_t N>
@@ -126,4 +132,55 @@ bool ToggleStartupEntry(bool present) {
   if (program.empty()) return present;
   const std::string command = program + kAutorunSwitch;
   return SetString(*key, kStartupValue, command) == RegistryStatus::Success;
+}
+
+namespace {
+
+// "urn:uuid:" and a UUID in its text form: hexadecimal digits in groups of 8-4-4-4-12.
+bool IsUuidUrn(const std::string& text) {
+  const std::string prefix = kUuidUrnPrefix;
+  if (text.size() != prefix.size() + kCloudUuidLength || text.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = 0; i < kCloudUuidLength; ++i) {
+    const char c = text[prefix.size() + i];
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    if (hyphen ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ReadPrinterUuid() {
+  // Two first calls at once must not make two identities.
+  static std::mutex making;
+  const std::lock_guard lock(making);
+  const std::string stored = ReadSettingString(kPrinterUuidValue);
+  if (IsUuidUrn(stored)) return stored;
+  // Absent or spoiled: a new identity, kept only when it could be stored, so that every
+  // later call gives the same one.
+  const std::string uuid = MakeRandomUuid();
+  if (uuid.empty()) return {};
+  const std::string urn = kUuidUrnPrefix + uuid;
+  return WriteSettingString(kPrinterUuidValue, urn) ? urn : std::string();
+}
+
+bool ReadShareWithAllPhones() {
+  const auto key = CreateProgramKey(RegistryAccess::Read);
+  if (!key) return true;
+  std::array<unsigned char, 4> buffer{};
+  uint32_t size = buffer.size();
+  if (key->QueryValue(kShareWithAllPhonesValue, buffer.data(), &size) != RegistryStatus::Success || size != 4) {
+    return true;
+  }
+  return FromLittleEndian(buffer) != 0;
+}
+
+bool WriteShareWithAllPhones(bool on) {
+  const auto key = CreateProgramKey(RegistryAccess::Write);
+  if (!key) return false;
+  const auto bytes = ToLittleEndian<4>(on ? 1 : 0);
+  const bool stored = key->SetValue(kShareWithAllPhonesValue, RegistryType::Dword, bytes.data(), bytes.size()) ==
+                      RegistryStatus::Success;
+  key->Flush();
+  return stored;
 }

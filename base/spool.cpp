@@ -1,6 +1,7 @@
 #include "base/spool.h"
 
 #include <string_view>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/filesystem.h"
@@ -15,6 +16,8 @@ constexpr char kSpoolFolderName[] = "OlvaroDesktop/";
 constexpr std::string_view kReservedCharacters = "\"*+,/:;<=>?[\\]";
 // File systems take at most 255 bytes for one name.
 constexpr std::string::size_type kMaxNameBytes = 255;
+// Tries on names chosen afresh when another writer takes the chosen one first.
+constexpr int kCreateAttempts = 100;
 // Room an upload leaves free, so that a document never fills the disk the user works on.
 constexpr int64_t kSpareSpoolBytes = 16LL * 1024 * 1024;
 
@@ -68,6 +71,20 @@ std::string MakeSpoolPath(const std::string& name) {
 
 CNewFile CreateSpoolFile(const std::string& path) {
   return IsDirectlyInside(GetSpoolFolder(), path) ? CNewFile::Create(path) : CNewFile();
+}
+
+NewSpoolFile CreateNewSpoolFile(const std::string& name) {
+  // Two documents of the same name may be given the same free path; the one that comes
+  // second asks again and gets the next free name.
+  NewSpoolFile spooled;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    std::string path = MakeSpoolPath(name);
+    if (path.empty() || path == spooled.path) break;
+    spooled.path = std::move(path);
+    spooled.file = CreateSpoolFile(spooled.path);
+    if (spooled.file.IsOpen()) return spooled;
+  }
+  return {};
 }
 
 bool RemoveSpoolFile(const std::string& path) {

@@ -27,6 +27,15 @@ std::string MakeSpoolPath(const std::string& name);
 // anything, a link included, is already there.
 CNewFile CreateSpoolFile(const std::string& path);
 
+// A spool file made afresh for a document named `name`: the path MakeSpoolPath chose,
+// asked again when another writer took that name first. `path` empty and `file` not open
+// when none could be made.
+struct NewSpoolFile {
+  std::string path;
+  CNewFile file;
+};
+NewSpoolFile CreateNewSpoolFile(const std::string& name);
+
 // Removes the spool file `path` (a broken-off or failed upload). Only a file or link
 // directly inside the safe spool folder is removed, never what a link points to.
 bool RemoveSpoolFile(const std::string& path);

@@ -141,6 +141,9 @@ void TFormMain::CreateTrayAndMenu() {
       case PopupMenuCommand::LaunchAtStartup:
         MenuStartup = action;
         break;
+      case PopupMenuCommand::ShareWithAllPhones:
+        MenuShare = action;
+        break;
       case PopupMenuCommand::Exit:
         MenuExit = action;
         break;
@@ -297,7 +300,9 @@ void TFormMain::StartTimer(PopupTimer timer, int milliseconds) { TimerOf(timer)-
 
 void TFormMain::StopTimer(PopupTimer timer) { TimerOf(timer)->stop(); }
 
-void TFormMain::SetStartupChecked(bool checked) { MenuStartup->setChecked(checked); }
+void TFormMain::SetMenuChecked(PopupMenuCommand command, bool checked) {
+  (command == PopupMenuCommand::ShareWithAllPhones ? MenuShare : MenuStartup)->setChecked(checked);
+}
 
 void TFormMain::ShowNotice(const std::string& text) {
   TrayIcon1->showMessage(Text(kProductName), Text(text), QSystemTrayIcon::Warning);

@@ -67,6 +67,7 @@ class TFormMain : public QWidget, public PopupView {
   QAction* RecentDocuments1 = nullptr;
   QAction* About1 = nullptr;
   QAction* MenuStartup = nullptr;
+  QAction* MenuShare = nullptr;
   QAction* MenuExit = nullptr;
   std::unique_ptr<TFormAbout> FormAbout;
   std::unique_ptr<TFormNewVersion> FormNewVersion;
@@ -84,7 +85,7 @@ class TFormMain : public QWidget, public PopupView {
   void ShowPrinterList(bool shown) override;
   void StartTimer(PopupTimer timer, int milliseconds) override;
   void StopTimer(PopupTimer timer) override;
-  void SetStartupChecked(bool checked) override;
+  void SetMenuChecked(PopupMenuCommand command, bool checked) override;
   void ShowNotice(const std::string& text) override;
   bool AskNewVersion() override;
   void ShowAbout() override;

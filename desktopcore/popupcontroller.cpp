@@ -26,7 +26,9 @@ void PopupController::Start() {
     if (!record.printed) mailbox->Post([this, record] { view_.ShowNotice(NotPrintedNotice(record)); });
   });
   startupMenu_.emplace();
-  view_.SetStartupChecked(startupMenu_->Checked());
+  view_.SetMenuChecked(PopupMenuCommand::LaunchAtStartup, startupMenu_->Checked());
+  shareMenu_.emplace();
+  view_.SetMenuChecked(PopupMenuCommand::ShareWithAllPhones, shareMenu_->Checked());
   view_.Hide();
   started_ = true;
   startup_.Start(std::make_shared<UiCloudStatusSink>(mailbox_, *this),
@@ -123,7 +125,10 @@ void PopupController::MenuChosen(PopupMenuCommand command) {
       view_.ShowAbout();
       return;
     case PopupMenuCommand::LaunchAtStartup:
-      view_.SetStartupChecked(startupMenu_->Toggle());
+      view_.SetMenuChecked(command, startupMenu_->Toggle());
+      return;
+    case PopupMenuCommand::ShareWithAllPhones:
+      view_.SetMenuChecked(command, shareMenu_->Toggle());
       return;
     case PopupMenuCommand::Exit:
       view_.Hide();

@@ -27,8 +27,9 @@ class PopupController : public CCloudStatusSink {
   // Stop() when the face has not called it.
   ~PopupController() override;
 
-  // The window exists and is hidden: fills the address label, reads the start-up entry,
-  // listens for documents that were not printed and runs the start-up steps.
+  // The window exists and is hidden: fills the address label, reads the start-up entry and
+  // the sharing setting, listens for documents that were not printed and runs the
+  // start-up steps.
   void Start();
   // The window is going away: reports and answers still on their way find it gone; then
   // the start-up's services stop. A poller waiting for its report returns first, so this
@@ -74,6 +75,7 @@ class PopupController : public CCloudStatusSink {
   std::shared_ptr<UiMailbox> mailbox_;
   CAuthCodeRequests authCodes_;
   std::optional<CStartupMenuState> startupMenu_;  // read when the window is created
+  std::optional<CShareMenuState> shareMenu_;      // likewise
   bool started_ = false;
   bool placed_ = false;  // the coming showing was placed by PopUpBeside
   bool pollerBusy_ = false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class PopupMenuCommand { RecentDocuments, About, LaunchAtStartup, Exit };
+enum class PopupMenuCommand { RecentDocuments, About, LaunchAtStartup, ShareWithAllPhones, Exit };
 
 struct PopupMenuEntry {
   PopupMenuCommand command;
@@ -13,7 +13,8 @@ struct PopupMenuEntry {
   bool checkable;
 };
 
-// The entries in the order the menu shows them.
+// The entries in the order the menu shows them. Where the system's DNS-SD cannot announce
+// the subtypes iPhones look for, the sharing entry says so.
 const std::vector<PopupMenuEntry>& PopupMenuEntries();
 
 // The "Launch At Startup" check mark: read from the start-up entry when the window is
@@ -27,4 +28,17 @@ class CStartupMenuState {
 
  private:
   bool present_;
+};
+
+// The "Share with all phones" check mark: read from the settings when the window is
+// created, toggled by the menu.
+class CShareMenuState {
+ public:
+  CShareMenuState();
+  bool Checked() const { return on_; }
+  // Stores the other choice; the mark shows what is stored after the attempt.
+  bool Toggle();
+
+ private:
+  bool on_;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "desktopcore/placement.h"
+#include "desktopcore/popupmenu.h"
 
 // The labels whose text changes.
 enum class PopupLabel { Printer, Addresses, AuthCode, Connection };
@@ -44,7 +45,8 @@ class PopupView {
   virtual void StartTimer(PopupTimer timer, int milliseconds) = 0;
   virtual void StopTimer(PopupTimer timer) = 0;
 
-  virtual void SetStartupChecked(bool checked) = 0;
+  // The check mark of a checkable gear-menu entry.
+  virtual void SetMenuChecked(PopupMenuCommand command, bool checked) = 0;
   // A notification from the tray icon.
   virtual void ShowNotice(const std::string& text) = 0;
   // The modal new-version notice, above the pop-up; true when the user chose Download.

@@ -197,7 +197,7 @@ void TFormMain::StartTimer(PopupTimer timer, int milliseconds) {
 
 void TFormMain::StopTimer(PopupTimer timer) { KillTimer(Handle(), TimerId(timer)); }
 
-void TFormMain::SetStartupChecked(bool checked) { startupChecked_ = checked; }
+void TFormMain::SetMenuChecked(PopupMenuCommand command, bool checked) { menuChecked_[command] = checked; }
 
 void TFormMain::ShowNotice(const std::string& text) {
   NOTIFYICONDATAW data = TrayIconData(Handle());
@@ -323,7 +323,7 @@ void TFormMain::settingsIconMouseUp() {
   const std::vector<PopupMenuEntry>& entries = PopupMenuEntries();
   const HMENU menu = CreatePopupMenu();
   for (size_t i = 0; i < entries.size(); ++i) {
-    const bool checked = entries[i].checkable && startupChecked_;
+    const bool checked = entries[i].checkable && menuChecked_[entries[i].command];
     AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : MF_UNCHECKED), i + 1, ToWide(entries[i].text).c_str());
   }
   POINT pointer{};

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,7 @@ class TFormMain : public CWindow, public PopupView {
   void ShowPrinterList(bool shown) override;
   void StartTimer(PopupTimer timer, int milliseconds) override;
   void StopTimer(PopupTimer timer) override;
-  void SetStartupChecked(bool checked) override;
+  void SetMenuChecked(PopupMenuCommand command, bool checked) override;
   void ShowNotice(const std::string& text) override;
   bool AskNewVersion() override;
   void ShowAbout() override;
@@ -88,7 +89,7 @@ class TFormMain : public CWindow, public PopupView {
   std::string printerListLabel, LabelIP1, LabelAuthCode, LabelConnected;
 
   PopupPlacement placement_;      // where the window belongs and its arrow
-  bool startupChecked_ = false;   // the gear menu's "Launch At Startup" mark
+  std::map<PopupMenuCommand, bool> menuChecked_;  // the gear menu's check marks
   bool chooserPressed_ = false;   // the chooser shows its pressed picture
   bool chooserTracking_ = false;  // the left button went down on the chooser
   bool logoPressed_ = false;      // the left button went down on the logo

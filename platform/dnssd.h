@@ -55,11 +55,21 @@ private:
   struct SystemRegistration* system_ = nullptr;  // Windows' own DNS-SD, without dnssd.dll
   int replyError_ = 0;  // written by the daemon's reply, read after each Serve
   std::string name_;    // empty: the computer's name, as the daemon has it
+  std::string type_;    // of the last registration, without subtypes
 
   static void OnRegisterReply(struct _DNSServiceRef_t* ref, uint32_t flags, int32_t error,
                               const char* name, const char* type, const char* domain,
                               void* context);
 };
+
+// True when the subtypes given to Register reach the network: always with Avahi and with
+// Bonjour; not with Windows' own DNS-SD, which registers the bare type (iPhones then do
+// not list the service).
+bool CanRegisterSubtypes();
+
+// True when a service of this process announces `name` (an instance name such as
+// "Kitchen PC") with `type` ("_ipp._tcp") now. Callable from any thread.
+bool IsAnnouncedByThisProcess(const std::string& name, const std::string& type);
 
 // The name after `name` in the sequence "name", "name #2", "name #3", ...
 std::string AlternativeServiceName(const std::string& name);

@@ -9,8 +9,14 @@
 #include <utility>
 #include <vector>
 
-// Names of the local queues and the connected remote ones, in the spooler's order.
-std::vector<std::string> ListPrintQueues();
+// A queue and where it sends its jobs ("ipp://...", "usb://...", a Windows port name).
+struct PrintQueue {
+  std::string name;
+  std::string deviceUri;  // "" when the spooler does not say
+};
+
+// The local queues and the connected remote ones, in the spooler's order.
+std::vector<PrintQueue> ListPrintQueues();
 
 // The queue that jobs go to when none is named; empty when there is none.
 std::string GetDefaultPrintQueue();
@@ -66,7 +72,8 @@ struct QueueCapabilities {
 };
 std::optional<QueueCapabilities> GetDefaultQueueCapabilities();
 
-// Where a submitted job stands.
+// Where a submitted job stands. kUnknown when the spooler does not know the job (Windows
+// forgets a job once it has printed it).
 enum class SpoolerJobState { kPending, kHeld, kProcessing, kStopped, kCanceled, kAborted, kCompleted, kUnknown };
 SpoolerJobState GetSpoolerJobState(int jobId);
 // Cancels a job this program submitted; false when the spooler refused or has no such job.

@@ -24,7 +24,14 @@ bool ContainsIgnoringCase(const std::vector<std::string>& names, const std::stri
 
 }  // namespace
 
-std::vector<std::string> GetPrinterList() { return ListPrintQueues(); }
+std::vector<std::string> GetPrinterList() {
+  std::vector<std::string> names;
+  // A queue to our own driverless printer would send each job back to us.
+  for (const PrintQueue& queue : ListPrintQueues()) {
+    if (!IsOwnDriverlessEndpoint(queue.deviceUri)) names.push_back(queue.name);
+  }
+  return names;
+}
 
 std::string GetDefaultPrinterName() { return GetDefaultPrintQueue(); }
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-// Names of the local queues and connections, in the spooler's order; empty when none.
+// Names of the local queues and connections, in the spooler's order, without those that
+// print to this program's own driverless printer; empty when none.
 std::vector<std::string> GetPrinterList();
 
 // The effective default printer of this user; empty when there is none.

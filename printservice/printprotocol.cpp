@@ -26,9 +26,6 @@ constexpr int kWriteFailed = -2;
 constexpr int kCloseFailed = -3;
 constexpr int kNoUpload = -4;
 
-// Tries on names chosen afresh when another upload takes the chosen one first.
-constexpr int kCreateAttempts = 100;
-
 // One upload in progress.
 struct Upload {
   std::string path;
@@ -57,37 +54,13 @@ void SetCurrentUpload(Upload upload) {
   currentUpload = new Upload(std::move(upload));
 }
 
-// Creates a new spool file for `name`. Two uploads of the same name may be given the
-// same free path; the one that comes second asks again and gets the next free name.
+// Creates a new spool file for `name`.
 Upload CreateUpload(const std::string& name) {
+  NewSpoolFile spooled = CreateNewSpoolFile(name);
   Upload upload;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    std::string path = MakeSpoolPath(name);
-    if (path.empty() || path == upload.path) {
-      break;
-    }
-    upload.path = std::move(path);
-    upload.file = CreateSpoolFile(upload.path);
-    if (upload.file.IsOpen()) {
-      break;
-    }
-  }
+  upload.path = std::move(spooled.path);
+  upload.file = std::move(spooled.file);
   return upload;
-}
-
-std::string DottedAddress(uint32_t ip) {
-  return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
-         std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
-}
-
-// The announced body length; -1 when the header is missing or not a whole number.
-int64_t AnnouncedLength(const mg_conn* conn) {
-  const char* value = mg_find_header(conn, "Content-Length");
-  if (value == nullptr) return -1;
-  char* end = nullptr;
-  errno = 0;
-  const long long length = std::strtoll(value, &end, 10);
-  return end != value && *end == '\0' && errno == 0 && length >= 0 ? length : -1;
 }
 
 // Hands every copy to the print engine; the outcome of the document as a whole.
@@ -134,7 +107,7 @@ int CVostrelHttpServer::OnUploadBegin(mg_conn* conn, const mg_request* request, 
   const std::string source = DottedAddress(request->remote_ip);
 
   // A document that cannot fit is refused before a byte of it is stored.
-  const int64_t length = AnnouncedLength(conn);
+  const int64_t length = AnnouncedLength(mg_find_header(conn, "Content-Length"));
   if (!SpoolHasRoomFor(length)) {
     LogEvent("refused \"" + name + "\" from " + source + ": " + std::to_string(length) +
              " bytes do not fit on the disk of the spool folder " + GetSpoolFolderPath());

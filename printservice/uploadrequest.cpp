@@ -1,5 +1,6 @@
 #include "printservice/uploadrequest.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "text/utf8.h"
@@ -19,4 +20,17 @@ std::string ReadUploadName(const char* value) {
   }
   std::string name(value);
   return IsValidUtf8(name) ? name : std::string();
+}
+
+int64_t AnnouncedLength(const char* value) {
+  if (value == nullptr) return -1;
+  char* end = nullptr;
+  errno = 0;
+  const long long length = std::strtoll(value, &end, 10);
+  return end != value && *end == '\0' && errno == 0 && length >= 0 ? length : -1;
+}
+
+std::string DottedAddress(uint32_t ip) {
+  return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." +
+         std::to_string((ip >> 8) & 0xFF) + "." + std::to_string(ip & 0xFF);
 }

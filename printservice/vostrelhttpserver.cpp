@@ -51,6 +51,7 @@ void CVostrelHttpServer::Start(uint32_t servicePort) {
   mg_set_uri_handlers(engine, "/print", &CVostrelHttpServer::OnUploadBegin,
                       &CVostrelHttpServer::OnUploadData, &CVostrelHttpServer::OnUploadEnd, this);
   mg_set_abort_handler(engine, "/print", &CVostrelHttpServer::OnUploadAbort, this);
+  RegisterIppPrinter();
 }
 
 CVostrelHttpServer::~CVostrelHttpServer() {

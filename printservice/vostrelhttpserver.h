@@ -1,15 +1,18 @@
-// The desktop's local print service: the HTTP engine serving "/info" and "/print", and
-// the DNS-SD advertisement that lets phones find it.
+// The desktop's local print service: the HTTP engine serving "/info" and "/print" to our
+// own phone app and "/ipp/print" to every phone as a driverless printer, and the DNS-SD
+// advertisement that lets phones find it.
 // Construction, Start and destruction belong to one thread (the program's main thread);
 // the handlers run on the engine's worker threads, several at once; AdvertiseThread runs
 // on a thread of the object's own.
 #pragma once
 
 #include "httpengine/httpengine.h"
+#include "ippprinter/ippprinter.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -58,6 +61,14 @@ private:
   static void OnUploadEnd(mg_conn* conn, const mg_request* request, void* server);
   static void OnUploadAbort(mg_conn* conn, const mg_request* request, void* server);
   void SendPrintReply(mg_conn* conn, int user, int internal) const;
+  static int OnIppBegin(mg_conn* conn, const mg_request* request, void* server);
+  static int OnIppData(mg_conn* conn, const mg_request* request, const char* bytes, int length, void* server);
+  static void OnIppEnd(mg_conn* conn, const mg_request* request, void* server);
+  static void OnIppAbort(mg_conn* conn, const mg_request* request, void* server);
+  static void OnIppPage(mg_conn* conn, const mg_request* request, void* server);
+  static void OnIppIcon(mg_conn* conn, const mg_request* request, void* server);
+  // Makes the driverless printer and registers its entries with the engine.
+  void RegisterIppPrinter();
 
   static void AdvertiseThread(CVostrelHttpServer* server);
   // Registers until it succeeds, up to 60 attempts a second apart; false when every
@@ -70,6 +81,7 @@ private:
   std::string osDescription;  // taken at Start, read by the handlers
   uint32_t port = 0;
   mg_ctx* engine = nullptr;
+  std::unique_ptr<CIppPrinter> ippPrinter;  // made at Start, before the engine serves it
 
   std::atomic<int> advertiseState{kAdvertising};
   std::mutex stopMutex;

@@ -1,6 +1,8 @@
 // DNS-SD through Avahi's compatibility library (dns_sd.h), which talks to avahi-daemon.
 #include "platform/dnssd.h"
 
+#include "platform/dnssd-private.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <dns_sd.h>
@@ -36,30 +38,39 @@ void CDnsSdService::OnRegisterReply(DNSServiceRef, DNSServiceFlags, DNSServiceEr
   auto* service = static_cast<CDnsSdService*>(context);
   if (error != kDNSServiceErr_NoError) {
     service->replyError_ = error;
+    ForgetAnnouncement(service);
   } else if (name != nullptr && name[0] != '\0') {
     service->name_ = name;
+    NoteAnnouncement(service, service->name_, service->type_);
   }
 }
+
+bool CanRegisterSubtypes() { return true; }
 
 std::string CDnsSdService::Name() const {
   return name_.empty() ? ComputerName() : name_;
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port,
-                            [[maybe_unused]] const DnsSdTxtRecord& txt,
-                            [[maybe_unused]] const std::vector<std::string>& subtypes) {
+                            const DnsSdTxtRecord& txt, const std::vector<std::string>& subtypes) {
   Withdraw();
   replyError_ = 0;
+  // Avahi's library takes the subtypes after the type, separated by commas.
+  const std::string typeWithSubtypes = DnsSdTypeWithSubtypes(type, subtypes);
+  const std::string record = EncodeDnsSdTxtRecord(txt);
+  if (record.size() > UINT16_MAX) return kDNSServiceErr_BadParam;
   // A null name stands for the computer's name; Avahi refuses the empty one.
   DNSServiceRef ref = nullptr;
   const DNSServiceErrorType error =
-      DNSServiceRegister(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(),
-                         domain.c_str(), nullptr,
-                         htons(port), 0, nullptr, &CDnsSdService::OnRegisterReply, this);
+      DNSServiceRegister(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), typeWithSubtypes.c_str(),
+                         domain.c_str(), nullptr, htons(port), static_cast<uint16_t>(record.size()),
+                         record.empty() ? nullptr : record.data(), &CDnsSdService::OnRegisterReply, this);
   if (error != kDNSServiceErr_NoError) {
     return error;
   }
   ref_ = ref;
+  type_ = type;
+  NoteAnnouncement(this, Name(), type_);
   return 0;
 }
 
@@ -85,6 +96,7 @@ DnsSdServeResult CDnsSdService::Serve(int timeoutMs) {
 }
 
 void CDnsSdService::Withdraw() {
+  ForgetAnnouncement(this);
   if (ref_ != nullptr) {
     DNSServiceRefDeallocate(ref_);
     ref_ = nullptr;

@@ -1,6 +1,7 @@
 #include "platform/spooler.h"
 
 #include "platform/linux/filedescriptor.h"
+#include "platform/pwgmedia.h"
 
 #include <cups/cups.h>
 
@@ -43,14 +44,20 @@ class DestList {
 // The effective default: LPDEST/PRINTER, then ~/.cups/lpoptions, then the server's.
 DestPtr DefaultDest() { return DestPtr(cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr)); }
 
+// A destination's option as text, "" when absent.
+std::string OptionText(const cups_dest_t& dest, const char* name) {
+  const char* value = cupsGetOption(name, dest.num_options, dest.options);
+  return value != nullptr ? value : "";
+}
+
 }  // namespace
 
-std::vector<std::string> ListPrintQueues() {
-  std::vector<std::string> names;
+std::vector<PrintQueue> ListPrintQueues() {
+  std::vector<PrintQueue> queues;
   for (const cups_dest_t& dest : DestList()) {
-    if (dest.instance == nullptr) names.emplace_back(dest.name);
+    if (dest.instance == nullptr) queues.push_back({dest.name, OptionText(dest, "device-uri")});
   }
-  return names;
+  return queues;
 }
 
 std::string GetDefaultPrintQueue() {
@@ -165,4 +172,72 @@ SubmitResult SubmitBytesToDefaultQueue(std::string_view document, const std::str
     return static_cast<ssize_t>(length);
   };
   return SubmitDocument(readBytes, mimeType, title, options);
+}
+
+namespace {
+
+struct IppDeleter {
+  void operator()(ipp_t* message) const { ippDelete(message); }
+};
+using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
+
+// The standard name of a media the spooler lists, after its size (a borderless
+// "oe_letter-fullbleed_8.5x11in" is Letter); "" for the ranges of custom sizes.
+std::string StandardMediaName(const char* name) {
+  const pwg_media_t* media = name != nullptr ? pwgMediaForPWG(name) : nullptr;
+  if (media == nullptr || std::string_view(name).starts_with("custom_m")) return {};
+  const pwg_media_t* standard = pwgMediaForSize(media->width, media->length);
+  return standard != nullptr ? standard->pwg : media->pwg;
+}
+
+}  // namespace
+
+std::optional<QueueCapabilities> GetDefaultQueueCapabilities() {
+  const DestPtr dest = DefaultDest();
+  if (!dest) return std::nullopt;
+  QueueCapabilities capabilities;
+  capabilities.name = dest->name;
+  capabilities.makeAndModel = OptionText(*dest, "printer-make-and-model");
+  capabilities.location = OptionText(*dest, "printer-location");
+  capabilities.info = OptionText(*dest, "printer-info");
+  capabilities.deviceUri = OptionText(*dest, "device-uri");
+
+  // Media, colour and sides come from the queue's attributes (the PPD's, for a queue with one).
+  const DestInfoPtr info(cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest.get()));
+  if (!info) return capabilities;
+  std::vector<std::string> media;
+  ipp_attribute_t* supported = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_MEDIA);
+  for (int i = 0; i < ippGetCount(supported); ++i) media.push_back(StandardMediaName(ippGetString(supported, i, nullptr)));
+  ipp_attribute_t* fallback = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_MEDIA);
+  capabilities.media = DefaultMediaFirst(media, StandardMediaName(ippGetString(fallback, 0, nullptr)));
+  capabilities.color = cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_PRINT_COLOR_MODE,
+                                              CUPS_PRINT_COLOR_MODE_COLOR) != 0;
+  capabilities.duplex = cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest.get(), info.get(), CUPS_SIDES,
+                                               CUPS_SIDES_TWO_SIDED_PORTRAIT) != 0;
+  return capabilities;
+}
+
+SpoolerJobState GetSpoolerJobState(int jobId) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+               ("ipp://localhost/jobs/" + std::to_string(jobId)).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
+  const IppPtr answer(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
+  ipp_attribute_t* state = answer ? ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM) : nullptr;
+  switch (state != nullptr ? ippGetInteger(state, 0) : 0) {
+    case IPP_JSTATE_PENDING: return SpoolerJobState::kPending;
+    case IPP_JSTATE_HELD: return SpoolerJobState::kHeld;
+    case IPP_JSTATE_PROCESSING: return SpoolerJobState::kProcessing;
+    case IPP_JSTATE_STOPPED: return SpoolerJobState::kStopped;
+    case IPP_JSTATE_CANCELED: return SpoolerJobState::kCanceled;
+    case IPP_JSTATE_ABORTED: return SpoolerJobState::kAborted;
+    case IPP_JSTATE_COMPLETED: return SpoolerJobState::kCompleted;
+    default: return SpoolerJobState::kUnknown;
+  }
+}
+
+bool CancelSpoolerJob(int jobId) {
+  // Without a queue's name the job is found by its number alone.
+  return jobId > 0 && cupsCancelJob2(CUPS_HTTP_DEFAULT, nullptr, jobId, 0) == IPP_STATUS_OK;
 }

@@ -11,6 +11,7 @@
 #include <windns.h>
 #include <windows.h>
 
+#include "platform/dnssd-private.h"
 #include "platform/network.h"
 #include "platform/sockets.h"
 #include "platform/win/dnsregistration.h"
@@ -32,6 +33,7 @@ using ConstructCall = PDNS_SERVICE_INSTANCE(WINAPI*)(PCWSTR, PCWSTR, PIP4_ADDRES
 using FreeInstanceCall = VOID(WINAPI*)(PDNS_SERVICE_INSTANCE);
 
 constexpr int32_t kServiceNotRunning = -65563;  // kDNSServiceErr_ServiceNotRunning
+constexpr int32_t kBadParam = -65540;           // kDNSServiceErr_BadParam
 constexpr DWORD kRequestPending = 9506;          // kRequestPending
 
 struct Routes {
@@ -81,13 +83,32 @@ std::string WithoutFinalDot(std::string name) {
   return name;
 }
 
+// A service name as one label of a DNS name: its dots and backslashes escaped.
+std::string EscapedLabel(const std::string& name) {
+  std::string label;
+  for (const char c : name) {
+    if (c == '.' || c == '\\') label += '\\';
+    label += c;
+  }
+  return label;
+}
+
 }  // namespace
 
 ServiceRegistration DescribeServiceRegistration(const std::string& serviceName, const std::string& computerName,
-                                                const std::string& type, const std::string& domain, uint16_t port) {
+                                                const std::string& type, const std::string& domain, uint16_t port,
+                                                const DnsSdTxtRecord& txt) {
   const std::string zone = WithoutFinalDot(domain);
-  return {ToWide(serviceName + "." + type + "." + zone), ToWide(computerName + "." + zone), port};
+  ServiceRegistration registration{ToWide(EscapedLabel(serviceName) + "." + type + "." + zone),
+                                   ToWide(computerName + "." + zone), port, {}, {}};
+  for (const auto& [key, value] : txt) {
+    registration.txtKeys.push_back(ToWide(key));
+    registration.txtValues.push_back(ToWide(value));
+  }
+  return registration;
 }
+
+bool CanRegisterSubtypes() { return AvailableRoutes().Bonjour(); }
 
 // Windows' registration: the request must stay alive until it is withdrawn.
 struct SystemRegistration {
@@ -114,8 +135,10 @@ void CDnsSdService::OnRegisterReply(_DNSServiceRef_t*, uint32_t, int32_t error, 
   auto* service = static_cast<CDnsSdService*>(context);
   if (error != 0) {
     service->replyError_ = error;
+    ForgetAnnouncement(service);
   } else if (name != nullptr && name[0] != '\0') {
     service->name_ = name;
+    NoteAnnouncement(service, service->name_, service->type_);
   }
 }
 
@@ -126,29 +149,43 @@ std::string CDnsSdService::Name() const {
 }
 
 int CDnsSdService::Register(const std::string& type, const std::string& domain, uint16_t port,
-                            [[maybe_unused]] const DnsSdTxtRecord& txt,
-                            [[maybe_unused]] const std::vector<std::string>& subtypes) {
+                            const DnsSdTxtRecord& txt, const std::vector<std::string>& subtypes) {
   Withdraw();
   replyError_ = 0;
   const Routes& routes = AvailableRoutes();
   if (routes.Bonjour()) {
+    // Bonjour takes the subtypes after the type, separated by commas.
+    const std::string typeWithSubtypes = DnsSdTypeWithSubtypes(type, subtypes);
+    const std::string record = EncodeDnsSdTxtRecord(txt);
+    if (record.size() > UINT16_MAX) return kBadParam;
     // A null name stands for the computer's name.
     _DNSServiceRef_t* ref = nullptr;
-    const int32_t error = routes.registerService(&ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), type.c_str(),
-                                                 domain.c_str(), nullptr, htons(port), 0, nullptr,
-                                                 reinterpret_cast<ReplyCallback>(&CDnsSdService::OnRegisterReply), this);
+    const int32_t error = routes.registerService(
+        &ref, 0, 0, name_.empty() ? nullptr : name_.c_str(), typeWithSubtypes.c_str(), domain.c_str(), nullptr,
+        htons(port), static_cast<uint16_t>(record.size()), record.empty() ? nullptr : record.data(),
+        reinterpret_cast<ReplyCallback>(&CDnsSdService::OnRegisterReply), this);
     if (error != 0) return error;
     ref_ = ref;
+    type_ = type;
+    NoteAnnouncement(this, Name(), type_);
     return 0;
   }
   if (!routes.System()) return kServiceNotRunning;
 
+  // Windows' own DNS-SD registers the bare type: it has no place for subtypes.
   const std::string computer = GetSystemHostName();
   if (computer.empty()) return kServiceNotRunning;
-  const ServiceRegistration wanted = DescribeServiceRegistration(Name(), computer, type, domain, port);
+  const ServiceRegistration wanted = DescribeServiceRegistration(Name(), computer, type, domain, port, txt);
+  std::vector<PCWSTR> keys;
+  std::vector<PCWSTR> values;
+  for (size_t i = 0; i < wanted.txtKeys.size(); ++i) {
+    keys.push_back(wanted.txtKeys[i].c_str());
+    values.push_back(wanted.txtValues[i].c_str());
+  }
   auto* registration = new SystemRegistration;
   registration->instance = routes.construct(wanted.instanceName.c_str(), wanted.hostName.c_str(), nullptr, nullptr,
-                                            wanted.port, 0, 0, 0, nullptr, nullptr);
+                                            wanted.port, 0, 0, static_cast<DWORD>(keys.size()),
+                                            keys.empty() ? nullptr : keys.data(), values.empty() ? nullptr : values.data());
   registration->request.Version = DNS_QUERY_REQUEST_VERSION1;
   registration->request.pServiceInstance = registration->instance;
   registration->request.pRegisterCompletionCallback = &SystemRegistration::OnComplete;
@@ -159,6 +196,8 @@ int CDnsSdService::Register(const std::string& type, const std::string& domain, 
     return kServiceNotRunning;
   }
   system_ = registration;
+  type_ = type;
+  NoteAnnouncement(this, Name(), type_);
   return 0;
 }
 
@@ -186,6 +225,7 @@ DnsSdServeResult CDnsSdService::Serve(int timeoutMs) {
 }
 
 void CDnsSdService::Withdraw() {
+  ForgetAnnouncement(this);
   if (ref_) {
     AvailableRoutes().deallocate(ref_);
     ref_ = nullptr;

@@ -249,7 +249,35 @@ TEST_F(SettingsTest, NoKeyWhenTheConfigurationFolderCannotBeMade) {
   EXPECT_FALSE(WriteSettingString("preferredPrinterName", "x"));
   EXPECT_EQ(ReadMagicValue(), "-1");
   WriteLastUpdateCheckTime(5);
+  EXPECT_EQ(ReadPrinterUuid(), "");
+  EXPECT_TRUE(ReadShareWithAllPhones());
+  EXPECT_FALSE(WriteShareWithAllPhones(false));
   EXPECT_EQ(ReadTestFile(environment_.ConfigFolder() + "Vostrel"), "in the way");
+}
+
+// The driverless printer's identity is made once, from the random source, and kept; a
+// spoiled one is replaced. Sharing is on until it is turned off.
+TEST_F(SettingsTest, PrinterIdentityIsMadeOnceAndSharingIsOnByDefault) {
+  const std::string uuid = ReadPrinterUuid();
+  EXPECT_EQ(uuid.substr(0, 9) + uuid[23], "urn:uuid:4") << "version 4: " << uuid;
+  EXPECT_EQ(uuid.size(), 45u);
+  EXPECT_EQ(ReadPrinterUuid(), uuid);
+  EXPECT_EQ(ReadSettingString("PrinterUuid"), uuid);
+  ASSERT_TRUE(WriteSettingString("PrinterUuid", "urn:uuid:not-a-uuid"));
+  const std::string replaced = ReadPrinterUuid();
+  EXPECT_EQ(ReadPrinterUuid(), replaced);
+  // Another PC, a fresh configuration, gets another identity.
+  ASSERT_TRUE(std::filesystem::remove(environment_.KeyFile()));
+  const std::string other = ReadPrinterUuid();
+  EXPECT_TRUE(replaced.size() == 45 && replaced != uuid && other != uuid && other != replaced) << replaced << other;
+
+  EXPECT_TRUE(ReadShareWithAllPhones());
+  ASSERT_TRUE(WriteShareWithAllPhones(false));
+  EXPECT_FALSE(ReadShareWithAllPhones());
+  EXPECT_EQ(StoredValues().back().name, "ShareWithAllPhones");
+  EXPECT_EQ(StoredValues().back().type, RegistryType::Dword);
+  ASSERT_TRUE(WriteShareWithAllPhones(true));
+  EXPECT_TRUE(ReadShareWithAllPhones());
 }
 
 class StartupEntryTest : public SettingsTest {};

@@ -67,7 +67,9 @@ class RecordingView : public PopupView {
   void ShowPrinterList(bool shown_) override { listShown = shown_; }
   void StartTimer(PopupTimer timer, int milliseconds) override { timers[timer] = milliseconds; }
   void StopTimer(PopupTimer timer) override { timers.erase(timer); }
-  void SetStartupChecked(bool checked) override { startupChecked = checked; }
+  void SetMenuChecked(PopupMenuCommand command, bool checked) override {
+    (command == PopupMenuCommand::ShareWithAllPhones ? shareChecked : startupChecked) = checked;
+  }
   void ShowNotice(const std::string& text) override { notices.push_back(text); }
   bool AskNewVersion() override;
   void ShowAbout() override { ++abouts; }
@@ -85,6 +87,7 @@ class RecordingView : public PopupView {
   bool listShown = false;
   std::map<PopupTimer, int> timers;
   std::optional<bool> startupChecked;
+  std::optional<bool> shareChecked;
   std::vector<std::string> notices;
   bool downloadAnswer = false;  // what the user answers the new-version notice
   int newVersionNotices = 0;

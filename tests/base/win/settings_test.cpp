@@ -67,4 +67,15 @@ TEST_F(RegistrySettings, StartupEntryHoldsTheQuotedProgramAndTheSwitch) {
   EXPECT_EQ(Query(kRunKey, "OlvaroDesktop").find("OlvaroDesktop"), std::string::npos);
 }
 
+TEST_F(RegistrySettings, PrinterIdentityAndSharingAreTheRegistrysTypes) {
+  const std::string uuid = ReadPrinterUuid();
+  EXPECT_EQ(uuid.size(), 45u);
+  EXPECT_NE(Query(kProgramKey, "PrinterUuid").find("REG_SZ    " + uuid), std::string::npos);
+  EXPECT_EQ(ReadPrinterUuid(), uuid);
+  EXPECT_TRUE(ReadShareWithAllPhones());
+  ASSERT_TRUE(WriteShareWithAllPhones(false));
+  EXPECT_NE(Query(kProgramKey, "ShareWithAllPhones").find("REG_DWORD    0x0"), std::string::npos);
+  EXPECT_FALSE(ReadShareWithAllPhones());
+}
+
 }  // namespace
