@@ -2,7 +2,8 @@
 // printer: PWG raster ("RaS2") and Apple raster ("UNIRAST"). Bytes go in as they arrive;
 // pages and lines come out one at a time, so that no page is ever held whole. Every size,
 // run and count is checked against the page header and the limits; the first fault ends
-// the document. Portable: nothing but the standard library.
+// the document. Portable: nothing but the standard library. A decoder serves one
+// document, on one thread at a time.
 #pragma once
 
 #include <cstddef>

@@ -54,14 +54,15 @@ std::string CheckPage(const RasterPage& page, uint32_t bitsPerColor, uint32_t by
       return "resolution " + std::to_string(dpi) + " dpi is outside 1.." + std::to_string(limits.maxResolution);
     }
   }
-  if (bitsPerColor != 8 || page.bitsPerPixel != (page.color ? 24u : 8u)) {
-    return std::to_string(page.bitsPerPixel) + " bits per pixel (" + std::to_string(bitsPerColor) +
-           " per colour) in " + (page.color ? "sRGB" : "sGray") + ": only 8-bit sGray and 24-bit sRGB are decoded";
+  if (bitsPerColor != 8) return std::to_string(bitsPerColor) + " bits per colour: only 8 are decoded";
+  if (page.bitsPerPixel != (page.color ? 24u : 8u)) {
+    return std::to_string(page.bitsPerPixel) + " bits per pixel in " + (page.color ? "sRGB" : "sGray") +
+           ": only 8-bit sGray and 24-bit sRGB are decoded";
   }
   uint64_t expected = uint64_t{page.width} * page.bitsPerPixel / 8;
   if (bytesPerLine != expected) {
-    return std::to_string(bytesPerLine) + " bytes per line where " + std::to_string(page.width) +
-           " pixels make " + std::to_string(expected);
+    return std::to_string(bytesPerLine) + " bytes per line where " + std::to_string(page.width) + " pixels make " +
+           std::to_string(expected);
   }
   return {};
 }
@@ -117,10 +118,12 @@ size_t RasterPageHeaderSize(RasterFormat format) {
 std::string ReadRasterFileHeader(RasterFormat format, const uint8_t* header, uint32_t& announcedPages) {
   announcedPages = 0;
   if (format == RasterFormat::kPwg) {
-    if (std::memcmp(header, kPwgSync, sizeof kPwgSync - 1) != 0) return "not a PWG raster: it does not begin with \"RaS2\"";
+    if (std::memcmp(header, kPwgSync, sizeof kPwgSync - 1) != 0)
+      return "not a PWG raster: it does not begin with \"RaS2\"";
     return {};
   }
-  if (std::memcmp(header, kUrfSync, sizeof kUrfSync) != 0) return "not an Apple raster: it does not begin with \"UNIRAST\"";
+  if (std::memcmp(header, kUrfSync, sizeof kUrfSync) != 0)
+    return "not an Apple raster: it does not begin with \"UNIRAST\"";
   announcedPages = BigEndian32(header + sizeof kUrfSync);
   return {};
 }
