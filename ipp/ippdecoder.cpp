@@ -26,20 +26,31 @@ struct Record {
   std::string_view value;
 };
 
+// The attribute or member whose values are being read: built, or only counted.
+struct Slot {
+  std::string_view name;
+  size_t values = 0;
+  IppAttribute* attribute = nullptr;  // null when only checking
+};
+
+// Reads a message into `message`, or with none only checks it: the same verdict either way.
 class Decoder {
  public:
-  Decoder(std::string_view bytes, const IppLimits& limits, IppDecodeResult& result)
-      : bytes_(bytes), limits_(limits), result_(result) {}
+  Decoder(std::string_view bytes, const IppLimits& limits, IppDecodeResult& result, IppMessage* message)
+      : bytes_(bytes), limits_(limits), result_(result), message_(message) {}
 
-  // Fills result_.message; on false result_ says why.
+  // On false result_ says why.
   bool Run() {
     if (!Need(8)) return false;
-    IppMessage& message = result_.message;
-    message.versionMajor = static_cast<uint8_t>(bytes_[0]);
-    message.versionMinor = static_cast<uint8_t>(bytes_[1]);
-    message.code = Read16(bytes_.data() + 2);
-    message.requestId = Read32(bytes_.data() + 4);
+    if (message_ != nullptr) {
+      message_->versionMajor = static_cast<uint8_t>(bytes_[0]);
+      message_->versionMinor = static_cast<uint8_t>(bytes_[1]);
+      message_->code = Read16(bytes_.data() + 2);
+      message_->requestId = Read32(bytes_.data() + 4);
+    }
     pos_ = 8;
+    bool inGroup = false;
+    Slot slot;
     for (;;) {
       Record record;
       if (!ReadRecord(record)) return false;
@@ -50,21 +61,22 @@ class Decoder {
       }
       if (form == IppValueForm::kDelimiter) {
         if (record.tag == 0) return Malformed("reserved delimiter tag 0x00");
-        message.groups.push_back(IppGroup{static_cast<IppTag>(record.tag), {}});
+        if (message_ != nullptr) message_->groups.push_back(IppGroup{static_cast<IppTag>(record.tag), {}});
+        inGroup = true;
+        slot = Slot();
         continue;
       }
-      if (message.groups.empty()) return Malformed("an attribute before the first group");
+      if (!inGroup) return Malformed("an attribute before the first group");
       if (form == IppValueForm::kEndCollection || form == IppValueForm::kMemberName) {
         return Malformed("a collection's member outside a collection");
       }
-      std::vector<IppAttribute>& attributes = message.groups.back().attributes;
       if (record.name.empty()) {
-        if (attributes.empty()) return Malformed("an additional value with no attribute before it");
+        if (slot.name.empty()) return Malformed("an additional value with no attribute before it");
       } else {
         if (!CountAttribute()) return false;
-        attributes.push_back(IppAttribute{std::string(record.name), {}});
+        slot = Slot{record.name, 0, Add(message_ ? &message_->groups.back().attributes : nullptr, record.name)};
       }
-      if (!AddValue(attributes.back(), record, 0)) return false;
+      if (!AddValue(slot, record, 0)) return false;
     }
   }
 
@@ -134,52 +146,56 @@ class Decoder {
     return true;
   }
 
-  bool AddValue(IppAttribute& attribute, const Record& record, int depth) {
-    if (attribute.values.size() >= limits_.maxValues) {
-      return TooLarge(kEntityTooLarge, attribute.name + " has over " + std::to_string(limits_.maxValues) + " values");
+  static IppAttribute* Add(std::vector<IppAttribute>* attributes, std::string_view name) {
+    return attributes != nullptr ? &attributes->emplace_back(IppAttribute{std::string(name), {}}) : nullptr;
+  }
+
+  bool AddValue(Slot& slot, const Record& record, int depth) {
+    if (slot.values++ == limits_.maxValues) {
+      return TooLarge(kEntityTooLarge,
+                      std::string(slot.name) + " has over " + std::to_string(limits_.maxValues) + " values");
     }
-    IppValue value;
+    IppValue& value = slot.attribute != nullptr ? slot.attribute->values.emplace_back() : scratch_;
     value.tag = static_cast<IppTag>(record.tag);
-    bool ok = IppValueFormOf(record.tag) == IppValueForm::kBeginCollection
-                  ? ReadMembers(value.members, depth + 1)
-                  : FillValue(value, record.value, attribute.name);
-    if (ok) attribute.values.push_back(std::move(value));
-    return ok;
+    return IppValueFormOf(record.tag) == IppValueForm::kBeginCollection
+               ? ReadMembers(slot.attribute != nullptr ? &value.members : nullptr, depth + 1)
+               : FillValue(value, record.value, slot.name);
   }
 
   // The member records of a collection, up to its endCollection.
-  bool ReadMembers(std::vector<IppAttribute>& members, int depth) {
+  bool ReadMembers(std::vector<IppAttribute>* members, int depth) {
     if (depth > limits_.maxCollectionDepth) {
       return TooLarge(kEntityTooLarge,
                       "collections nested over " + std::to_string(limits_.maxCollectionDepth) + " deep");
     }
+    Slot member;
     for (;;) {
       Record record;
       if (!ReadRecord(record)) return false;
       IppValueForm form = IppValueFormOf(record.tag);
       if (form == IppValueForm::kDelimiter) return Malformed("a collection not closed");
       if (!record.name.empty()) return Malformed("a named attribute inside a collection");
-      if (!members.empty() && members.back().values.empty() &&
+      if (!member.name.empty() && member.values == 0 &&
           (form == IppValueForm::kEndCollection || form == IppValueForm::kMemberName)) {
-        return Malformed("member " + members.back().name + " has no value");
+        return Malformed("member " + std::string(member.name) + " has no value");
       }
       if (form == IppValueForm::kEndCollection) return true;
       if (form == IppValueForm::kMemberName) {
         if (record.value.empty()) return Malformed("a member with an empty name");
         if (!CountAttribute()) return false;
-        members.push_back(IppAttribute{std::string(record.value), {}});
+        member = Slot{record.value, 0, Add(members, record.value)};
         continue;
       }
-      if (members.empty()) return Malformed("a collection value before its member's name");
-      if (!AddValue(members.back(), record, depth)) return false;
+      if (member.name.empty()) return Malformed("a collection value before its member's name");
+      if (!AddValue(member, record, depth)) return false;
     }
   }
 
   // A value of a simple form from its octets.
-  bool FillValue(IppValue& value, std::string_view octets, const std::string& name) {
+  bool FillValue(IppValue& value, std::string_view octets, std::string_view name) {
     const char* p = octets.data();
     auto sized = [&](size_t length) {
-      return octets.size() == length || Malformed(name + ": a value of the wrong length");
+      return octets.size() == length || Malformed(std::string(name) + ": a value of the wrong length");
     };
     switch (IppValueFormOf(static_cast<uint8_t>(value.tag))) {
       case IppValueForm::kOutOfBand:
@@ -190,7 +206,7 @@ class Decoder {
         return true;
       case IppValueForm::kBoolean:
         if (!sized(1)) return false;
-        if (p[0] != 0 && p[0] != 1) return Malformed(name + ": a boolean neither 0 nor 1");
+        if (p[0] != 0 && p[0] != 1) return Malformed(std::string(name) + ": a boolean neither 0 nor 1");
         value.integer = p[0];
         return true;
       case IppValueForm::kResolution:
@@ -216,13 +232,14 @@ class Decoder {
     }
   }
 
-  bool FillWithLanguage(IppValue& value, std::string_view octets, const std::string& name) {
+  bool FillWithLanguage(IppValue& value, std::string_view octets, std::string_view name) {
     size_t languageLength = octets.size() >= 4 ? Read16(octets.data()) : 0;
-    if (octets.size() < languageLength + 4) return Malformed(name + ": a language longer than its value");
+    if (octets.size() < languageLength + 4) return Malformed(std::string(name) + ": a language longer than its value");
     size_t textLength = Read16(octets.data() + 2 + languageLength);
-    if (octets.size() != languageLength + 4 + textLength) return Malformed(name + ": text lengths that do not add up");
+    if (octets.size() != languageLength + 4 + textLength)
+      return Malformed(std::string(name) + ": text lengths that do not add up");
     if (languageLength > limits_.maxNameBytes || textLength > limits_.maxValueBytes) {
-      return TooLarge(kValueTooLong, name + ": a value of " + std::to_string(octets.size()) + " octets");
+      return TooLarge(kValueTooLong, std::string(name) + ": a value of " + std::to_string(octets.size()) + " octets");
     }
     value.language = octets.substr(2, languageLength);
     value.text = octets.substr(4 + languageLength);
@@ -232,6 +249,8 @@ class Decoder {
   std::string_view bytes_;
   const IppLimits& limits_;
   IppDecodeResult& result_;
+  IppMessage* message_;
+  IppValue scratch_;  // where a check puts the values it reads
   size_t pos_ = 0;
   size_t attributeCount_ = 0;
 };
@@ -240,7 +259,9 @@ class Decoder {
 
 IppDecodeResult DecodeIppMessage(std::string_view bytes, const IppLimits& limits) {
   IppDecodeResult result;
-  if (Decoder(bytes, limits, result).Run()) {
+  // A check first, building nothing: a head still arriving (a caller may try after every
+  // piece) or one refused costs a pass over its records, not a copy of every value.
+  if (Decoder(bytes, limits, result, nullptr).Run() && Decoder(bytes, limits, result, &result.message).Run()) {
     result.status = IppDecodeStatus::kComplete;
   } else {
     result.message = IppMessage();  // a refused message is not half handed on

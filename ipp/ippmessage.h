@@ -71,17 +71,23 @@ struct IppValue {
   std::string text;
   std::string language;
   std::vector<IppAttribute> members;
+
+  friend bool operator==(const IppValue&, const IppValue&) = default;
 };
 
 // An attribute: its name and one value, or several (a 1setOf).
 struct IppAttribute {
   std::string name;
   std::vector<IppValue> values;
+
+  friend bool operator==(const IppAttribute&, const IppAttribute&) = default;
 };
 
 struct IppGroup {
   IppTag tag = IppTag::kOperationGroup;
   std::vector<IppAttribute> attributes;
+
+  friend bool operator==(const IppGroup&, const IppGroup&) = default;
 };
 
 struct IppMessage {
@@ -90,6 +96,9 @@ struct IppMessage {
   uint16_t code = 0;  // operation-id in a request, status-code in a response
   int32_t requestId = 0;
   std::vector<IppGroup> groups;  // in the order they travel; a tag may come more than once
+
+  // Equal field by field, in the same order.
+  friend bool operator==(const IppMessage&, const IppMessage&) = default;
 };
 
 // What a decoder accepts; a message past any of them is refused, not cut.
@@ -122,9 +131,10 @@ struct IppDecodeResult {
 
 // Decodes the message at the start of `bytes`. Call again with more octets after
 // kIncomplete (the decoder keeps nothing between calls). Every prefix of a good message is
-// kIncomplete; a refusal comes at the first octet past a limit, before the rest arrives.
+// kIncomplete; one past a limit is refused once the record that passes it has arrived.
 // The extension tag 0x7f is refused as kMalformed. Out-of-band values keep no octets.
-// A refused message leaves `message` empty. Any thread may call it.
+// A refused message leaves `message` empty. Each call reads from the start, but a head not
+// yet whole costs only a check of its records, nothing built. Any thread may call it.
 IppDecodeResult DecodeIppMessage(std::string_view bytes, const IppLimits& limits = {});
 
 // The message as it travels: version, code, request-id, the groups in order, and the
