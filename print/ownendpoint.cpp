@@ -64,8 +64,14 @@ bool IsThisComputer(const std::string& host) {
   return false;
 }
 
-// "dnssd://Kitchen%20PC._ipp._tcp.local/?uuid=...", as CUPS names a printer it found on
-// the network: ours when it carries our identity or our announced name.
+// A DNS-SD service instance ("Kitchen PC._ipp._tcp.local") that this process announces.
+bool IsOwnServiceInstance(const std::string& instance) {
+  const size_t typeAt = instance.rfind(std::string(".") + kIppType);
+  return typeAt != std::string::npos && IsAnnouncedByThisProcess(instance.substr(0, typeAt), kIppType);
+}
+
+// "dnssd://Kitchen%20PC._ipp._tcp.local/?uuid=...", as CUPS names a queue it made for a
+// printer found on the network: ours when it carries our identity or our announced name.
 bool IsOwnDnsSdUri(std::string_view rest) {
   const size_t queryAt = rest.find('?');
   const std::string uuid = queryAt == std::string_view::npos ? "" : QueryValue(rest.substr(queryAt + 1), "uuid");
@@ -74,17 +80,14 @@ bool IsOwnDnsSdUri(std::string_view rest) {
       EqualsIgnoringAsciiCase(uuid, std::string_view(own).substr(kUuidUrnPrefix.size()))) {
     return true;
   }
-  const std::string service = WithoutFinalDot(PercentDecoded(rest.substr(0, rest.find_first_of("/?"))));
-  const size_t typeAt = service.rfind(std::string(".") + kIppType);
-  return typeAt != std::string::npos && IsAnnouncedByThisProcess(service.substr(0, typeAt), kIppType);
+  return IsOwnServiceInstance(WithoutFinalDot(PercentDecoded(rest.substr(0, rest.find_first_of("/?")))));
 }
 
 // "ipp://HOST:PORT/ipp/print" (or ipps, http, https: Windows names IPP ports with http)
-// on this PC and the service's port.
+// on this PC and the service's port; or "ipp://Kitchen%20PC._ipp._tcp.local/", as CUPS
+// lists a printer it sees on the network before it makes a queue for it.
 bool IsOwnNetworkUri(const std::string& scheme, std::string_view rest) {
   const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-  const std::string_view path = rest.substr(authority.size(), rest.find_first_of("?#") - authority.size());
-  if (path != kEndpointPath && path != std::string(kEndpointPath) + "/") return false;
   std::string_view hostPort = authority.substr(authority.find('@') == std::string_view::npos ? 0 : authority.find('@') + 1);
   std::string host;
   std::string_view port;
@@ -98,9 +101,14 @@ bool IsOwnNetworkUri(const std::string& scheme, std::string_view rest) {
     host = hostPort.substr(0, hostPort.find(':'));
     if (hostPort.find(':') != std::string_view::npos) port = hostPort.substr(hostPort.find(':') + 1);
   }
+  host = WithoutFinalDot(PercentDecoded(host));
+  if (IsOwnServiceInstance(host)) return true;
+
+  const std::string_view path = rest.substr(authority.size(), rest.find_first_of("?#") - authority.size());
+  if (path != kEndpointPath) return false;
   const unsigned long defaultPort = scheme == "http" ? 80 : scheme == "https" ? 443 : 631;
   const unsigned long number = port.empty() ? defaultPort : std::strtoul(std::string(port).c_str(), nullptr, 10);
-  return number == ReadPortSetting() && IsThisComputer(WithoutFinalDot(PercentDecoded(host)));
+  return number == ReadPortSetting() && IsThisComputer(host);
 }
 
 }  // namespace

@@ -80,9 +80,12 @@ std::vector<std::string> DriverMedia(const PRINTER_INFO_2W& printer) {
   return DefaultMediaFirst(names, defaultName);
 }
 
+// Kept after printing; mingw's headers lack the name.
+constexpr DWORD kJobStatusRetained = 0x2000;
+
 SpoolerJobState JobStateOf(DWORD status) {
   if (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) return SpoolerJobState::kCanceled;
-  if (status & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE | JOB_STATUS_RETAINED)) return SpoolerJobState::kCompleted;
+  if (status & (JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE | kJobStatusRetained)) return SpoolerJobState::kCompleted;
   if (status & (JOB_STATUS_ERROR | JOB_STATUS_OFFLINE | JOB_STATUS_PAPEROUT | JOB_STATUS_BLOCKED_DEVQ |
                 JOB_STATUS_USER_INTERVENTION)) {
     return SpoolerJobState::kStopped;

@@ -46,12 +46,14 @@ TEST_F(FormMainTest, StartsHiddenWithItsLayoutAndRunsTheStartupOnce) {
     EXPECT_EQ(form.Label1->text(), "Authcode:");
     EXPECT_TRUE(form.LabelConnected->isHidden());
     EXPECT_EQ(form.TrayIcon1->toolTip(), "Olvaro Desktop");
-    ASSERT_EQ(form.PopupMenu1->actions().size(), 4);
+    ASSERT_EQ(form.PopupMenu1->actions().size(), 5);
     EXPECT_EQ(form.RecentDocuments1->text(), "Recent documents\u2026");
     EXPECT_EQ(form.About1->text(), "About");
     EXPECT_EQ(form.MenuStartup->text(), "Launch At Startup");
+    EXPECT_EQ(form.MenuShare->text(), "Share with all phones (AirPrint, Mopria)");
     EXPECT_EQ(form.MenuExit->text(), "Exit");
     EXPECT_FALSE(form.MenuStartup->isChecked());
+    EXPECT_TRUE(form.MenuShare->isChecked());
   }
   EXPECT_EQ(startup.stops, 1);
 }
@@ -136,10 +138,15 @@ TEST_F(FormMainTest, ChooserPartsActAsOneButton) {
   EXPECT_TRUE(form.printerListBox->isVisible());
 }
 
-TEST_F(FormMainTest, StartupMenuFollowsTheEntry) {
+TEST_F(FormMainTest, StartupAndSharingMenusFollowTheirSettings) {
   ToggleStartupEntry(false);
   ASSERT_TRUE(IsStartupEntryPresent());
+  ASSERT_TRUE(WriteShareWithAllPhones(false));
   TFormMain form(startup, FixedSources({}));
+  EXPECT_FALSE(form.MenuShare->isChecked());
+  form.MenuShare->trigger();
+  EXPECT_TRUE(form.MenuShare->isChecked());
+  EXPECT_TRUE(ReadShareWithAllPhones());
   EXPECT_TRUE(form.MenuStartup->isChecked());
   form.MenuStartup->trigger();
   EXPECT_FALSE(form.MenuStartup->isChecked());

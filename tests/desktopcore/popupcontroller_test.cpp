@@ -77,6 +77,7 @@ TEST_F(PopupControllerTest, StartFillsTheWindowHiddenAndStopEndsTheServicesOnce)
   EXPECT_EQ(view.labels[PopupLabel::Connection], "Not connected");
   EXPECT_EQ(view.timers[PopupTimer::AddressRefresh], kRefreshPeriodMs);
   EXPECT_EQ(view.startupChecked, false);
+  EXPECT_EQ(view.shareChecked, true) << "sharing with all phones is on until turned off";
   EXPECT_EQ(startup.starts, 1);
   EXPECT_TRUE(startup.sink && startup.offer);
   controller->Stop();
@@ -350,6 +351,22 @@ TEST_F(PopupControllerTest, MenuCommandsAndTheLogo) {
   controller->MenuChosen(PopupMenuCommand::LaunchAtStartup);
   EXPECT_EQ(view.startupChecked, true);
   EXPECT_TRUE(IsStartupEntryPresent());
+
+  // Avahi announces subtypes, so the sharing entry makes no exception for iPhones.
+  const auto& entries = PopupMenuEntries();
+  const auto share = std::find_if(entries.begin(), entries.end(), [](const PopupMenuEntry& entry) {
+    return entry.command == PopupMenuCommand::ShareWithAllPhones;
+  });
+  ASSERT_NE(share, entries.end());
+  EXPECT_EQ(share->text, "Share with all phones (AirPrint, Mopria)");
+  EXPECT_TRUE(share->checkable);
+  controller->MenuChosen(PopupMenuCommand::ShareWithAllPhones);
+  EXPECT_EQ(view.shareChecked, false);
+  EXPECT_FALSE(ReadShareWithAllPhones());
+  controller->MenuChosen(PopupMenuCommand::ShareWithAllPhones);
+  EXPECT_EQ(view.shareChecked, true);
+  EXPECT_TRUE(ReadShareWithAllPhones());
+  EXPECT_EQ(view.startupChecked, true);
 
   controller->MenuChosen(PopupMenuCommand::About);
   controller->MenuChosen(PopupMenuCommand::RecentDocuments);

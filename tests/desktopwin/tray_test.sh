@@ -123,12 +123,20 @@ if [ -n "$screenshot" ]; then
   xdotool windowmap "$panel"
 fi
 
-# The gear's menu: "Recent documents...", "About", "Launch At Startup", "Exit".
+# The gear's menu: "Recent documents...", "About", "Launch At Startup", "Share with all
+# phones ...", "Exit".
 startup_entry() { wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v OlvaroDesktop >/dev/null 2>&1; }
 click_popup settings
 sleep 0.5
 xdotool key Down Down Down Return
 check "\"Launch At Startup\" adds the start-up entry" wait_for startup_entry
+sharing_off() {
+  wine reg query 'HKCU\SOFTWARE\Vostrel\OlvaroDesktop' /v ShareWithAllPhones 2>/dev/null | grep -q 'REG_DWORD *0x0'
+}
+click_popup settings
+sleep 0.5
+xdotool key Down Down Down Down Return
+check "\"Share with all phones\", checked at first, turns sharing off" wait_for sharing_off
 
 # "Recent documents..." lists a document just sent, below the column headings; "About"
 # shows its window. Each takes the activation from the pop-up, which hides.

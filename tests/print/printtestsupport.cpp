@@ -78,7 +78,8 @@ bool TestQueuesReady() {
   cups_dest_t* dests = nullptr;
   const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
   const bool ready = cupsGetDest(kQueueA.c_str(), nullptr, count, dests) != nullptr &&
-                     cupsGetDest(kQueueB.c_str(), nullptr, count, dests) != nullptr;
+                     cupsGetDest(kQueueB.c_str(), nullptr, count, dests) != nullptr &&
+                     cupsGetDest(kQueueStopped.c_str(), nullptr, count, dests) != nullptr;
   cupsFreeDests(count, dests);
   return ready;
 }

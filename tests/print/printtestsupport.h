@@ -10,16 +10,18 @@
 
 #include "tests/support/testenv.h"
 
-// The two capturing queues made by scripts/start-services.sh --test-queues.
+// The two capturing queues made by scripts/start-services.sh --test-queues, and its
+// stopped queue with a monochrome, one-sided driver (A4, A5, Letter).
 inline const std::string kQueueA = "OlvaroTestA";
 inline const std::string kQueueB = "OlvaroTestB";
+inline const std::string kQueueStopped = "OlvaroTestStopped";
 
 // HOME (CUPS keeps the per-user default there), XDG_CONFIG_HOME, TMPDIR and
 // XDG_RUNTIME_DIR in a fresh tree for this process, and no LPDEST/PRINTER. Made once
 // per process because libcups reads HOME only once per thread.
 const std::string& PrintTestRoot();
 
-// True when cupsd runs and both capturing queues exist.
+// True when cupsd runs and the three test queues exist.
 bool TestQueuesReady();
 
 // Cases that print: skipped without the test queues, and queue A is the default.
