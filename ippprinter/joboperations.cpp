@@ -1,7 +1,9 @@
 // The job operations of the printer: making jobs, taking their documents, handing them
 // to the chosen queue, cancelling and reporting them.
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "base/documenthistory.h"
 #include "base/eventlog.h"
@@ -10,10 +12,8 @@
 #include "ippprinter/ippprinter.h"
 #include "ippprinter/ippresponse.h"
 #include "ippprinter/jobticket.h"
+#include "print/printer.h"
 #include "print/printers.h"
-
-#include <cstdlib>
-#include <utility>
 
 namespace {
 
@@ -216,7 +216,7 @@ void CIppPrinter::Submit(int jobId, const std::string& path, const std::string& 
   } else if (IsOwnDriverlessEndpoint(queue->deviceUri)) {
     why = "the chosen printer is this PC's own shared printer";
   } else {
-    result = SubmitToDefaultQueue(path, mimeType, job->name, job->options);
+    result = PrintDriverlessDocument(path, mimeType, job->name, job->options);
     if (result.error != 0) why = "the spooler refused it (error " + std::to_string(result.error) + ")";
   }
   // The spooler holds its own copy once it took the job.
@@ -230,6 +230,8 @@ void CIppPrinter::Submit(int jobId, const std::string& path, const std::string& 
     j.awaitingDocument = false;
     j.state = IppJobState::kPending;
     j.reason = "job-queued";
+    // A hand-over with no spooler job to follow is as far as the job goes here.
+    if (result.jobId <= 0) CIppJobTable::Finish(j, IppJobState::kCompleted, "job-completed-successfully", UpTime());
   });
   RecordDocument({0, job->name, SourceOf(job->client), queue->name, true, {}});
 }

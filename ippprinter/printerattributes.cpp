@@ -71,8 +71,14 @@ std::vector<std::string> OfferedMedia(const QueueCapabilities& queue) {
 }
 
 std::optional<MediaSize> SizeOfMediaName(const std::string& name) {
+  // PWG 5101.1: class_name_size, the name in lower-case letters, digits and hyphens.
+  const size_t firstUnderscore = name.find('_');
   const size_t lastUnderscore = name.rfind('_');
-  if (lastUnderscore == std::string::npos) return std::nullopt;
+  if (firstUnderscore == std::string::npos || lastUnderscore <= firstUnderscore + 1 ||
+      name[firstUnderscore + 1] == '-' ||
+      name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", firstUnderscore + 1) < lastUnderscore) {
+    return std::nullopt;
+  }
   std::string_view dimensions = std::string_view(name).substr(lastUnderscore + 1);
   double scale = 0;
   if (dimensions.ends_with("mm")) {

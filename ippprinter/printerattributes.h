@@ -32,7 +32,8 @@ struct PrinterDescription {
 std::vector<std::string> OfferedMedia(const QueueCapabilities& queue);
 
 // A PWG self-describing media name's size in hundredths of a millimetre
-// ("iso_a4_210x297mm" -> 21000 x 29700); nullopt when the name carries none.
+// ("iso_a4_210x297mm" -> 21000 x 29700); nullopt when the name carries none or is not in
+// the PWG form (a name part of other than lower-case letters, digits and hyphens).
 struct MediaSize {
   int32_t width = 0;
   int32_t length = 0;

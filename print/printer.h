@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/spooler.h"
+
 // What became of one document handed to the print engine.
 struct PrintOutcome {
   bool printed = false;  // the method took the document over (not a promise of paper)
@@ -43,3 +45,10 @@ int PrintHtmlFile(const std::string& path);
 // submits it as the job "Image". 0 when the job was accepted; EINVAL when the image
 // cannot be decoded, ENODEV without a default printer, else the submission's error.
 int PrintImageFile(const std::string& path);
+
+// Hands a document the driverless printer received (PDF, JPEG, PWG or Apple raster, as
+// `mimeType` says, already checked) to the default queue as one job titled `title` with
+// these options; the spooler's job, or the error. Linux: CUPS takes each of these formats
+// as it is. Windows: not drawn yet, every document is refused with ENOSYS.
+SubmitResult PrintDriverlessDocument(const std::string& path, const std::string& mimeType, const std::string& title,
+                                     const PrintOptions& options);
