@@ -287,6 +287,7 @@ struct mg_conn_state {
   // buffer or the body buffer.
   std::string_view unread;
   bool keep_open = false;  // the connection may serve its next request
+  bool last_request = false;  // the connection closes after this request, whatever its reply
   mg_reply_watch reply;
 };
 

@@ -1,5 +1,5 @@
 // The embedded HTTP/1.x engine: one listener thread, worker threads started on demand,
-// exactly one request served per connection.
+// one request served per connection, several for persistent entries (mg_set_uri_persistent).
 //
 // Threads: mg_start, mg_set_option, mg_set_uri_handlers, mg_set_abort_handler and
 // mg_set_log_hook may be called from any thread while the engine runs; mg_stop once, from a thread that is not one of
@@ -10,7 +10,9 @@
 // when the head is slow, so a client that is silent or slow with its head holds no worker. Requests with a body (POST, PUT) take at most 4 workers
 // per client address and never the last tenth of the workers, which stay for requests
 // without a body; while a body waits for a worker, bodies that have run 10 s at less than
-// 1 KiB/s are cut off.
+// 1 KiB/s are cut off. These rules hold for each request of a kept connection; a kept
+// connection idle between requests is the listener's, like a slow head, and is closed
+// after 5 s without a next request or after 1000 requests.
 #pragma once
 
 #include <chrono>
@@ -109,9 +111,13 @@ int mg_set_abort_handler(mg_ctx*, const char* pattern, mg_abort_handler, void* u
 // Makes the entry whose pattern is exactly this text a persistent one (on non-zero) or not;
 // 1 when there is such an entry, else 0. For requests routed to a persistent entry the
 // engine also takes request bodies sent with "Transfer-Encoding: chunked" (handed to the
-// data handler without their framing) and keeps the connection open for the client's
-// next request when the handler's reply was framed (Content-Length, or chunked through
-// mg_send_chunk) and neither side asked for "Connection: close". Other entries keep
+// data handler without their framing, in pieces of at most 512 bytes; a body without data
+// is one call of length 0; a malformed one is answered 400 and reported to the abort
+// handler; other transfer codings get 501) and keeps the connection open for the client's
+// next HTTP/1.1 request when the handler's reply was framed (Content-Length matching the
+// body sent, chunked through mg_send_chunk up to its last chunk, or a 204, 304 or HEAD
+// reply) and neither side asked for "Connection: close". The engine adds
+// "Connection: close" to the head of a connection's last reply. Other entries keep
 // exactly one request per connection.
 int mg_set_uri_persistent(mg_ctx*, const char* pattern, int on);
 // Replaces the log hook (nullptr restores the default).

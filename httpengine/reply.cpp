@@ -30,34 +30,40 @@ int reply_status(std::string_view head) {
 }
 
 // Collects the reply head (dropping interim 1xx heads) and counts the body bytes after it.
-void watch_reply(mg_reply_watch& reply, std::string_view bytes) {
-  while (!bytes.empty() && !reply.too_long) {
+// Returns where in `bytes` the empty line that ends the head begins, when it lies whole
+// in them.
+size_t watch_reply(mg_reply_watch& reply, std::string_view bytes) {
+  size_t offset = 0, blank_line = std::string_view::npos;
+  while (offset < bytes.size() && !reply.too_long) {
     if (reply.head_complete) {
-      reply.body_bytes += bytes.size();
-      return;
+      reply.body_bytes += bytes.size() - offset;
+      break;
     }
-    const size_t take = std::min(bytes.size(), sizeof reply.head - reply.head_length);
+    const size_t take = std::min(bytes.size() - offset, sizeof reply.head - reply.head_length);
     if (take == 0) {
       reply.too_long = true;
-      return;
+      break;
     }
-    memcpy(reply.head + reply.head_length, bytes.data(), take);
+    memcpy(reply.head + reply.head_length, bytes.data() + offset, take);
     const std::string_view head(reply.head, reply.head_length + take);
     const size_t end = head.find("\r\n\r\n", reply.head_length > 3 ? reply.head_length - 3 : 0);
     if (end == std::string_view::npos) {
       reply.head_length += take;
-      bytes.remove_prefix(take);
+      offset += take;
       continue;
     }
-    bytes.remove_prefix(end + 4 - reply.head_length);
+    offset += end + 4 - reply.head_length;
+    const bool blank_line_here = end + 2 >= reply.head_length;
     reply.head_length = end + 4;
     const int status = reply_status(head);
     if (status >= 100 && status < 200) {
       reply.head_length = 0;
     } else {
       reply.head_complete = true;
+      if (blank_line_here) blank_line = offset - 2;
     }
   }
+  return blank_line;
 }
 
 // The length a Content-Length value gives, when it is digits alone.
@@ -133,10 +139,18 @@ int send_output(mg_conn* conn, const char* text, size_t size) {
 }
 
 int mg_send(mg_conn* conn, const void* bytes, int length) {
+  mg_conn_state* state = conn->state;
   const auto* text = static_cast<const char*>(bytes);
   const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  if (conn->state != nullptr && conn->state->reply.on) watch_reply(conn->state->reply, std::string_view(text, size));
-  return send_output(conn, text, size);
+  if (state == nullptr || !state->reply.on) return send_output(conn, text, size);
+  const size_t blank_line = watch_reply(state->reply, std::string_view(text, size));
+  if (blank_line == std::string_view::npos || !state->last_request) return send_output(conn, text, size);
+  // The last reply a connection takes says so, and the client opens a new one for more.
+  constexpr std::string_view kClose = "Connection: close\r\n";
+  send_output(conn, text, blank_line);
+  send_output(conn, kClose.data(), kClose.size());
+  send_output(conn, text + blank_line, size - blank_line);
+  return state->output_failed ? 0 : length;
 }
 
 int mg_send_chunk(mg_conn* conn, const void* bytes, int length) {

@@ -21,6 +21,7 @@ mkdir -p "$work/corpus" "$dir/findings"
 cp "$top/tests/httpengine/fuzz/corpus/"* "$work/corpus/"
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 "$dir/tests/httpengine/fuzz/httpengine_fuzzer" -max_total_time="$seconds" -max_len=16384 -timeout=10 \
+  -dict="$top/tests/httpengine/fuzz/http.dict" \
   -rss_limit_mb=2048 -artifact_prefix="$dir/findings/" -print_final_stats=1 "$work/corpus"
 echo "fuzz: httpengine_fuzzer ran ${seconds}s without findings"
 

@@ -1,8 +1,9 @@
 // Benchmark: the engine beside nginx, measured by wrk from outside the process: a 404 for
-// a missing path, one request per connection, at 10 and 50 connections; the system calls
-// each server makes for such a request, counted by strace; and a 256 MiB upload streamed
-// into a file beside the raw loopback-to-file limit. Prints figures and their ratios;
-// asserts nothing.
+// a missing path at 10 and 50 connections, one request per connection and kept alive (on
+// the engine a persistent entry that answers 404 with a length); the system calls each
+// server makes for such a request, counted by strace; and a 256 MiB upload streamed into a
+// file beside the raw loopback-to-file limit. Prints figures and their ratios; asserts
+// nothing.
 #include "httpengine/httpengine.h"
 #include "platform/newfile.h"
 
@@ -72,10 +73,15 @@ std::string ReadToEnd(int fd) {
   return reply;
 }
 
-// Requests per second that wrk gets for a missing path with `connections` connections.
-double WrkRequestsPerSecond(int port, int connections) {
+// The paths asked for: a missing file closing each connection, and one kept alive.
+constexpr const char* kClosePath = "/missing";
+constexpr const char* kKeepPath = "/keep";
+
+// Requests per second that wrk gets for `path` with `connections` connections.
+double WrkRequestsPerSecond(int port, int connections, const char* path) {
+  const std::string close = path == kClosePath ? "-H 'Connection: close' " : "";
   const std::string command = "wrk -t2 -c" + std::to_string(connections) + " -d" + std::to_string(kRunTime.count()) +
-                              "s -H 'Connection: close' http://127.0.0.1:" + std::to_string(port) + "/missing 2>&1";
+                              "s " + close + "http://127.0.0.1:" + std::to_string(port) + path + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return 0;
   double rate = 0;
@@ -88,26 +94,49 @@ double WrkRequestsPerSecond(int port, int connections) {
   return rate;
 }
 
-// A process that sends `count` requests for a missing path, one per connection, one after
-// the other, once Go is called. It is started before the count so that a tracer that
-// follows the server's new processes does not count its calls.
+// Reads one reply framed by its Content-Length; false when the connection ends first.
+bool ReadOneReply(int fd) {
+  std::string reply;
+  char buffer[4096];
+  for (;;) {
+    const size_t end = reply.find("\r\n\r\n");
+    const size_t length = reply.find("Content-Length: ");
+    if (end != std::string::npos && length != std::string::npos &&
+        reply.size() >= end + 4 + std::stoul(reply.substr(length + 16))) {
+      return true;
+    }
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return false;
+    reply.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+// A process that sends `count` requests for `path` one after the other, a connection each
+// (kClosePath) or all on one, once Go is called. It is started before the count so that a
+// tracer that follows the server's new processes does not count its calls.
 class OneByOneClient {
 public:
-  OneByOneClient(int port, int count) {
+  OneByOneClient(int port, int count, const char* path) {
     int go[2];
     if (pipe(go) != 0) return;
-    const std::string request = "GET /missing HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n";
+    const bool closing = path == kClosePath;
+    const std::string request =
+        std::string("GET ") + path + " HTTP/1.1\r\nHost: bench\r\n" + (closing ? "Connection: close\r\n" : "") + "\r\n";
     pid_ = fork();
     if (pid_ == 0) {
       char reply[4096];
       close(go[1]);
       if (read(go[0], reply, 1) != 1) _exit(1);
+      int fd = -1;
       for (int i = 0; i < count; ++i) {
-        const int fd = Connect(port, 0);
+        if (fd < 0) fd = Connect(port, 0);
         if (fd < 0 || !SendAll(fd, request.data(), request.size())) _exit(1);
-        while (recv(fd, reply, sizeof reply, 0) > 0) {
+        if (closing || !ReadOneReply(fd)) {
+          while (recv(fd, reply, sizeof reply, 0) > 0) {
+          }
+          close(fd);
+          fd = -1;
         }
-        close(fd);
       }
       _exit(0);
     }
@@ -144,15 +173,15 @@ bool AllThreadsTraced(pid_t pid) {
 }
 
 // Calls per request by system call (the total under ""), as strace counts them in the
-// processes `pids` while they answer kSyscallRequests 404s sent one by one.
+// processes `pids` while they answer kSyscallRequests 404s for `path` sent one by one.
 constexpr int kSyscallRequests = 500;
-std::map<std::string, double> SyscallsPerRequest(const std::vector<pid_t>& pids, int port) {
+std::map<std::string, double> SyscallsPerRequest(const std::vector<pid_t>& pids, int port, const char* path) {
   std::map<std::string, double> calls;
   const std::string summary = (kFolder / "strace.txt").string();
   std::vector<std::string> arguments = {"strace", "-f", "-c", "-o", summary};
   for (const pid_t pid : pids) arguments.insert(arguments.end(), {"-p", std::to_string(pid)});
-  OneByOneClient(port, 20).Go();  // threads started and files opened before the count
-  OneByOneClient client(port, kSyscallRequests);
+  OneByOneClient(port, 20, path).Go();  // threads started and files opened before the count
+  OneByOneClient client(port, kSyscallRequests, path);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -185,17 +214,18 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
   return children;
 }
 
-void PrintSyscalls(int engine_port, int nginx_port, pid_t nginx) {
+void PrintSyscalls(int engine_port, int nginx_port, pid_t nginx, const char* path) {
   // strace runs as a child of this process and attaches to it.
   prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
-  const auto ours = SyscallsPerRequest({getpid()}, engine_port);
+  const auto ours = SyscallsPerRequest({getpid()}, engine_port, path);
   std::map<std::string, double> theirs;
   if (nginx > 0) {
     std::vector<pid_t> processes = ChildrenOf(nginx);
     processes.push_back(nginx);
-    theirs = SyscallsPerRequest(processes, nginx_port);
+    theirs = SyscallsPerRequest(processes, nginx_port, path);
   }
-  printf("system calls per 404, one per connection, %d one after the other (strace -f -c)\n", kSyscallRequests);
+  printf("system calls per 404, %s, %d one after the other (strace -f -c)\n",
+         path == kClosePath ? "one per connection" : "all on one kept connection", kSyscallRequests);
   if (ours.empty()) {
     printf("  (strace did not run)\n");
     return;
@@ -272,6 +302,13 @@ void EmptyReply(mg_conn* conn, const mg_request*, void*) {
   mg_send_formatted(conn, "%s", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
 }
 
+// The kept-alive 404 of the persistent entry.
+void NotFoundKeptAlive(mg_conn* conn, const mg_request*, void*) {
+  constexpr std::string_view kBody = "Error 404: Not Found\nFile not found";
+  mg_send_formatted(conn, "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: %zu\r\n\r\n%s",
+                    kBody.size(), kBody.data());
+}
+
 int UploadBegin(mg_conn*, const mg_request*, void* file) {
   std::filesystem::remove(kFolder / "engine-upload.bin");
   *static_cast<CNewFile*>(file) = CNewFile::Create((kFolder / "engine-upload.bin").string());
@@ -310,7 +347,8 @@ pid_t StartNginx(int port) {
       << ";\n  fastcgi_temp_path " << (folder / "fastcgi").string() << ";\n  uwsgi_temp_path " << (folder / "uwsgi").string()
       << ";\n  scgi_temp_path " << (folder / "scgi").string() << ";\n  keepalive_timeout 0;\n  server {\n    listen 127.0.0.1:"
       << port << ";\n    root " << (kFolder / "www").string() << ";\n    location /files/ { root " << folder.string()
-      << "; dav_methods PUT; client_max_body_size 0; }\n  }\n}\n";
+      << "; dav_methods PUT; client_max_body_size 0; }\n    location /keep { keepalive_timeout 5s; log_not_found off; }\n"
+      << "  }\n}\n";
   const std::string config = (folder / "nginx.conf").string();
   const char* argv[] = {"nginx", "-c", config.c_str(), "-e", (folder / "error.log").c_str(), nullptr};
   pid_t pid = -1;
@@ -328,19 +366,23 @@ pid_t StartNginx(int port) {
 
 // Every figure: request rates, system calls and uploads.
 void CompareAll(int engine_port, int nginx_port, pid_t nginx) {
-  printf("wrk, 404 for a missing path, Connection: close (requests/s, %lld s each, alternating)\n",
-         static_cast<long long>(kRunTime.count()));
-  printf("  %-12s %10s %10s %8s\n", "connections", "engine", "nginx", "ratio");
-  for (int round = 0; round < 2; ++round) {
-    for (int connections : {10, 50}) {
-      const double ours = WrkRequestsPerSecond(engine_port, connections);
-      const double theirs = nginx > 0 ? WrkRequestsPerSecond(nginx_port, connections) : 0;
-      printf("  %-12d %10.0f %10.0f %7.2fx\n", connections, ours, theirs, theirs > 0 ? ours / theirs : 0);
-      fflush(stdout);
+  for (const char* path : {kClosePath, kKeepPath}) {
+    // wrk connects from one address: the engine serves 16 of its connections at once, the
+    // others wait for their turn.
+    printf("wrk, 404 for a missing path, %s (requests/s, %lld s each, alternating)\n",
+           path == kClosePath ? "Connection: close" : "kept alive", static_cast<long long>(kRunTime.count()));
+    printf("  %-12s %10s %10s %8s\n", "connections", "engine", "nginx", "ratio");
+    for (int round = 0; round < 2; ++round) {
+      for (int connections : {10, 50}) {
+        const double ours = WrkRequestsPerSecond(engine_port, connections, path);
+        const double theirs = nginx > 0 ? WrkRequestsPerSecond(nginx_port, connections, path) : 0;
+        printf("  %-12d %10.0f %10.0f %7.2fx\n", connections, ours, theirs, theirs > 0 ? ours / theirs : 0);
+        fflush(stdout);
+      }
     }
   }
 
-  PrintSyscalls(engine_port, nginx_port, nginx);
+  for (const char* path : {kClosePath, kKeepPath}) PrintSyscalls(engine_port, nginx_port, nginx, path);
 
   const std::string length = "Content-Length: " + std::to_string(kUploadSize) + "\r\n\r\n";
   printf("256 MiB upload streamed into a file (MB/s)\n");
@@ -372,11 +414,13 @@ int main(int argc, char** argv) {
   const int engine_port = FreePort();
   mg_set_option(engine, "ports", ("127.0.0.1:" + std::to_string(engine_port)).c_str());
   mg_set_uri_handlers(engine, "/upload", UploadBegin, UploadData, UploadEnd, &upload);
+  mg_set_uri_handlers(engine, kKeepPath, nullptr, nullptr, NotFoundKeptAlive, nullptr);
+  mg_set_uri_persistent(engine, kKeepPath, 1);
   const int nginx_port = FreePort();
   const pid_t nginx = StartNginx(nginx_port);
 
   if (only_syscalls) {
-    PrintSyscalls(engine_port, nginx_port, nginx);
+    for (const char* path : {kClosePath, kKeepPath}) PrintSyscalls(engine_port, nginx_port, nginx, path);
   } else {
     CompareAll(engine_port, nginx_port, nginx);
   }

@@ -132,9 +132,10 @@ int RecordData(mg_conn* conn, const mg_request*, const char* bytes, int length, 
 void RecordEnd(mg_conn* conn, const mg_request* request, void* user) {
   auto* recorder = static_cast<Recorder*>(user);
   // Line by line, as the print service writes its replies.
-  for (size_t line = 0; recorder->reply_before_hold && line < kHandlerReply.size();) {
-    const size_t end = kHandlerReply.find('\n', line) + 1;
-    mg_send(conn, kHandlerReply.data() + line, static_cast<int>(end - line));
+  const std::string_view reply = recorder->reply;
+  for (size_t line = 0; recorder->reply_before_hold && line < reply.size();) {
+    const size_t end = std::min(reply.find('\n', line), reply.size() - 1) + 1;
+    mg_send(conn, reply.data() + line, static_cast<int>(end - line));
     line = end;
   }
   {
@@ -146,7 +147,7 @@ void RecordEnd(mg_conn* conn, const mg_request* request, void* user) {
     --recorder->ends_running;
   }
   recorder->Add(std::string("end:") + request->method + " " + request->uri);
-  if (!recorder->reply_before_hold) mg_send_formatted(conn, "%s", std::string(kHandlerReply).c_str());
+  if (!recorder->reply_before_hold) mg_send_formatted(conn, "%s", std::string(reply).c_str());
 }
 
 void RecordAbort(mg_conn*, const mg_request*, void* recorder) { static_cast<Recorder*>(recorder)->Add("abort"); }

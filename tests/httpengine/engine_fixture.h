@@ -42,6 +42,9 @@ ClientSocket ConnectTo(int port, const char* source = "127.0.0.1");
 std::string RunCommand(const std::string& command);
 
 // Records the handler calls of "/print"-like entries, and lets a test hold them.
+// Reply of the recording end handler.
+constexpr std::string_view kHandlerReply = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
+
 struct Recorder {
   std::mutex lock;
   std::condition_variable changed;
@@ -55,15 +58,13 @@ struct Recorder {
   bool hold = false;          // end handlers wait while this is true
   bool reply_before_hold = false;  // end handlers reply before they wait
   int ends_running = 0;
+  std::string_view reply = kHandlerReply;  // what the end handler sends
 
   void Add(const std::string& call);
   void Release();
   bool WaitForCalls(size_t count, std::chrono::milliseconds limit = 10s);
   std::vector<std::string> Calls();
 };
-
-// Reply of the recording end handler.
-constexpr std::string_view kHandlerReply = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
 
 // Reply of a data handler that refuses the body itself.
 constexpr std::string_view kRefusalReply = "HTTP/1.1 200 OK\r\nX-Refused: yes\r\n\r\n";

@@ -1,8 +1,10 @@
 // libFuzzer target: one connection's bytes through the head reader, the router, the
-// handlers with their bodies and the built-in document serving.
+// handlers with their bodies (chunked ones for the persistent entries), the requests that
+// follow on a kept connection, and the built-in document serving.
 #include "httpengine/engine-private.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
@@ -28,6 +30,18 @@ void Reply(mg_conn* conn, const mg_request* request, void*) {
                     request->query_string != nullptr ? request->query_string : "");
 }
 
+// Persistent entries: a reply with a length (or a wrong one, to close), and one in chunks.
+void ReplyWithLength(mg_conn* conn, const mg_request* request, void*) {
+  const bool wrong = request->query_string != nullptr && request->query_string[0] == 'w';
+  mg_send_formatted(conn, "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\nok", wrong ? 3 : 2);
+}
+
+void ReplyInChunks(mg_conn* conn, const mg_request* request, void*) {
+  mg_send_formatted(conn, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+  mg_send_chunk(conn, request->uri, static_cast<int>(strlen(request->uri)));
+  mg_send_chunk(conn, nullptr, 0);
+}
+
 void StartEngine() {
   char pattern[] = "/tmp/olvaro-fuzz.XXXXXX";
   const std::filesystem::path root = mkdtemp(pattern);
@@ -47,6 +61,10 @@ void StartEngine() {
   mg_set_uri_handlers(engine, "/print", AcceptBody, TakeData, Reply, nullptr);
   mg_set_uri_handlers(engine, "/info", nullptr, nullptr, Reply, nullptr);
   mg_set_uri_handlers(engine, "/any/*/x*", nullptr, TakeData, Reply, nullptr);
+  mg_set_uri_handlers(engine, "/ipp*", AcceptBody, TakeData, ReplyWithLength, nullptr);
+  mg_set_uri_persistent(engine, "/ipp*", 1);
+  mg_set_uri_handlers(engine, "/chunks", nullptr, TakeData, ReplyInChunks, nullptr);
+  mg_set_uri_persistent(engine, "/chunks", 1);
 }
 
 }  // namespace
@@ -67,7 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   worker->conn.client = worker->pending.socket;
   worker->conn.birth_time = time(nullptr);
   worker->conn.num_bytes_sent = 0;
+  // The requests that follow on a kept connection, as a worker serves them.
   serve_connection(worker);
+  while (worker->state.keep_open && receive_next_head(worker, 0) == 1) serve_connection(worker);
   finish_connection(&worker->conn);
 
   char reply[65536];

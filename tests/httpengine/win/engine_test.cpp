@@ -31,6 +31,9 @@ int OnData(mg_conn*, const mg_request*, const char* bytes, int length, void* use
 
 void OnEnd(mg_conn* conn, const mg_request*, void*) { mg_send_formatted(conn, "%s", kReply); }
 
+constexpr char kKeptReply[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+void OnKeptEnd(mg_conn* conn, const mg_request*, void*) { mg_send_formatted(conn, "%s", kKeptReply); }
+
 class WinEngine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -40,6 +43,8 @@ class WinEngine : public ::testing::Test {
     ASSERT_EQ(mg_set_option(ctx_, "ports", "127.0.0.1:0"), 1);
     mg_set_uri_handlers(ctx_, "/print", nullptr, OnData, OnEnd, &calls_);
     mg_set_uri_handlers(ctx_, "/info", nullptr, nullptr, OnEnd, &calls_);
+    mg_set_uri_handlers(ctx_, "/ipp", nullptr, OnData, OnKeptEnd, &calls_);
+    mg_set_uri_persistent(ctx_, "/ipp", 1);
     std::lock_guard lock(ctx_->option_locks[kOptionPorts]);
     port_ = ctx_->listeners.at(0).local.port;
   }
@@ -73,6 +78,18 @@ TEST_F(WinEngine, LaterBodyArrivesInChunksOfAtMost512Bytes) {
   EXPECT_EQ(calls_.body, body);
   EXPECT_GE(calls_.chunks.size(), 20u);
   for (const int chunk : calls_.chunks) EXPECT_LE(chunk, 512);
+}
+
+// A chunked body, then requests on the same connection: at once (pipelined), and after the
+// connection waited for its next request at the listener.
+TEST_F(WinEngine, KeptConnectionTakesChunkedBodiesAndNextRequests) {
+  WireClient client(port_);
+  client.Send("POST /ipp HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5;x\r\nhello\r\n0\r\nT: 1\r\n\r\nGET /ipp HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(client.ReadAll(1s), std::string(kKeptReply) + kKeptReply);
+  client.Send("GET /info HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(client.ReadAll(), kReply);
+  std::lock_guard guard(calls_.lock);
+  EXPECT_EQ(calls_.body, "hello");
 }
 
 TEST_F(WinEngine, SilentAndStallingClientsAreCut) {
