@@ -112,12 +112,28 @@ class Decoder {
     return TooLarge(kEntityTooLarge, "over " + std::to_string(limits_.maxAttributes) + " attributes");
   }
 
-  // A value may be text up to maxValueBytes; with a language, the language and its two
-  // lengths come on top.
-  size_t ValueLimit(IppValueForm form) const {
-    if (form == IppValueForm::kMemberName) return limits_.maxNameBytes;
-    if (form == IppValueForm::kWithLanguage) return limits_.maxValueBytes + limits_.maxNameBytes + 4;
-    return limits_.maxValueBytes;
+  // The longest text a value of this tag may carry: names and the words of a protocol are
+  // shorter than text, uris and octet strings (RFC 8011 section 5.1).
+  size_t TextLimit(uint8_t tag) const {
+    switch (static_cast<IppTag>(tag)) {
+      case IppTag::kNameWithLanguage:
+      case IppTag::kNameWithoutLanguage:
+      case IppTag::kKeyword:
+      case IppTag::kUriScheme:
+      case IppTag::kCharset:
+      case IppTag::kNaturalLanguage:
+      case IppTag::kMimeMediaType:
+      case IppTag::kMemberAttrName:
+        return limits_.maxNameBytes;
+      default:
+        return limits_.maxValueBytes;
+    }
+  }
+
+  // With a language, the language and its two lengths come on top of the text.
+  size_t ValueLimit(uint8_t tag) const {
+    size_t text = TextLimit(tag);
+    return IppValueFormOf(tag) == IppValueForm::kWithLanguage ? text + limits_.maxNameBytes + 4 : text;
   }
 
   bool ReadRecord(Record& record) {
@@ -137,7 +153,7 @@ class Decoder {
     pos_ += nameLength;
     size_t valueLength = Read16(bytes_.data() + pos_);
     pos_ += 2;
-    if (valueLength > ValueLimit(form)) {
+    if (valueLength > ValueLimit(record.tag)) {
       return TooLarge(kValueTooLong, "a value of " + std::to_string(valueLength) + " octets");
     }
     if (!Need(valueLength)) return false;
@@ -238,7 +254,7 @@ class Decoder {
     size_t textLength = Read16(octets.data() + 2 + languageLength);
     if (octets.size() != languageLength + 4 + textLength)
       return Malformed(std::string(name) + ": text lengths that do not add up");
-    if (languageLength > limits_.maxNameBytes || textLength > limits_.maxValueBytes) {
+    if (languageLength > limits_.maxNameBytes || textLength > TextLimit(static_cast<uint8_t>(value.tag))) {
       return TooLarge(kValueTooLong, std::string(name) + ": a value of " + std::to_string(octets.size()) + " octets");
     }
     value.language = octets.substr(2, languageLength);

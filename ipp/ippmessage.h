@@ -106,8 +106,9 @@ struct IppLimits {
   size_t maxMessageBytes = 256 * 1024;  // the head: everything up to the end-of-attributes tag
   size_t maxAttributes = 1000;          // attributes in the whole message, members included
   size_t maxValues = 1000;              // values of one attribute
-  size_t maxValueBytes = 1023;          // octets of one value (text, name, uri, octetString...)
-  size_t maxNameBytes = 255;            // octets of an attribute's name
+  size_t maxValueBytes = 1023;          // octets of one text, uri or octetString value
+  size_t maxNameBytes = 255;            // octets of an attribute's name and of a name, keyword,
+                                        // mimeMediaType, charset, naturalLanguage or uriScheme value
   int maxCollectionDepth = 8;           // collections inside collections
 };
 

@@ -53,6 +53,8 @@ struct LimitCase {
 TEST(IppBadMessages, EachLimitTakesItsLastAndRefusesOneMore) {
   const LimitCase cases[] = {
       {"name octets", [](size_t n) { return kHead + Value(0x44, std::string(n, 'a'), "k") + kEnd; }, 255, 0x0409},
+      {"name value octets", [](size_t n) { return kHead + Value(0x42, "job-name", std::string(n, 'n')) + kEnd; }, 255,
+       0x0409},
       {"value octets", [](size_t n) { return kHead + Value(0x41, "t", std::string(n, 'v')) + kEnd; }, 1023, 0x0409},
       {"text octets with a language",
        [](size_t n) { return kHead + Value(0x35, "t", Field("en") + Field(std::string(n, 'v'))) + kEnd; }, 1023,
