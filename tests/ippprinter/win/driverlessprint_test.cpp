@@ -36,13 +36,11 @@ TEST(WinDriverlessPrint, ARasterThatBreaksOffPrintsNothingWhereTheWholeOnePrints
   int before = LastCapturedJob();
   const SubmitResult refused = PrintDriverlessDocument(cut, "image/pwg-raster", "cut", {});
   EXPECT_EQ(refused.error, ERROR_INVALID_DATA);
-  EXPECT_EQ(refused.jobId, 0);
   std::this_thread::sleep_for(3s);
   EXPECT_EQ(LastCapturedJob(), before);
 
   const SubmitResult printed = PrintDriverlessDocument(sample, "image/pwg-raster", "whole", {});
   EXPECT_EQ(printed.error, 0);
-  EXPECT_GT(printed.jobId, 0);
   for (int i = 0; i < 300 && LastCapturedJob() == before; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_GT(LastCapturedJob(), before);
 }

@@ -64,7 +64,7 @@ for kind in gray:18:-dGRAY rgb:19:; do
   IFS=: read -r name space extra <<<"$kind"
   for device in pwgraster:pwg urf:urf; do
     gs -q -dNOPAUSE -dBATCH -r300 -sDEVICE="${device%:*}" $extra -dcupsColorSpace="$space" -dcupsBitsPerColor=8 \
-      -o "$docs/$name.${device#*:}" "$docs/two.pdf" >/dev/null
+      -o "$docs/$name.${device#*:}" "$docs/two.pdf" >/dev/null 2>&1
   done
 done
 # A raster whose first page claims twice its lines: cut short, it must print nothing.
@@ -91,68 +91,63 @@ conforms() {
 }
 check "ipptool's ipp-2.0.test passes" conforms
 
-# Captured jobs are named by CUPS job number. `lands BEFORE PAGES` waits for one job
-# beyond the listing BEFORE and checks its page count.
-listing() { find "$capture" -maxdepth 1 -name '*.data' -printf '%f\n' | sort; }
-since() { comm -13 <(echo "$1") <(listing) | grep .; }
-lands() {
-  local new='' count=0
-  for _ in $(seq 120); do
-    new=$(since "$1"); count=$(grep -c . <<<"$new")
-    [ "$count" -ge 1 ] && break; sleep 0.5
-  done
-  [ "$count" -eq 1 ] || { echo "  $count jobs came, not 1"; return 1; }
-  local pages
-  pages=$(pdfinfo "$capture/$new" 2>/dev/null | awk '/^Pages:/ {print $2}')
-  [ "$pages" = "$2" ] || { echo "  $new has ${pages:-no} pages, not $2"; return 1; }
-}
-printed() {  # printed FILE PAGES
-  local before
-  before=$(listing)
-  ipp -f "$1" "$uri" "$suites/print-job.test" >"$work/print.log" 2>&1 || { cat "$work/print.log"; return 1; }
-  lands "$before" "$2"
-}
-for document in gray.pwg rgb.pwg gray.urf rgb.urf; do
-  check "Print-Job of $document prints 2 pages through Wine's spooler" printed "$docs/$document" 2
-done
-check "Print-Job of a JPEG prints 1 page" printed "$docs/photo.jpg" 1
-
-# The PDF goes to the viewer with the spooled path, and the job's copies and sides.
-cat >"$work/copies.test" <<'END'
+# Print-Job with a job name of its own, answered with STATUS; the queue is shared, so a
+# job is found there by its title, which is the job's name.
+cat >"$work/job.test" <<'END'
 {
 	OPERATION Print-Job
 	GROUP operation-attributes-tag
 	ATTR charset attributes-charset utf-8
 	ATTR language attributes-natural-language en
 	ATTR uri printer-uri $uri
-	ATTR name job-name "Two copies"
-	ATTR mimeMediaType document-format application/pdf
+	ATTR name job-name $name
+	ATTR mimeMediaType document-format $filetype
 	GROUP job-attributes-tag
-	ATTR integer copies 2
+	ATTR integer copies $copies
 	FILE $filename
-	STATUS successful-ok
-	EXPECT job-state WITH-VALUE 5,6,7,9
+	STATUS $status
 }
 END
+job() {  # job FILE STATUS NAME [COPIES]
+  sed "s/\\\$status/$2/" "$work/job.test" >"$work/$2.test"
+  ipp -d name="$3" -d copies="${4:-1}" -f "$1" "$uri" "$work/$2.test" >"$work/job.log" 2>&1 ||
+    { cat "$work/job.log"; return 1; }
+}
+captured() {  # captured NAME: the data file of the job titled NAME, once it is there
+  local title
+  title=$(grep -lx -- "$1" "$capture"/*.title 2>/dev/null | head -n 1)
+  [ -n "$title" ] && [ -f "${title%.title}.data" ] && echo "${title%.title}.data"
+}
+printed() {  # printed FILE PAGES
+  local name data='' pages
+  name="$(basename "$1") $RANDOM$RANDOM"
+  job "$1" successful-ok "$name" || return 1
+  for _ in $(seq 120); do data=$(captured "$name") && break; sleep 0.5; done
+  pages=$(pdfinfo "$data" 2>/dev/null | awk '/^Pages:/ {print $2}')
+  [ "$pages" = "$2" ] || { echo "  ${data:-nothing} came, with ${pages:-no} pages, not $2"; return 1; }
+}
+for document in gray.pwg rgb.pwg gray.urf rgb.urf; do
+  check "Print-Job of $document prints 2 pages through Wine's spooler" printed "$docs/$document" 2
+done
+check "Print-Job of a JPEG prints 1 page" printed "$docs/photo.jpg" 1
+
+# A PDF goes to the viewer with the spooled path and the job's copies.
 viewer_got() {
-  : >"$viewer_log"
-  ipp -f "$docs/two.pdf" "$uri" "$work/copies.test" >"$work/pdf.log" 2>&1 || { cat "$work/pdf.log"; return 1; }
   local spool line
+  : >"$viewer_log"
+  job "$docs/two.pdf" successful-ok "Two copies" 2 || return 1
   spool=$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')'\OlvaroDesktop\Two copies.pdf'
   line=$(tr -d '\r' <"$viewer_log")
   [ "$line" = "SumatraPDF.exe -print-to-default -print-settings \"2x\" -exit-on-print \"$spool\"" ] ||
     { echo "  the viewer got: $line"; return 1; }
 }
 check "a PDF reaches the viewer with the spooled path and its copies" viewer_got
-
 # A raster that lies about its size is refused and prints nothing.
 refused() {
-  local before reply
-  before=$(listing)
-  reply=$(ipp -f "$docs/lying.pwg" "$uri" "$suites/print-job.test" 2>&1)
-  grep -q 'client-error-document-format-error' <<<"$reply" || { echo "  $reply"; return 1; }
+  local name="Lying $RANDOM$RANDOM"
+  job "$docs/lying.pwg" client-error-document-format-error "$name" || return 1
   sleep 3
-  [ -z "$(since "$before")" ] || { echo "  printed: $(since "$before")"; return 1; }
+  ! captured "$name" >/dev/null
 }
 check "a lying raster gets client-error-document-format-error and prints nothing" refused
 check "the program is still running" kill -0 "$pid"
