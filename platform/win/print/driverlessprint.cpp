@@ -43,10 +43,6 @@ SubmitResult PrintDriverlessDocument(const std::string& path, const std::string&
   if (mimeType == "application/pdf") return PrintPdfWithViewer(path, settings);
   if (mimeType == "image/pwg-raster") return PrintRasterDocument(path, RasterFormat::kPwg, title, settings);
   if (mimeType == "image/urf") return PrintRasterDocument(path, RasterFormat::kUrf, title, settings);
-  if (mimeType == "image/jpeg") {
-    int jobId = 0;
-    const int error = PrintImageDocument(path, title, settings, jobId);
-    return {error == 0 ? jobId : 0, error};
-  }
+  if (mimeType == "image/jpeg") return {0, PrintImageDocument(path, title, settings)};
   return {0, ERROR_NOT_SUPPORTED};
 }

@@ -51,7 +51,7 @@ void SelectFirstFrame(Gdiplus::Image& image) {
 
 }  // namespace
 
-int PrintImageDocument(const std::string& path, const std::string& title, const PageSettings& settings, int& jobId) {
+int PrintImageDocument(const std::string& path, const std::string& title, const PageSettings& settings) {
   GdiplusSession gdiplus;
   if (!gdiplus.Started()) return ERROR_NOT_ENOUGH_MEMORY;
   // The image is decoded before any job exists: a file that is no image prints no page.
@@ -63,8 +63,7 @@ int PrintImageDocument(const std::string& path, const std::string& title, const 
   int error = 0;
   const PrinterDc dc = CreateDefaultPrinterDc(settings, error);
   if (!dc) return error;
-  jobId = StartPrinterDocument(dc.get(), title, error);
-  if (jobId == 0) return error;
+  if (!StartPrinterDocument(dc.get(), title, error)) return error;
   StartPage(dc.get());
   {
     Gdiplus::Graphics graphics(dc.get());
@@ -88,6 +87,5 @@ int PrintImageDocument(const std::string& path, const std::string& title, const 
 // ERROR_INVALID_DATA when the file is no image the system can decode (nothing is
 // printed), else the failing step's error code.
 int PrintImageFile(const std::string& path) {
-  int jobId = 0;
-  return PrintImageDocument(path, "Image", {}, jobId);
+  return PrintImageDocument(path, "Image", {});
 }

@@ -103,12 +103,12 @@ PrinterDc CreateDefaultPrinterDc(const PageSettings& settings, int& error) {
   return dc;
 }
 
-int StartPrinterDocument(HDC dc, const std::string& title, int& error) {
+bool StartPrinterDocument(HDC dc, const std::string& title, int& error) {
   const std::wstring name = ToWide(title);
   DOCINFOW document{};
   document.cbSize = sizeof document;
   document.lpszDocName = name.c_str();
-  const int job = StartDocW(dc, &document);
-  if (job <= 0) error = LastError();
-  return job > 0 ? job : 0;
+  if (StartDocW(dc, &document) > 0) return true;
+  error = LastError();
+  return false;
 }

@@ -33,5 +33,5 @@ using PrinterDc = std::unique_ptr<HDC__, DcDeleter>;
 // `error` set when there is no default printer or it cannot be opened.
 PrinterDc CreateDefaultPrinterDc(const PageSettings& settings, int& error);
 
-// Begins a document titled `title` on the DC: its spooler job number, or 0 with `error`.
-int StartPrinterDocument(HDC dc, const std::string& title, int& error);
+// Begins a document titled `title` on the DC; false with `error` set when it cannot.
+bool StartPrinterDocument(HDC dc, const std::string& title, int& error);

@@ -166,8 +166,7 @@ SubmitResult PrintRasterDocument(const std::string& path, RasterFormat format, c
   int error = 0;
   const PrinterDc dc = CreateDefaultPrinterDc(settings, error);
   if (!dc) return {0, error};
-  const int jobId = StartPrinterDocument(dc.get(), title, error);
-  if (jobId == 0) return {0, error};
+  if (!StartPrinterDocument(dc.get(), title, error)) return {0, error};
   PrinterSink printer(dc.get());
   RasterDecoder draw(format, &printer);
   const RasterStatus status = DecodeFile(path, draw);
@@ -178,6 +177,5 @@ SubmitResult PrintRasterDocument(const std::string& path, RasterFormat format, c
     AbortDoc(dc.get());
     return {0, error != 0 ? error : ERROR_PRINT_CANCELLED};
   }
-  if (EndDoc(dc.get()) <= 0) return {0, static_cast<int>(GetLastError())};
-  return {jobId, 0};
+  return {0, EndDoc(dc.get()) > 0 ? 0 : static_cast<int>(GetLastError())};
 }

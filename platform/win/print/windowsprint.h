@@ -26,10 +26,10 @@ bool IsEmptyFile(const std::string& path);
 HANDLE StartPdfViewer(const std::string& path, const std::string& printSettings);
 
 // Draws the image's first frame fitted and centred on one page of a new document
-// `title` on the default printer, with `settings`. 0 once the spooler took it, with
-// `jobId` its number; ERROR_INVALID_DATA when the file is no image the system can
-// decode (no document is begun), else the failing step's error code.
-int PrintImageDocument(const std::string& path, const std::string& title, const PageSettings& settings, int& jobId);
+// `title` on the default printer, with `settings`. 0 once the spooler took it;
+// ERROR_INVALID_DATA when the file is no image the system can decode (no document is
+// begun), else the failing step's error code.
+int PrintImageDocument(const std::string& path, const std::string& title, const PageSettings& settings);
 
 // Prints a PWG or Apple raster at its own size from the sheet's top left corner, each
 // page drawn band by band. The whole raster is checked first: one that contradicts
