@@ -57,8 +57,7 @@ bool mg_chunked_body::EndLine() {
       digits_ = false;
       stage_ = left_ == 0 ? stage::trailer : stage::data;
       return true;
-    case stage::data_end:
-      if (line != 0) return false;
+    case stage::data_end:  // nothing but the line end came after the data
       stage_ = stage::size;
       return true;
     case stage::trailer:

@@ -104,7 +104,7 @@ int receive_head(mg_pending& pending) {
 int receive_next_head(mg_worker_conn* worker, int wait_ms) {
   mg_pending& pending = worker->pending;
   const std::string_view unread = worker->state.unread;
-  memmove(pending.head.get(), unread.data(), unread.size());
+  if (!unread.empty()) memmove(pending.head.get(), unread.data(), unread.size());
   worker->state.unread = {};
   pending.received = unread.size();
   const int found = find_head(pending);
