@@ -108,7 +108,8 @@ bool IsOwnNetworkUri(const std::string& scheme, std::string_view rest) {
   if (path != kEndpointPath) return false;
   const unsigned long defaultPort = scheme == "http" ? 80 : scheme == "https" ? 443 : 631;
   const unsigned long number = port.empty() ? defaultPort : std::strtoul(std::string(port).c_str(), nullptr, 10);
-  return number == ReadPortSetting() && IsThisComputer(host);
+  // The service listens on the low 16 bits of the stored port, as it announces it.
+  return number == (ReadPortSetting() & 0xFFFF) && IsThisComputer(host);
 }
 
 }  // namespace

@@ -40,11 +40,10 @@ add_test_queues() {
   done
   as_root cupsaccept OlvaroTestA OlvaroTestB
   as_root cupsenable OlvaroTestA OlvaroTestB
-  # A stopped queue that keeps its jobs, with a driver of known sheets, colour and sides.
-  if ! lpstat -p OlvaroTestStopped >/dev/null 2>&1; then
-    as_root lpadmin -p OlvaroTestStopped -v "olvarocapture:/var/spool/olvaro-capture/OlvaroTestStopped" \
-      -P "$top/tests/support/olvarotest-mono.ppd" -L "Room 7" -D "Stopped test queue"
-  fi
+  # A stopped queue that keeps its jobs, with a driver of known sheets, colour and sides
+  # (made again each time, so that it always has the driver of this checkout).
+  as_root lpadmin -p OlvaroTestStopped -v "olvarocapture:/var/spool/olvaro-capture/OlvaroTestStopped" \
+    -P "$top/tests/support/olvarotest-mono.ppd" -L "Room 7" -D "Stopped test queue" 2>/dev/null
   as_root cupsaccept OlvaroTestStopped
   as_root cupsdisable OlvaroTestStopped
 }

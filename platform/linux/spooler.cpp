@@ -181,23 +181,13 @@ struct IppDeleter {
 };
 using IppPtr = std::unique_ptr<ipp_t, IppDeleter>;
 
-// The standard name of a media the spooler lists: its size's (a borderless "oe_letter-fullbleed_8.5x11in"
-// is Letter); "" for the ranges of custom sizes.
+// The standard name of a media the spooler lists, after its size (a borderless
+// "oe_letter-fullbleed_8.5x11in" is Letter); "" for the ranges of custom sizes.
 std::string StandardMediaName(const char* name) {
   const pwg_media_t* media = name != nullptr ? pwgMediaForPWG(name) : nullptr;
   if (media == nullptr || std::string_view(name).starts_with("custom_m")) return {};
   const pwg_media_t* standard = pwgMediaForSize(media->width, media->length);
   return standard != nullptr ? standard->pwg : media->pwg;
-}
-
-// The spooler's answer about one job, with the attributes asked for.
-IppPtr JobAttributes(int jobId, const char* attribute) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
-               ("ipp://localhost/jobs/" + std::to_string(jobId)).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, attribute);
-  return IppPtr(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
 }
 
 }  // namespace
@@ -228,7 +218,12 @@ std::optional<QueueCapabilities> GetDefaultQueueCapabilities() {
 }
 
 SpoolerJobState GetSpoolerJobState(int jobId) {
-  const IppPtr answer = JobAttributes(jobId, "job-state");
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr,
+               ("ipp://localhost/jobs/" + std::to_string(jobId)).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
+  const IppPtr answer(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/jobs/"));
   ipp_attribute_t* state = answer ? ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM) : nullptr;
   switch (state != nullptr ? ippGetInteger(state, 0) : 0) {
     case IPP_JSTATE_PENDING: return SpoolerJobState::kPending;

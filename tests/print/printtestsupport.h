@@ -11,7 +11,7 @@
 #include "tests/support/testenv.h"
 
 // The two capturing queues made by scripts/start-services.sh --test-queues, and its
-// stopped queue with a monochrome, one-sided driver (A4, A5, Letter).
+// stopped queue with a monochrome, one-sided driver (A4, A5 the default, Letter).
 inline const std::string kQueueA = "OlvaroTestA";
 inline const std::string kQueueB = "OlvaroTestB";
 inline const std::string kQueueStopped = "OlvaroTestStopped";

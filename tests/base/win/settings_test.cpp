@@ -69,18 +69,13 @@ TEST_F(RegistrySettings, StartupEntryHoldsTheQuotedProgramAndTheSwitch) {
 
 TEST_F(RegistrySettings, PrinterIdentityAndSharingAreTheRegistrysTypes) {
   const std::string uuid = ReadPrinterUuid();
-  ASSERT_EQ(uuid.size(), 45u) << uuid;
+  EXPECT_EQ(uuid.size(), 45u);
+  EXPECT_NE(Query(kProgramKey, "PrinterUuid").find("REG_SZ    " + uuid), std::string::npos);
   EXPECT_EQ(ReadPrinterUuid(), uuid);
-  EXPECT_NE(Query(kProgramKey, "PrinterUuid").find("REG_SZ    " + uuid), std::string::npos)
-      << Query(kProgramKey, "PrinterUuid");
-
   EXPECT_TRUE(ReadShareWithAllPhones());
   ASSERT_TRUE(WriteShareWithAllPhones(false));
-  EXPECT_NE(Query(kProgramKey, "ShareWithAllPhones").find("REG_DWORD    0x0"), std::string::npos)
-      << Query(kProgramKey, "ShareWithAllPhones");
+  EXPECT_NE(Query(kProgramKey, "ShareWithAllPhones").find("REG_DWORD    0x0"), std::string::npos);
   EXPECT_FALSE(ReadShareWithAllPhones());
-  RunAndCapture(std::string("reg add ") + kProgramKey + " /v ShareWithAllPhones /t REG_DWORD /d 1 /f");
-  EXPECT_TRUE(ReadShareWithAllPhones());
 }
 
 }  // namespace
