@@ -73,9 +73,8 @@ bool CDocumentReceiver::Open() {
   }
   format_ = detected;
   if (format_ == DocumentFormat::kPwgRaster || format_ == DocumentFormat::kUrf) {
-    raster_ = std::make_unique<RasterDecoder>(format_ == DocumentFormat::kPwgRaster ? RasterFormat::kPwg
-                                                                                     : RasterFormat::kUrf,
-                                              nullptr);
+    raster_ = std::make_unique<RasterDecoder>(
+        format_ == DocumentFormat::kPwgRaster ? RasterFormat::kPwg : RasterFormat::kUrf, nullptr);
   }
   NewSpoolFile spooled = CreateNewSpoolFile(SpoolNameFor(name_, format_));
   if (!spooled.file.IsOpen()) {

@@ -23,7 +23,7 @@ struct ReceivedDocument {
 };
 
 class CDocumentReceiver {
-public:
+ public:
   // `name` is the job's, `declaredFormat` the client's document-format.
   CDocumentReceiver(std::string name, std::string declaredFormat, int64_t announcedLength);
   ~CDocumentReceiver();
@@ -37,7 +37,7 @@ public:
   // Removes what was stored so far.
   void Discard();
 
-private:
+ private:
   void Refuse(uint16_t status, std::string error);
   void Store(std::string_view bytes);
   bool Open();

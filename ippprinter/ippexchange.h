@@ -15,7 +15,7 @@
 class CDocumentReceiver;
 
 class CIppExchange {
-public:
+ public:
   CIppExchange(CIppPrinter& printer, IppClient client, int64_t announcedLength);
   ~CIppExchange();
   CIppExchange(const CIppExchange&) = delete;
@@ -28,14 +28,14 @@ public:
   // The body ended: the answer.
   IppReply Finish();
 
-private:
+ private:
   // Decodes the head gathered so far; false when that answered the request.
   bool Decode();
 
   CIppPrinter& printer_;
   const IppClient client_;
   const int64_t announcedLength_;
-  std::string head_;  // the message head, until it is decoded
+  std::string head_;    // the message head, until it is decoded
   size_t triedAt_ = 0;  // the head's length when it was last decoded
   bool decoded_ = false;
   CIppPrinter::Started started_;

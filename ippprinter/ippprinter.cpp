@@ -18,8 +18,6 @@ namespace {
 constexpr char kPrinterPath[] = "/ipp/print";
 // The chosen queue is asked again at most this often.
 constexpr std::chrono::seconds kQueueReadPause(2);
-// RFC 8011 section 5.1: names and keywords are at most 255 octets.
-constexpr size_t kMaxNameOctets = 255;
 
 // The path of an ipp: or ipps: URI; nullopt for anything else.
 std::optional<std::string> UriPath(const std::string& uri) {
@@ -30,21 +28,6 @@ std::optional<std::string> UriPath(const std::string& uri) {
   const size_t path = uri.find('/', scheme + 3);
   if (path == std::string::npos) return std::string("/");
   return uri.substr(path, uri.find_first_of("?#", path) - path);
-}
-
-bool IsNameOrKeyword(IppTag tag) {
-  return tag == IppTag::kNameWithoutLanguage || tag == IppTag::kNameWithLanguage || tag == IppTag::kKeyword;
-}
-
-// The first name or keyword value longer than RFC 8011 allows, in any group or collection.
-const IppAttribute* FindOverlongName(const std::vector<IppAttribute>& attributes) {
-  for (const IppAttribute& attribute : attributes) {
-    for (const IppValue& value : attribute.values) {
-      if (IsNameOrKeyword(value.tag) && value.text.size() > kMaxNameOctets) return &attribute;
-      if (const IppAttribute* inner = FindOverlongName(value.members)) return inner;
-    }
-  }
-  return nullptr;
 }
 
 // The Host header when it is a plain host name or address, with the service port added
@@ -100,7 +83,11 @@ void CIppPrinter::Maintain() {
     if (lastMaintained_ == now) return;
     lastMaintained_ = now;
   }
-  for (const std::string& path : jobs_.Maintain(now)) RemoveSpoolFile(path);
+  const CIppJobTable::Changes changes = jobs_.Maintain(now);
+  for (const std::string& path : changes.droppedDocuments) RemoveSpoolFile(path);
+  for (const IppJob& job : changes.failed) {
+    RecordFailure(job, job.spoolerJobId > 0 ? "the printer's queue aborted it" : job.message);
+  }
 }
 
 PrinterDescription CIppPrinter::Describe(const IppClient& client) {
@@ -157,9 +144,9 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
     return started;
   }
   // RFC 8011 section 4.1.4: the charset and then the natural language come first.
-  const std::vector<IppAttribute>* first =
-      request.groups.empty() || request.groups[0].tag != IppTag::kOperationGroup ? nullptr
-                                                                                 : &request.groups[0].attributes;
+  const std::vector<IppAttribute>* first = request.groups.empty() || request.groups[0].tag != IppTag::kOperationGroup
+                                               ? nullptr
+                                               : &request.groups[0].attributes;
   if (first == nullptr || first->size() < 2 || (*first)[0].name != "attributes-charset" ||
       (*first)[1].name != "attributes-natural-language" || SingleValue(&(*first)[0], IppTag::kCharset) == nullptr ||
       SingleValue(&(*first)[1], IppTag::kNaturalLanguage) == nullptr) {
@@ -171,13 +158,6 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
     AddUnsupported(response, (*first)[0]);
     SetStatus(response, ippstatus::kCharsetNotSupported, "only utf-8 is spoken here");
     return started;
-  }
-  for (const IppGroup& group : request.groups) {
-    if (const IppAttribute* overlong = FindOverlongName(group.attributes)) {
-      AddUnsupported(response, *overlong);
-      SetStatus(response, ippstatus::kRequestValueTooLong, "names and keywords are at most 255 octets");
-      return started;
-    }
   }
 
   // The printer or job the request is for.
@@ -200,15 +180,32 @@ CIppPrinter::Started CIppPrinter::Start(const IppMessage& request, const IppClie
   switch (request.code) {
     case ippop::kPrintJob:
     case ippop::kValidateJob:
-    case ippop::kCreateJob: PrintOrCreate(request, client, started); break;
-    case ippop::kSendDocument: SendDocument(request, client, started); break;
-    case ippop::kCloseJob: CloseJob(request, client, response); break;
-    case ippop::kCancelJob: CancelJob(request, client, response); break;
-    case ippop::kCancelMyJobs: CancelMyJobs(request, client, response); break;
-    case ippop::kGetJobAttributes: GetJobAttributes(request, client, response); break;
-    case ippop::kGetJobs: GetJobs(request, client, response); break;
-    case ippop::kGetPrinterAttributes: GetPrinterAttributes(request, client, response); break;
-    default: SetStatus(response, ippstatus::kOperationNotSupported, "this operation is not supported here");
+    case ippop::kCreateJob:
+      PrintOrCreate(request, client, started);
+      break;
+    case ippop::kSendDocument:
+      SendDocument(request, client, started);
+      break;
+    case ippop::kCloseJob:
+      CloseJob(request, client, response);
+      break;
+    case ippop::kCancelJob:
+      CancelJob(request, client, response);
+      break;
+    case ippop::kCancelMyJobs:
+      CancelMyJobs(request, client, response);
+      break;
+    case ippop::kGetJobAttributes:
+      GetJobAttributes(request, client, response);
+      break;
+    case ippop::kGetJobs:
+      GetJobs(request, client, response);
+      break;
+    case ippop::kGetPrinterAttributes:
+      GetPrinterAttributes(request, client, response);
+      break;
+    default:
+      SetStatus(response, ippstatus::kOperationNotSupported, "this operation is not supported here");
   }
   return started;
 }
@@ -221,7 +218,8 @@ void CIppPrinter::GetPrinterAttributes(const IppMessage& request, const IppClien
     SetStatus(response, ippstatus::kBadRequest, "requested-attributes must be keywords");
     return;
   }
-  response.groups.push_back(SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or(std::vector<std::string>{})));
+  response.groups.push_back(
+      SelectAttributes(BuildPrinterAttributes(Describe(client)), words.value_or(std::vector<std::string>{})));
 }
 
 std::string CIppPrinter::LandingPage(const IppClient& client) {

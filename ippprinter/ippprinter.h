@@ -35,7 +35,7 @@ class CIppExchange;
 struct ReceivedDocument;
 
 class CIppPrinter {
-public:
+ public:
   explicit CIppPrinter(const JobTableLimits& limits = {});
   ~CIppPrinter();
   CIppPrinter(const CIppPrinter&) = delete;
@@ -47,13 +47,13 @@ public:
   // The page printer-more-info points at, for a client that named us `host`.
   std::string LandingPage(const IppClient& client);
 
-private:
+ private:
   friend class CIppExchange;
 
   // What an operation leaves to do once its head is read.
   struct Started {
-    IppMessage response;     // complete unless a document follows
-    int documentJobId = 0;   // a document follows for this job
+    IppMessage response;    // complete unless a document follows
+    int documentJobId = 0;  // a document follows for this job
     std::string declaredFormat;
     bool lastDocument = true;
   };
@@ -80,6 +80,8 @@ private:
   void Submit(int jobId, const std::string& path, const std::string& mimeType);
   // Records a job that printed nothing and finishes it as aborted.
   void Fail(int jobId, const std::string& why, const std::string& reason = "aborted-by-system");
+  // Puts a job that printed nothing in the document history, which raises the notice.
+  void RecordFailure(const IppJob& job, const std::string& why);
   void Cancel(IppJob& job);
 
   PrinterDescription Describe(const IppClient& client);

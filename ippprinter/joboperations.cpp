@@ -60,13 +60,20 @@ int TargetJobId(const IppMessage& request) {
 
 const char* StateMessageOf(IppJobState state) {
   switch (state) {
-    case IppJobState::kPending: return "Waiting to be printed";
-    case IppJobState::kPendingHeld: return "Held";
-    case IppJobState::kProcessing: return "Printing";
-    case IppJobState::kProcessingStopped: return "The printer is stopped";
-    case IppJobState::kCanceled: return "Canceled";
-    case IppJobState::kAborted: return "Not printed";
-    case IppJobState::kCompleted: return "Printed";
+    case IppJobState::kPending:
+      return "Waiting to be printed";
+    case IppJobState::kPendingHeld:
+      return "Held";
+    case IppJobState::kProcessing:
+      return "Printing";
+    case IppJobState::kProcessingStopped:
+      return "The printer is stopped";
+    case IppJobState::kCanceled:
+      return "Canceled";
+    case IppJobState::kAborted:
+      return "Not printed";
+    case IppJobState::kCompleted:
+      return "Printed";
   }
   return "";
 }
@@ -76,7 +83,9 @@ const char* StateMessageOf(IppJobState state) {
 IppGroup CIppPrinter::JobAttributes(const IppJob& job, const std::string& authority) const {
   IppGroup group;
   group.tag = IppTag::kJobGroup;
-  auto add = [&group](std::string name, IppValue value) { AddIppAttribute(group, std::move(name), {std::move(value)}); };
+  auto add = [&group](std::string name, IppValue value) {
+    AddIppAttribute(group, std::move(name), {std::move(value)});
+  };
   auto time = [&](int32_t at) { return at == 0 ? IppOutOfBand(IppTag::kNoValue) : IppInteger(at); };
   auto date = [&](int32_t at) { return at == 0 ? IppOutOfBand(IppTag::kNoValue) : IppDateTime(DateOf(at)); };
   add("job-id", IppInteger(job.id));
@@ -86,8 +95,8 @@ IppGroup CIppPrinter::JobAttributes(const IppJob& job, const std::string& author
   add("job-originating-user-name", IppString(IppTag::kNameWithoutLanguage, job.user));
   add("job-state", IppEnum(static_cast<int32_t>(job.state)));
   add("job-state-reasons", IppString(IppTag::kKeyword, job.reason));
-  add("job-state-message", IppString(IppTag::kTextWithoutLanguage,
-                                     job.message.empty() ? StateMessageOf(job.state) : job.message));
+  add("job-state-message",
+      IppString(IppTag::kTextWithoutLanguage, job.message.empty() ? StateMessageOf(job.state) : job.message));
   add("job-printer-up-time", IppInteger(UpTime()));
   add("time-at-creation", IppInteger(job.createdAt));
   add("time-at-processing", time(job.processingAt));
@@ -247,9 +256,12 @@ void CIppPrinter::Fail(int jobId, const std::string& why, const std::string& rea
     failed = job;
   });
   if (!held.empty()) RemoveSpoolFile(held);
-  if (!failed) return;
+  if (failed) RecordFailure(*failed, why);
+}
+
+void CIppPrinter::RecordFailure(const IppJob& job, const std::string& why) {
   const std::optional<QueueCapabilities> queue = GetDefaultQueueCapabilities();
-  RecordDocument({0, failed->name, SourceOf(failed->client), queue ? queue->name : "", false, why});
+  RecordDocument({0, job.name, SourceOf(job.client), queue ? queue->name : "", false, why});
 }
 
 void CIppPrinter::Cancel(IppJob& job) {
@@ -343,7 +355,8 @@ void CIppPrinter::GetJobAttributes(const IppMessage& request, const IppClient& c
     return;
   }
   const auto words = KeywordValues(OperationAttribute(request, "requested-attributes"));
-  response.groups.push_back(SelectJobAttributes(JobAttributes(*job, Describe(client).authority), words.value_or(std::vector<std::string>{})));
+  response.groups.push_back(
+      SelectJobAttributes(JobAttributes(*job, Describe(client).authority), words.value_or(std::vector<std::string>{})));
 }
 
 void CIppPrinter::GetJobs(const IppMessage& request, const IppClient& client, IppMessage& response) {

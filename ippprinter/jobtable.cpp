@@ -7,27 +7,42 @@ namespace {
 
 IppJobState StateOfSpoolerJob(SpoolerJobState state, IppJobState unchanged) {
   switch (state) {
-    case SpoolerJobState::kPending: return IppJobState::kPending;
-    case SpoolerJobState::kHeld: return IppJobState::kPendingHeld;
-    case SpoolerJobState::kProcessing: return IppJobState::kProcessing;
-    case SpoolerJobState::kStopped: return IppJobState::kProcessingStopped;
-    case SpoolerJobState::kCanceled: return IppJobState::kCanceled;
-    case SpoolerJobState::kAborted: return IppJobState::kAborted;
-    case SpoolerJobState::kCompleted: return IppJobState::kCompleted;
-    case SpoolerJobState::kUnknown: break;
+    case SpoolerJobState::kPending:
+      return IppJobState::kPending;
+    case SpoolerJobState::kHeld:
+      return IppJobState::kPendingHeld;
+    case SpoolerJobState::kProcessing:
+      return IppJobState::kProcessing;
+    case SpoolerJobState::kStopped:
+      return IppJobState::kProcessingStopped;
+    case SpoolerJobState::kCanceled:
+      return IppJobState::kCanceled;
+    case SpoolerJobState::kAborted:
+      return IppJobState::kAborted;
+    case SpoolerJobState::kCompleted:
+      return IppJobState::kCompleted;
+    case SpoolerJobState::kUnknown:
+      break;
   }
   return unchanged;
 }
 
 const char* ReasonOf(IppJobState state) {
   switch (state) {
-    case IppJobState::kPendingHeld: return "job-hold-until-specified";
-    case IppJobState::kProcessing: return "job-printing";
-    case IppJobState::kProcessingStopped: return "printer-stopped";
-    case IppJobState::kCanceled: return "job-canceled-at-device";
-    case IppJobState::kAborted: return "aborted-by-system";
-    case IppJobState::kCompleted: return "job-completed-successfully";
-    default: return "job-queued";
+    case IppJobState::kPendingHeld:
+      return "job-hold-until-specified";
+    case IppJobState::kProcessing:
+      return "job-printing";
+    case IppJobState::kProcessingStopped:
+      return "printer-stopped";
+    case IppJobState::kCanceled:
+      return "job-canceled-at-device";
+    case IppJobState::kAborted:
+      return "aborted-by-system";
+    case IppJobState::kCompleted:
+      return "job-completed-successfully";
+    default:
+      return "job-queued";
   }
 }
 
@@ -80,7 +95,7 @@ void CIppJobTable::Finish(IppJob& job, IppJobState state, const std::string& rea
   job.completedAt = now;
 }
 
-std::vector<std::string> CIppJobTable::Maintain(int32_t now) {
+CIppJobTable::Changes CIppJobTable::Maintain(int32_t now) {
   // The spooler is asked without the lock held: it may take a while to answer.
   std::vector<std::pair<int, int>> followed;
   {
@@ -92,7 +107,7 @@ std::vector<std::string> CIppJobTable::Maintain(int32_t now) {
   std::vector<std::pair<int, SpoolerJobState>> states;
   for (const auto& [id, spoolerId] : followed) states.emplace_back(id, GetSpoolerJobState(spoolerId));
 
-  std::vector<std::string> dropped;
+  Changes changes;
   std::lock_guard<std::mutex> lock(mutex_);
   for (IppJob& job : jobs_) {
     for (const auto& [id, spoolerState] : states) {
@@ -101,6 +116,7 @@ std::vector<std::string> CIppJobTable::Maintain(int32_t now) {
       if (state == job.state) continue;
       if (IsFinished(state)) {
         Finish(job, state, ReasonOf(state), now);
+        if (state == IppJobState::kAborted) changes.failed.push_back(job);
       } else {
         job.state = state;
         job.reason = ReasonOf(state);
@@ -110,11 +126,11 @@ std::vector<std::string> CIppJobTable::Maintain(int32_t now) {
     if (job.awaitingDocument && !job.receiving && now - job.lastOperation > limits_.multipleOperationTimeOut) {
       Finish(job, IppJobState::kAborted, "aborted-by-system", now);
       job.message = "no document came within the multiple-operation time-out";
-      if (!job.heldDocument.empty()) dropped.push_back(std::exchange(job.heldDocument, {}));
+      if (!job.heldDocument.empty()) changes.droppedDocuments.push_back(std::exchange(job.heldDocument, {}));
+      changes.failed.push_back(job);
     }
   }
-  std::erase_if(jobs_, [&](const IppJob& job) {
-    return IsFinished(job.state) && now - job.completedAt > limits_.keepFinished;
-  });
-  return dropped;
+  std::erase_if(
+      jobs_, [&](const IppJob& job) { return IsFinished(job.state) && now - job.completedAt > limits_.keepFinished; });
+  return changes;
 }

@@ -42,7 +42,7 @@ struct JobTableLimits {
 };
 
 class CIppJobTable {
-public:
+ public:
   explicit CIppJobTable(const JobTableLimits& limits = {}) : limits_(limits) {}
 
   const JobTableLimits& Limits() const { return limits_; }
@@ -55,15 +55,19 @@ public:
   // Every job, oldest first.
   std::vector<IppJob> Jobs() const;
 
+  // What Maintain leaves to the caller.
+  struct Changes {
+    std::vector<std::string> droppedDocuments;  // held by jobs it aborted: files to remove
+    std::vector<IppJob> failed;                 // jobs that ended aborted: to record as not printed
+  };
   // Follows the spooler's jobs, forgets finished jobs kept long enough and aborts those
-  // past the multiple-operation time-out; the held documents of the aborted jobs, whose
-  // files the caller removes.
-  std::vector<std::string> Maintain(int32_t now);
+  // past the multiple-operation time-out.
+  Changes Maintain(int32_t now);
 
   // Marks the job finished in `state` with this reason.
   static void Finish(IppJob& job, IppJobState state, const std::string& reason, int32_t now);
 
-private:
+ private:
   JobTableLimits limits_;
   mutable std::mutex mutex_;
   std::vector<IppJob> jobs_;

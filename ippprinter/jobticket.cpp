@@ -48,8 +48,8 @@ std::optional<PrintOptions::value_type> ReadTemplate(const IppAttribute& a, cons
     if (v != nullptr && v->integer >= 1 && v->integer <= 99) return Option{"copies", std::to_string(v->integer)};
   } else if (a.name == "sides") {
     const IppValue* v = SingleValue(&a, IppTag::kKeyword);
-    if (v != nullptr && (v->text == "one-sided" || (queue.duplex && (v->text == "two-sided-long-edge" ||
-                                                                     v->text == "two-sided-short-edge")))) {
+    if (v != nullptr && (v->text == "one-sided" ||
+                         (queue.duplex && (v->text == "two-sided-long-edge" || v->text == "two-sided-short-edge")))) {
       return Option{"sides", v->text};
     }
   } else if (a.name == "media") {
@@ -112,7 +112,7 @@ JobTicket ReadJobTicket(const IppMessage& request, const QueueCapabilities& queu
   ticket.status = CheckDocumentAttributes(request, ticket.format, response);
   if (ticket.status != ippstatus::kOk) {
     ticket.message = ticket.status == ippstatus::kCompressionNotSupported ? "only uncompressed documents are taken"
-                                                                           : "the document format is not supported";
+                                                                          : "the document format is not supported";
     return ticket;
   }
   ticket.name = NameValue(OperationAttribute(request, "job-name"))

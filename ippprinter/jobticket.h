@@ -10,11 +10,11 @@
 #include "platform/spooler.h"
 
 struct JobTicket {
-  uint16_t status = 0;  // ok, ok-ignored-or-substituted, or the refusal
-  std::string message;  // why it was refused
-  std::string name;     // job-name, else document-name, else "Untitled"
-  std::string format;   // document-format, octet-stream when none
-  PrintOptions options; // copies, sides, media, print-color-mode, print-quality, orientation
+  uint16_t status = 0;   // ok, ok-ignored-or-substituted, or the refusal
+  std::string message;   // why it was refused
+  std::string name;      // job-name, else document-name, else "Untitled"
+  std::string format;    // document-format, octet-stream when none
+  PrintOptions options;  // copies, sides, media, print-color-mode, print-quality, orientation
 };
 
 // Reads the ticket; attributes the printer does not support are echoed in `response`'s

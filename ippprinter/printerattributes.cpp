@@ -20,8 +20,9 @@ constexpr int32_t kResolution = 300;
 
 // Attributes whose names start so are job-template attributes of the printer.
 constexpr const char* kJobTemplatePrefixes[] = {
-    "copies-",    "finishings-", "media-",     "orientation-requested-", "output-bin-", "print-color-mode-", "print-quality-",
-    "printer-resolution-", "sides-", "page-ranges-", "overrides-", "multiple-document-handling-",
+    "copies-",     "finishings-",       "media-",         "orientation-requested-",
+    "output-bin-", "print-color-mode-", "print-quality-", "printer-resolution-",
+    "sides-",      "page-ranges-",      "overrides-",     "multiple-document-handling-",
 };
 
 // Parses "210x297mm" or "8.5x11in" into hundredths of a millimetre.
@@ -138,9 +139,9 @@ IppGroup BuildPrinterAttributes(const PrinterDescription& d) {
   }
   formats.push_back(IppString(IppTag::kMimeMediaType, kAutoDetectedFormat));
   std::vector<IppValue> operations;
-  for (uint16_t op : {ippop::kPrintJob, ippop::kValidateJob, ippop::kCreateJob, ippop::kSendDocument,
-                      ippop::kCancelJob, ippop::kGetJobAttributes, ippop::kGetJobs, ippop::kGetPrinterAttributes,
-                      ippop::kCancelMyJobs, ippop::kCloseJob}) {
+  for (uint16_t op : {ippop::kPrintJob, ippop::kValidateJob, ippop::kCreateJob, ippop::kSendDocument, ippop::kCancelJob,
+                      ippop::kGetJobAttributes, ippop::kGetJobs, ippop::kGetPrinterAttributes, ippop::kCancelMyJobs,
+                      ippop::kCloseJob}) {
     operations.push_back(IppEnum(op));
   }
   const std::string makeAndModel = queue.makeAndModel.empty() ? "Olvaro Desktop shared printer" : queue.makeAndModel;
@@ -165,15 +166,16 @@ IppGroup BuildPrinterAttributes(const PrinterDescription& d) {
   add("ipp-features-supported", Keywords({"ipp-everywhere", "ipp-everywhere-server"}));
   add("ipp-versions-supported", Keywords({"1.1", "2.0"}));
   add("job-creation-attributes-supported",
-      Keywords({"copies", "finishings", "ipp-attribute-fidelity", "job-name", "media", "media-col", "orientation-requested",
-                "output-bin", "print-color-mode", "print-quality", "printer-resolution", "sides"}));
+      Keywords({"copies", "finishings", "ipp-attribute-fidelity", "job-name", "media", "media-col",
+                "orientation-requested", "output-bin", "print-color-mode", "print-quality", "printer-resolution",
+                "sides"}));
   add("job-ids-supported", {IppBoolean(true)});
   add("media-bottom-margin-supported", {IppInteger(kMargin)});
   add("media-col-database", cols);
   add("media-col-default", {cols.front()});
   add("media-col-ready", cols);
-  add("media-col-supported", Keywords({"media-bottom-margin", "media-left-margin", "media-right-margin",
-                                       "media-size", "media-top-margin"}));
+  add("media-col-supported",
+      Keywords({"media-bottom-margin", "media-left-margin", "media-right-margin", "media-size", "media-top-margin"}));
   add("media-default", {Keyword(media.front())});
   add("media-left-margin-supported", {IppInteger(kMargin)});
   add("media-ready", Keywords(media));

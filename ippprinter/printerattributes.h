@@ -16,13 +16,13 @@ struct PrinterDescription {
   QueueCapabilities queue;     // media empty: A4 and Letter are offered
   bool acceptingJobs = false;  // a chosen queue that can be printed to
   std::string stateMessage;
-  bool processing = false;     // a job is being printed
+  bool processing = false;  // a job is being printed
   int queuedJobs = 0;
   std::string computerName;
-  std::string uuid;            // "urn:uuid:..."
-  std::string authority;       // "host:port" as the client named the printer
-  int64_t now = 0;             // seconds since 1970
-  int32_t upTime = 1;          // seconds since the printer started, at least 1
+  std::string uuid;              // "urn:uuid:..."
+  std::string authority;         // "host:port" as the client named the printer
+  int64_t now = 0;               // seconds since 1970
+  int32_t upTime = 1;            // seconds since the printer started, at least 1
   int32_t configChangeTime = 1;  // up-time when the chosen queue last changed
   int64_t configChangeDate = 0;  // the same, in seconds since 1970
   int32_t multipleOperationTimeOut = 60;

@@ -86,7 +86,8 @@ void CVostrelHttpServer::OnIppAbort(mg_conn*, const mg_request*, void*) {
 void CVostrelHttpServer::OnIppPage(mg_conn* conn, const mg_request* request, void* server) {
   auto* self = static_cast<CVostrelHttpServer*>(server);
   if (SendNotFoundUnlessShared(conn)) return;
-  SendReply(conn, "200 OK", "text/html; charset=utf-8", self->ippPrinter->LandingPage(ClientOf(conn, request, self->port)));
+  SendReply(conn, "200 OK", "text/html; charset=utf-8",
+            self->ippPrinter->LandingPage(ClientOf(conn, request, self->port)));
 }
 
 void CVostrelHttpServer::OnIppIcon(mg_conn* conn, const mg_request*, void*) {

@@ -30,7 +30,8 @@ TEST_F(Attributes, DescribeTheChosenQueueForTheHostTheClientUsed) {
   EXPECT_EQ(Text(response.get(), "printer-uuid"), ReadPrinterUuid());
   EXPECT_TRUE(Text(response.get(), "printer-uuid").starts_with("urn:uuid:"));
   EXPECT_TRUE(ippGetBoolean(ippFindAttribute(response.get(), "printer-is-accepting-jobs", IPP_TAG_BOOLEAN), 0));
-  for (const char* format : {"application/pdf", "image/jpeg", "image/pwg-raster", "image/urf", "application/octet-stream"}) {
+  for (const char* format :
+       {"application/pdf", "image/jpeg", "image/pwg-raster", "image/urf", "application/octet-stream"}) {
     EXPECT_TRUE(HasValue(response.get(), "document-format-supported", format)) << format;
   }
   EXPECT_TRUE(HasValue(response.get(), "ipp-features-supported", "ipp-everywhere-server"));
@@ -103,7 +104,8 @@ TEST_F(Attributes, ChangingTheChosenPrinterMovesTheConfigChangeTime) {
 }
 
 TEST_F(Attributes, PageAndIconAreServedAndSharingOffWithdrawsAll) {
-  const std::string page = ExchangeWithService(port, "GET /ipp/printer HTTP/1.1\r\nHost: pc.local\r\nConnection: close\r\n\r\n");
+  const std::string page =
+      ExchangeWithService(port, "GET /ipp/printer HTTP/1.1\r\nHost: pc.local\r\nConnection: close\r\n\r\n");
   EXPECT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\n")) << page.substr(0, 200);
   EXPECT_NE(page.find(kServiceTestQueue), std::string::npos) << page;
   EXPECT_NE(page.find("ipp://pc.local:" + std::to_string(port) + "/ipp/print"), std::string::npos);

@@ -37,11 +37,14 @@ TEST_F(BadInput, RequestsOutsideTheRulesGetTheirStatus) {
     std::string body;
     int status;
   } cases[] = {
-      {"version 0.9", Serialize(with(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES), [](ipp_t* r) { ippSetVersion(r, 0, 9); })),
+      {"version 0.9",
+       Serialize(with(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES), [](ipp_t* r) { ippSetVersion(r, 0, 9); })),
        IPP_STATUS_ERROR_VERSION_NOT_SUPPORTED},
-      {"request-id 0", WithRequestIdZero(Serialize(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES))), IPP_STATUS_ERROR_BAD_REQUEST},
+      {"request-id 0", WithRequestIdZero(Serialize(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES))),
+       IPP_STATUS_ERROR_BAD_REQUEST},
       {"charset after language", Serialize(CharsetAfterLanguage()), IPP_STATUS_ERROR_BAD_REQUEST},
-      {"unknown operation", Serialize(NewRequest(static_cast<ipp_op_t>(0x4001))), IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED},
+      {"unknown operation", Serialize(NewRequest(static_cast<ipp_op_t>(0x4001))),
+       IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED},
       {"another printer",
        Serialize(with(ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES),
                       [](ipp_t* r) {
@@ -50,12 +53,14 @@ TEST_F(BadInput, RequestsOutsideTheRulesGetTheirStatus) {
                       })),
        IPP_STATUS_ERROR_NOT_FOUND},
       {"300-octet job name",
-       Serialize(with(NewRequest(IPP_OP_VALIDATE_JOB),
-                      [&](ipp_t* r) { ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, longName.c_str()); })),
+       Serialize(with(
+           NewRequest(IPP_OP_VALIDATE_JOB),
+           [&](ipp_t* r) { ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, longName.c_str()); })),
        IPP_STATUS_ERROR_REQUEST_VALUE},
       {"gzip",
-       Serialize(with(NewRequest(IPP_OP_VALIDATE_JOB),
-                      [](ipp_t* r) { ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "compression", nullptr, "gzip"); })),
+       Serialize(
+           with(NewRequest(IPP_OP_VALIDATE_JOB),
+                [](ipp_t* r) { ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "compression", nullptr, "gzip"); })),
        IPP_STATUS_ERROR_COMPRESSION_NOT_SUPPORTED},
       {"text/plain",
        Serialize(with(NewRequest(IPP_OP_VALIDATE_JOB),
@@ -129,14 +134,15 @@ TEST_F(BadInput, ABodyBrokenOffLeavesNothingBehind) {
   const std::string head = Serialize(request);
   {
     PhoneConnection client(port);
-    ASSERT_TRUE(client.Send("POST /ipp/print HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
-                            "Transfer-Encoding: chunked\r\n\r\n" +
-                            [&] {
-                              const std::string data = head + MakeTestPdf(title).substr(0, 200);
-                              char size[16];
-                              std::snprintf(size, sizeof size, "%zx\r\n", data.size());
-                              return size + data + "\r\n";
-                            }()));
+    ASSERT_TRUE(
+        client.Send("POST /ipp/print HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
+                    "Transfer-Encoding: chunked\r\n\r\n" +
+                    [&] {
+                      const std::string data = head + MakeTestPdf(title).substr(0, 200);
+                      char size[16];
+                      std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+                      return size + data + "\r\n";
+                    }()));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (SpoolNames().empty() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -44,8 +44,7 @@ void IppPrinterTest::SetUp() {
   SKIP_WITHOUT_SERVICE(CaptureQueueReady(), "cupsd with the capturing queue " + kServiceTestQueue);
   setenv("LPDEST", kServiceTestQueue.c_str(), 1);
   ASSERT_TRUE(WaitForService(port, std::chrono::seconds(10)));
-  http = httpConnect2("localhost", static_cast<int>(port), nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000,
-                      nullptr);
+  http = httpConnect2("localhost", static_cast<int>(port), nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
   ASSERT_NE(http, nullptr);
 }
 
@@ -83,9 +82,10 @@ std::string IppPrinterTest::Serialize(ipp_t* request) {
 
 std::string IppPrinterTest::Post(const std::string& body, const char* from) {
   PhoneConnection connection(port, from);
-  connection.Send("POST /ipp/print HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
-                  "Connection: close\r\nContent-Length: " +
-                  std::to_string(body.size()) + "\r\n\r\n" + body);
+  connection.Send(
+      "POST /ipp/print HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
+      "Connection: close\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n" + body);
   return connection.ReadToEnd();
 }
 

@@ -13,7 +13,7 @@
 #include "tests/support/servicetest.h"
 
 class IppPrinterTest : public testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite();
   static void TearDownTestSuite();
   void SetUp() override;

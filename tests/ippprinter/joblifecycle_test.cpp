@@ -52,6 +52,29 @@ std::string MakePwgRaster(int pages, const char* type) {
   return raster;
 }
 
+// An Apple raster (PWG 5100.14's URF) of `pages` white Letter pages at 300 dpi in sRGB:
+// per page a 32-byte header, then groups of 256 lines that each fill with white at once.
+std::string MakeUrf(int pages) {
+  constexpr uint32_t kWidth = 2550, kHeight = 3300;
+  auto word = [](uint32_t value) {
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                       static_cast<char>(value)};
+  };
+  std::string urf = std::string("UNIRAST", 8) + word(static_cast<uint32_t>(pages));
+  for (int page = 0; page < pages; ++page) {
+    std::string header(32, '\0');
+    header[0] = 24;  // bits per pixel
+    header[1] = 1;   // sRGB
+    header.replace(12, 12, word(kWidth) + word(kHeight) + word(300));
+    urf += header;
+    for (uint32_t line = 0; line < kHeight; line += 256) {
+      urf += static_cast<char>(std::min<uint32_t>(256, kHeight - line) - 1);
+      urf += '\x80';
+    }
+  }
+  return urf;
+}
+
 using JobLifecycle = IppPrinterTest;
 
 TEST_F(JobLifecycle, PrintJobLandsWithItsOptionsAndIsRecorded) {
@@ -89,16 +112,22 @@ TEST_F(JobLifecycle, PrintJobLandsWithItsOptionsAndIsRecorded) {
 }
 
 TEST_F(JobLifecycle, RastersArePrintedWithTheirPagesCounted) {
-  for (const char* type : {"sgray_8", "srgb_8"}) {
-    const std::string title = UniqueTitle(std::string("ipp-raster-") + type);
+  const struct {
+    const char* format;
+    std::string document;
+  } rasters[] = {{"image/pwg-raster", MakePwgRaster(2, "sgray_8")},
+                 {"image/pwg-raster", MakePwgRaster(2, "srgb_8")},
+                 {"image/urf", MakeUrf(2)}};
+  for (const auto& [format, document] : rasters) {
+    const std::string title = UniqueTitle("ipp-raster");
     ipp_t* request = NewRequest(IPP_OP_PRINT_JOB);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
     // With a length this time, as ipptool -L sends.
-    IppPtr response(Ask(request, MakePwgRaster(2, type), true));
-    ASSERT_EQ(ippGetStatusCode(response.get()), IPP_STATUS_OK) << cupsLastErrorString();
+    IppPtr response(Ask(request, document, true));
+    ASSERT_EQ(ippGetStatusCode(response.get()), IPP_STATUS_OK) << format << ": " << cupsLastErrorString();
     EXPECT_EQ(ippGetInteger(ippFindAttribute(response.get(), "job-impressions", IPP_TAG_INTEGER), 0), 2);
-    EXPECT_EQ(WaitForCapturedJobs(kServiceTestQueue, title, 1, std::chrono::seconds(30)).size(), 1u) << type;
+    EXPECT_EQ(WaitForCapturedJobs(kServiceTestQueue, title, 1, std::chrono::seconds(30)).size(), 1u) << format;
   }
 }
 
@@ -181,6 +210,10 @@ TEST_F(JobLifecycle, CreatedJobsTimeOutAndFinishedJobsAreForgotten) {
   EXPECT_EQ(state().second, IPP_JSTATE_PENDING);
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(state().second, IPP_JSTATE_ABORTED);
+  // Recorded as not printed, which raises the same notice as a phone's failed upload.
+  ASSERT_FALSE(RecentDocuments().empty());
+  EXPECT_FALSE(RecentDocuments().front().printed);
+  EXPECT_NE(RecentDocuments().front().reason.find("time-out"), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   EXPECT_EQ(state().first, IPP_STATUS_ERROR_NOT_FOUND);
 }
