@@ -28,18 +28,19 @@ start_cups() {
 }
 
 # Test queues: each job's bytes, content type and title land in
-# /var/spool/olvaro-capture/<queue>/<job>.{data,type,title}.
+# /var/spool/olvaro-capture/<queue>/<job>.{data,type,title}. OlvaroTestIpp is the chosen
+# printer of the driverless printer's black-box tests.
 add_test_queues() {
   as_root install -m 0755 "$top/tests/support/olvarocapture" /usr/lib/cups/backend/olvarocapture
-  for q in OlvaroTestA OlvaroTestB; do
+  for q in OlvaroTestA OlvaroTestB OlvaroTestIpp; do
     as_root install -d -m 1777 /var/spool/olvaro-capture /var/spool/olvaro-capture/$q
     if ! lpstat -p "$q" >/dev/null 2>&1; then
       as_root lpadmin -p "$q" -E -v "olvarocapture:/var/spool/olvaro-capture/$q" \
         -m lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=Letter
     fi
   done
-  as_root cupsaccept OlvaroTestA OlvaroTestB
-  as_root cupsenable OlvaroTestA OlvaroTestB
+  as_root cupsaccept OlvaroTestA OlvaroTestB OlvaroTestIpp
+  as_root cupsenable OlvaroTestA OlvaroTestB OlvaroTestIpp
   # A stopped queue that keeps its jobs, with a driver of known sheets, colour and sides
   # (made again each time, so that it always has the driver of this checkout).
   as_root lpadmin -p OlvaroTestStopped -v "olvarocapture:/var/spool/olvaro-capture/OlvaroTestStopped" \
