@@ -2,7 +2,6 @@
 // at a time at the device's resolution, so that no page is ever held whole.
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 #include <windows.h>
 
