@@ -149,15 +149,15 @@ TEST_F(BadInput, ABodyBrokenOffLeavesNothingBehind) {
     }
     ASSERT_FALSE(SpoolNames().empty()) << "the document never began";
   }
+  // The file goes and the job is recorded on the worker once the engine sees the break.
+  const auto recorded = [&title] { return !RecentDocuments().empty() && RecentDocuments().front().name == title; };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!SpoolNames().empty() && std::chrono::steady_clock::now() < deadline) {
+  while ((!SpoolNames().empty() || !recorded()) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_TRUE(SpoolNames().empty());
-  const auto history = RecentDocuments();
-  ASSERT_FALSE(history.empty());
-  EXPECT_EQ(history.front().name, title);
-  EXPECT_FALSE(history.front().printed);
+  ASSERT_TRUE(recorded());
+  EXPECT_FALSE(RecentDocuments().front().printed);
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ fi
 
 work=$(mktemp -d /tmp/olvaro-ipp.XXXXXX)
 pid=
-cups_queues=()
+cups_queues=()  # made by the checks; they go at once, as other programs here may print to any queue
+drop_cups_queues() { for q in "${cups_queues[@]}"; do as_root lpadmin -x "$q"; done; cups_queues=(); }
 cleanup() {
   [ -z "$pid" ] || kill "$pid" 2>/dev/null
   [ "$failed" -eq 0 ] || { echo "the program's standard error:"; grep -v 'too many connections' "$work/stderr" | tail -n 40; } >&2
@@ -61,12 +62,13 @@ mkdir -p "$home/.cups" "$work/config/Vostrel" "$work/runtime" "$work/tmp"
 chmod 0700 "$home" "$work/config" "$work/runtime" "$work/tmp"
 spool=$work/tmp/OlvaroDesktop
 settings=$work/config/Vostrel/OlvaroDesktop.reg
-share() {  # share 1|0: the setting "Share with all phones", as the gear menu stores it
-  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vostrel\\OlvaroDesktop]\n"Port"=dword:%08x\n"ShareWithAllPhones"=dword:%08x\n' \
-    "$port" "$1" >"$settings.new" && mv "$settings.new" "$settings"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vostrel\\OlvaroDesktop]\n"Port"=dword:%08x\n"ShareWithAllPhones"=dword:00000001\n' \
+  "$port" >"$settings"
+share() {  # share 1|0: the setting "Share with all phones" as the gear menu stores it; the rest stays
+  sed "s/^\"ShareWithAllPhones\"=.*/\"ShareWithAllPhones\"=dword:0000000$1/" "$settings" >"$settings.new" &&
+    mv "$settings.new" "$settings"
 }
 choose() { echo "Default $1" >"$home/.cups/lpoptions"; }
-share 1
 choose "$queue"
 env -i PATH="$PATH" HOME="$home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" TMPDIR="$work/tmp" \
   AVAHI_COMPAT_NOWARN=1 OLVARO_API_URL="https://127.0.0.1:$closed" OLVARO_UPDATE_URL="http://127.0.0.1:$closed" \
@@ -148,8 +150,6 @@ through_cups() {  # through_cups QUEUE MODEL
   before=$(listing)
   lp -d "$1" "$docs/photo.jpg" >/dev/null && lands "$before" 1 1
 }
-# The queues go at once: other programs here may print to any queue they find.
-drop_cups_queues() { for q in "${cups_queues[@]}"; do as_root lpadmin -x "$q"; done; cups_queues=(); }
 check "a CUPS queue made with -m everywhere prints a PDF and a JPEG" through_cups OlvaroIppEverywhere everywhere
 check "a CUPS queue made with -m driverless prints a PDF and a JPEG" through_cups OlvaroIppDriverless "driverless:$uri"
 drop_cups_queues
