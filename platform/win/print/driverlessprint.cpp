@@ -39,8 +39,11 @@ SubmitResult PrintPdfWithViewer(const std::string& path, const PageSettings& set
 
 SubmitResult PrintDriverlessDocument(const std::string& path, const std::string& mimeType, const std::string& title,
                                      const PrintOptions& options) {
-  const PageSettings settings = PageSettingsOf(options);
+  PageSettings settings = PageSettingsOf(options);
   if (mimeType == "application/pdf") return PrintPdfWithViewer(path, settings);
+  // Colour unless the job asks for monochrome, as the printer says by default; a
+  // printer without colour keeps its monochrome.
+  if (settings.color == 0) settings.color = DMCOLOR_COLOR;
   if (mimeType == "image/pwg-raster") return PrintRasterDocument(path, RasterFormat::kPwg, title, settings);
   if (mimeType == "image/urf") return PrintRasterDocument(path, RasterFormat::kUrf, title, settings);
   if (mimeType == "image/jpeg") return {0, PrintImageDocument(path, title, settings)};
