@@ -48,7 +48,11 @@ int PrintImageFile(const std::string& path);
 
 // Hands a document the driverless printer received (PDF, JPEG, PWG or Apple raster, as
 // `mimeType` says, already checked) to the default queue as one job titled `title` with
-// these options; the spooler's job, or the error. Linux: CUPS takes each of these formats
-// as it is. Windows: not drawn yet, every document is refused with ENOSYS.
+// these options; the spooler's job to follow (0 when there is none to follow), or the
+// error, and then nothing was printed. Linux: CUPS takes each of these formats as it is,
+// and its job is followed. Windows: a PDF goes to the PDF viewer, which is waited for; a
+// JPEG is drawn with GDI+, the rasters band by band; the job's copies, sides, colour,
+// quality and paper go into the printer's settings. The Windows spooler forgets a job once
+// it is printed, so none is followed there: taken by the spooler is done.
 SubmitResult PrintDriverlessDocument(const std::string& path, const std::string& mimeType, const std::string& title,
                                      const PrintOptions& options);

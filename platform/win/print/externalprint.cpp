@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr wchar_t kPdfCommand[] = L"SumatraPDF.exe -print-to-default -exit-on-print ";
 constexpr DWORD kValueCapacity = 2048;  // bytes, 1024 wide characters
 
 // The default value of a key under HKEY_LOCAL_MACHINE; empty when it cannot be read.
@@ -35,21 +34,29 @@ bool IsEmptyFile(const std::string& path) {
   return std::filesystem::file_size(std::filesystem::u8path(path), error) == 0 && !error;
 }
 
-// Starts "SumatraPDF.exe -print-to-default -exit-on-print" for the file; true when the
-// viewer process was created.
-bool PrintPdfFile(const std::string& path) {
-  if (IsEmptyFile(path)) return false;
+HANDLE StartPdfViewer(const std::string& path, const std::string& printSettings) {
+  if (IsEmptyFile(path)) return nullptr;
   // No program name: the system finds SumatraPDF.exe from the command line's first word,
   // beginning with the folder of this executable.
-  std::wstring commandLine = kPdfCommand + (L"\"" + ToWidePath(path) + L"\"");
+  std::wstring commandLine = L"SumatraPDF.exe -print-to-default ";
+  if (!printSettings.empty()) commandLine += L"-print-settings \"" + ToWide(printSettings) + L"\" ";
+  commandLine += L"-exit-on-print \"" + ToWidePath(path) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
+    return nullptr;
   }
-  CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+// Starts "SumatraPDF.exe -print-to-default -exit-on-print" for the file; true when the
+// viewer process was created.
+bool PrintPdfFile(const std::string& path) {
+  const HANDLE viewer = StartPdfViewer(path, "");
+  if (viewer == nullptr) return false;
+  CloseHandle(viewer);
   return true;
 }
 

@@ -1,4 +1,5 @@
-// One image drawn with GDI+ on a device context of the default printer.
+// One image drawn with GDI+ on a device context of the default printer, fitted and
+// centred on the sheet.
 #include "print/printer.h"
 
 #include <memory>
@@ -6,9 +7,9 @@
 #include <windows.h>
 #include <objidl.h>  // GDI+ needs the COM types that the lean windows.h leaves out
 #include <gdiplus.h>
-#include <winspool.h>
 
-#include "platform/spooler.h"
+#include "platform/win/print/printerdc.h"
+#include "platform/win/print/windowsprint.h"
 #include "platform/win/widetext.h"
 #include "print/imagelayout.h"
 
@@ -33,13 +34,6 @@ class GdiplusSession {
   bool started_ = false;
 };
 
-struct PrinterCloser {
-  void operator()(HANDLE printer) const { ClosePrinter(printer); }
-};
-struct DcDeleter {
-  void operator()(HDC dc) const { DeleteDC(dc); }
-};
-
 int LastError() { return static_cast<int>(GetLastError()); }
 
 // A multi-page TIFF prints its first page, an animated GIF its first frame.
@@ -57,13 +51,7 @@ void SelectFirstFrame(Gdiplus::Image& image) {
 
 }  // namespace
 
-// Draws the first frame of the image file as one page of the job "Image" on the
-// default printer. 0 when the job was printed; ERROR_INVALID_DATA when the file is no
-// image the system can decode (nothing is printed), else the failing step's error code.
-int PrintImageFile(const std::string& path) {
-  const std::wstring printerName = ToWide(GetDefaultPrintQueue());
-  if (printerName.empty()) return ERROR_INVALID_PRINTER_NAME;
-
+int PrintImageDocument(const std::string& path, const std::string& title, const PageSettings& settings) {
   GdiplusSession gdiplus;
   if (!gdiplus.Started()) return ERROR_NOT_ENOUGH_MEMORY;
   // The image is decoded before any job exists: a file that is no image prints no page.
@@ -72,27 +60,10 @@ int PrintImageFile(const std::string& path) {
       image.GetHorizontalResolution() <= 0 || image.GetVerticalResolution() <= 0) {
     return ERROR_INVALID_DATA;
   }
-
-  HANDLE rawPrinter = nullptr;
-  if (!OpenPrinterW(const_cast<wchar_t*>(printerName.c_str()), &rawPrinter, nullptr)) return LastError();
-  const std::unique_ptr<void, PrinterCloser> printer(rawPrinter);
-  // The printer's own default settings, unchanged.
-  const LONG settingsSize =
-      DocumentPropertiesW(nullptr, rawPrinter, const_cast<wchar_t*>(printerName.c_str()), nullptr, nullptr, 0);
-  if (settingsSize <= 0) return LastError();
-  std::vector<unsigned char> settings(static_cast<size_t>(settingsSize));
-  auto* mode = reinterpret_cast<DEVMODEW*>(settings.data());
-  if (DocumentPropertiesW(nullptr, rawPrinter, const_cast<wchar_t*>(printerName.c_str()), mode, nullptr,
-                          DM_OUT_BUFFER) != IDOK) {
-    return LastError();
-  }
-  const std::unique_ptr<HDC__, DcDeleter> dc(CreateDCW(printerName.c_str(), printerName.c_str(), nullptr, mode));
-  if (!dc) return LastError();
-
-  DOCINFOW document{};
-  document.cbSize = sizeof document;
-  document.lpszDocName = L"Image";
-  if (StartDocW(dc.get(), &document) <= 0) return LastError();
+  int error = 0;
+  const PrinterDc dc = CreateDefaultPrinterDc(settings, error);
+  if (!dc) return error;
+  if (!StartPrinterDocument(dc.get(), title, error)) return error;
   StartPage(dc.get());
   {
     Gdiplus::Graphics graphics(dc.get());
@@ -109,4 +80,12 @@ int PrintImageFile(const std::string& path) {
   }
   EndPage(dc.get());
   return EndDoc(dc.get()) > 0 ? 0 : LastError();
+}
+
+// Draws the first frame of the image file as one page of the job "Image" on the
+// default printer, with its default settings. 0 when the job was printed;
+// ERROR_INVALID_DATA when the file is no image the system can decode (nothing is
+// printed), else the failing step's error code.
+int PrintImageFile(const std::string& path) {
+  return PrintImageDocument(path, "Image", {});
 }
