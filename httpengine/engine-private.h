@@ -288,6 +288,7 @@ struct mg_conn_state {
   std::string_view unread;
   bool keep_open = false;  // the connection may serve its next request
   bool last_request = false;  // the connection closes after this request, whatever its reply
+  bool first_request = false;  // the connection's first request
   mg_reply_watch reply;
 };
 

@@ -304,6 +304,9 @@ void call_uri_handler(mg_conn* conn, const mg_handler_entry& entry) {
   reply.head_complete = reply.too_long = reply.last_chunk_sent = false;
   reply.head_length = 0;
   reply.body_bytes = 0;
+  // A kept connection's reply leaves in more than one write (head, then body); without
+  // this the body would wait for the client's delayed acknowledgement of the head.
+  if (entry.persistent && state->first_request) SendWithoutDelay(conn->client.sock);
   const std::string_view method = conn->request.method;
   const bool has_body = method == "POST" || method == "PUT";
   if (has_body && stream_request_body(conn, entry) != 1) return;

@@ -221,6 +221,7 @@ void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
     worker->conn.birth_time = time(nullptr);
     worker->conn.num_bytes_sent = 0;
     worker->state.last_request = worker->pending.requests_served + 1 >= ctx->max_requests_per_connection;
+    worker->state.first_request = worker->pending.requests_served == 0;
     serve_connection(worker);
     if (!stays_open(ctx, worker)) break;
     const int head = receive_next_head(worker, kNextRequestWait);

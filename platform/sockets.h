@@ -40,6 +40,10 @@ int ReceiveArrived(int sock, char* bytes, size_t length);
 // Writes all `length` bytes unless the connection fails; the count written.
 size_t SendAll(int sock, const char* bytes, size_t length);
 
+// Makes every later write leave at once instead of waiting to be gathered with the next
+// one (no Nagle delay), for connections that carry several replies.
+void SendWithoutDelay(int sock);
+
 // Ends the reading side (and with `alsoWriting` the writing side too): a read under way
 // or any later one ends at once. The socket stays open.
 void ShutDownSocket(int sock, bool alsoWriting);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -88,6 +89,11 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
 
 void ShutDownSocket(int sock, bool alsoWriting) { shutdown(sock, alsoWriting ? SHUT_RDWR : SHUT_RD); }
 void EndSending(int sock) { shutdown(sock, SHUT_WR); }
+
+void SendWithoutDelay(int sock) {
+  const int on = 1;
+  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 void FinishConnection(int sock) {
   // Closing a socket whose received bytes are all read ends it with FIN, not RST, so the

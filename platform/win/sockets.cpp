@@ -130,6 +130,11 @@ size_t SendAll(int sock, const char* bytes, size_t length) {
 void ShutDownSocket(int sock, bool alsoWriting) { shutdown(Handle(sock), alsoWriting ? SD_BOTH : SD_RECEIVE); }
 void EndSending(int sock) { shutdown(Handle(sock), SD_SEND); }
 
+void SendWithoutDelay(int sock) {
+  const BOOL on = TRUE;
+  setsockopt(Handle(sock), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
 void FinishConnection(int sock) {
   shutdown(Handle(sock), SD_SEND);
   SetBlocking(Handle(sock), false);
