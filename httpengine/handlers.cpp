@@ -205,6 +205,9 @@ int stream_request_body(mg_conn* conn, const mg_handler_entry& entry) {
   if (answer && conn->num_bytes_sent == sent_before_body) {
     if (outcome == body_outcome::malformed) {
       send_error_reply(conn, 400, "Bad Request", "%s", "Malformed chunked body");
+    } else if (outcome == body_outcome::broken_off && entry.persistent) {
+      // The clients of persistent entries read the reply of a body that stopped coming.
+      send_error_reply(conn, 408, "Request Timeout", "%s", "The request body stopped coming");
     } else {
       send_error_reply(conn, 577, "Internal Server Error", "%s", "Error handling body data");
     }

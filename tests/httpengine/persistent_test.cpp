@@ -128,6 +128,18 @@ TEST_F(Persistent, MalformedChunkGets400AndEndsTheConnection) {
   EXPECT_TRUE(HasLogLine(ErrorLog(), "127.0.0.1", "POST /ipp: Error 400: Bad Request"));
 }
 
+TEST_F(Persistent, StalledBodyGets408AndEndsTheConnection) {
+  ctx_->body_idle_limit = 1s;
+  const std::string with_length = "POST /ipp HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc";
+  for (const std::string& request : {Chunked("/ipp", "3\r\nabc\r\n"), with_length}) {
+    kept_.calls.clear();
+    ClientSocket client = ConnectTo(port_);
+    client.Send(request);
+    EXPECT_EQ(client.ReadAll().substr(0, 30), "HTTP/1.1 408 Request Timeout\r\n") << request;
+    EXPECT_EQ(kept_.Calls().back(), "abort");
+  }
+}
+
 TEST_F(Persistent, OtherEntriesAnswerChunkedBodiesAsBefore) {
   EXPECT_EQ(Exchange(Chunked("/print", "3\r\nabc\r\n0\r\n\r\n")),
             "HTTP/1.1 411 Length Required\r\nContent-Type: text/plain\r\nContent-Length: 27\r\nConnection: close\r\n\r\n"
