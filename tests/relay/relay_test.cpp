@@ -352,8 +352,9 @@ TEST_P(RelayStorageTest, HostileNamesBecomeSafeFileNamesInTheQueue) {
 
 // Two pollers of one identity (a cloned PC, a retried poll) download each job once.
 TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpiresWithItsBytes) {
-  // The lease outlasts the twelve downloads, and the lifetime the lease, on a busy machine.
-  RelayProcess relay(Data(), Options({"--job-lifetime", "20s", "--download-lease", "5s"}));
+  // The lease outlasts the twelve downloads, and the lifetime the lease, on a busy machine
+  // under the sanitizers.
+  RelayProcess relay(Data(), Options({"--job-lifetime", "25s", "--download-lease", "10s"}));
   ASSERT_TRUE(relay.Started()) << relay.Log();
   const DesktopClient desktop{relay, kUuid};
   SenderClient sender = PairedSender(relay, desktop);
@@ -378,12 +379,12 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
     return false;
   };
   // Fetched but not acknowledged: offered again once the lease is over.
-  EXPECT_TRUE(offers(6, 12));
+  EXPECT_TRUE(offers(6, 20));
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);
   EXPECT_EQ(desktop.Acknowledge(tasks[0].file).status, 200);  // again: harmless
 
   // Never acknowledged: gone with its bytes once its lifetime is over.
-  EXPECT_TRUE(offers(0, 40));
+  EXPECT_TRUE(offers(0, 45));
   EXPECT_EQ(desktop.Download(tasks[1].id).status, 404);
   EXPECT_TRUE(WaitFor([&] { return DocumentsKept().empty(); }));
 }
