@@ -82,7 +82,14 @@ check "the program answers Get-Printer-Attributes at /ipp/print" answers
 
 # Captured jobs: data files named by CUPS job id. `lands BEFORE COUNT PAGES` waits for
 # COUNT jobs beyond the listing BEFORE, each of PAGES pages.
-listing() { find "$capture" -maxdepth 1 -name '*.data' -printf '%f\n' | sort; }
+# The capture queue's jobs so far, once the queue has finished those it holds (jobs of an
+# earlier check may still be on their way).
+listing() {
+  for _ in $(seq 60); do
+    [ -z "$(lpstat -o "$queue" 2>/dev/null)" ] && break; sleep 0.5
+  done
+  find "$capture" -maxdepth 1 -name '*.data' -printf '%f\n' | sort
+}
 since() { comm -13 <(echo "$1") <(listing) | grep .; }
 pages() { pdfinfo "$capture/$1" 2>/dev/null | awk '/^Pages:/ {print $2}'; }
 lands() {
