@@ -1,24 +1,11 @@
 // The HTML listing of a folder, when "dir_list" is on.
 #include "httpengine/engine-private.h"
+#include "text/html.h"
 
 #include <algorithm>
 #include <filesystem>
 
 namespace {
-
-std::string escape_html(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
 
 std::string escape_uri(std::string_view text) {
   std::string escaped;
@@ -49,7 +36,7 @@ void send_directory_listing(mg_conn* conn, const std::string& folder) {
   std::sort(names.begin(), names.end());
 
   conn->request.status_code = 200;
-  const std::string title = escape_html(conn->request.uri);
+  const std::string title = EscapeHtml(conn->request.uri);
   mg_send_formatted(conn,
                     "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n\r\n"
                     "<html><head><title>Index of %s</title></head><body><h1>Index of %s</h1><pre>\n",
@@ -57,7 +44,7 @@ void send_directory_listing(mg_conn* conn, const std::string& folder) {
   for (const std::string& name : names) {
     const bool is_folder = name.back() == '/';
     const std::string bare = is_folder ? name.substr(0, name.size() - 1) : name;
-    const std::string line = "<a href=\"" + escape_uri(bare) + (is_folder ? "/" : "") + "\">" + escape_html(name) + "</a>\n";
+    const std::string line = "<a href=\"" + escape_uri(bare) + (is_folder ? "/" : "") + "\">" + EscapeHtml(name) + "</a>\n";
     mg_send(conn, line.data(), static_cast<int>(line.size()));
   }
   mg_send_formatted(conn, "%s", "</pre></body></html>\n");

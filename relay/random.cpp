@@ -1,6 +1,6 @@
 #include "relay/random.h"
 
-#include <sys/random.h>
+#include "platform/random.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,13 +12,8 @@ constexpr char kCodeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";
 
 std::vector<uint8_t> RandomBytes(size_t count) {
   std::vector<uint8_t> bytes(count);
-  size_t filled = 0;
-  while (filled < count) {
-    const ssize_t got = getrandom(bytes.data() + filled, count - filled, 0);
-    // Without a random source no secret can be made; going on would hand out guessable ones.
-    if (got < 0) std::abort();
-    filled += static_cast<size_t>(got);
-  }
+  // Without a random source no secret can be made; going on would hand out guessable ones.
+  if (!FillRandomBytes(bytes.data(), count)) std::abort();
   return bytes;
 }
 
@@ -37,12 +32,9 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 std::string RandomHex(size_t bytes) { return Hex(RandomBytes(bytes)); }
 
 std::string RandomUuid() {
-  std::vector<uint8_t> bytes = RandomBytes(16);
-  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0f) | 0x40);
-  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3f) | 0x80);
-  const std::string hex = Hex(bytes);
-  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-         hex.substr(20);
+  std::string uuid = MakeRandomUuid();
+  if (uuid.empty()) std::abort();
+  return uuid;
 }
 
 std::string RandomAuthCode() {

@@ -1,4 +1,5 @@
-// Secrets and identities from the system's random source (getrandom). Any thread.
+// Secrets and identities from the system's random source; without one the relay stops
+// rather than hand out guessable ones. Any thread.
 #pragma once
 
 #include <string>
