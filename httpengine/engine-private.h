@@ -80,8 +80,14 @@ constexpr std::chrono::milliseconds kAcceptingTakeOver{20};
 // password file came or went in it.
 constexpr std::chrono::seconds kRootCheckInterval{1};
 // Connections one client address may hold at once (queued or being served), so that
-// one host cannot take every worker.
+// one host cannot take every worker. A kept connection idle between requests is not
+// among them, but among its address's kept connections, up to this many; it takes its
+// place in the share again when its next head is complete, and waits for it like a new
+// connection. While others wait for a place or a worker, a kept connection goes back
+// to the listener after kRequestsBeforeYield requests in a row instead of holding its
+// worker for the next: a few, so that the hand-over is paid once for several requests.
 constexpr int kMaxConnectionsPerAddress = 16;
+constexpr int kMaxKeptPerAddress = 64;
 // Connections beyond that wait, unread, this long for one of their address's to end
 // before they are refused, so that a client opening many at once is served a little later
 // instead of cut off; up to this many per address.
@@ -105,6 +111,7 @@ constexpr std::chrono::seconds kStopGrace{5};
 constexpr std::chrono::seconds kKeepAliveIdle{5};
 constexpr int kMaxRequestsPerConnection = 1000;
 constexpr int kNextRequestWait = 20;
+constexpr int kRequestsBeforeYield = 32;
 // A chunk-size line (size and extensions) and a trailer line are at most this long; all
 // the trailers of a body at most kHeadBufferSize. Body bytes are read at most this far
 // beyond the chunk being read, so that what comes after a chunked body (the next request)
@@ -153,6 +160,9 @@ struct mg_pending {
   std::chrono::steady_clock::time_point head_due;
   bool idle = false;
   int requests_served = 0;
+  // Among its address's kept connections instead of its share (see kMaxKeptPerAddress);
+  // with its head complete, head_due is then the end of its wait for a place.
+  bool kept = false;
 };
 
 // A socket that wakes the listener from its wait.
@@ -203,6 +213,7 @@ struct mg_ctx {
   int queue_head = 0;
   int queue_tail = 0;
   std::map<uint32_t, int> connections_per_address;
+  std::map<uint32_t, int> kept_per_address;
   int num_bodies = 0;  // requests with a body, queued or being served
   std::map<uint32_t, int> bodies_per_address;
   int bodies_waiting = 0;  // complete heads with a body that wait for a worker
@@ -353,6 +364,8 @@ bool acl_allows(const std::string& acl, uint32_t ip);
 
 // workers.cpp
 bool claim_address(mg_ctx* ctx, uint32_t ip);
+// Gives a kept connection its place in its address's share back; false while the share is full.
+bool reclaim_address(mg_ctx* ctx, mg_pending& pending);
 // Takes a body worker for the connection; false when its address or the engine has its share.
 bool claim_body(mg_ctx* ctx, mg_pending& pending);
 // Closes a connection that no worker took and gives up what it holds.

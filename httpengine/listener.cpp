@@ -59,9 +59,12 @@ struct held_connections {
   std::vector<mg_socket> over;
 };
 
+void log_over_share(mg_ctx* ctx, uint32_t ip) {
+  log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection", dotted_address(ip).c_str());
+}
+
 void refuse_over_share(mg_ctx* ctx, const mg_socket& socket) {
-  log_error(ctx, nullptr, "%s: %s has too many connections", "accept_new_connection",
-            dotted_address(socket.remote.ip).c_str());
+  log_over_share(ctx, socket.remote.ip);
   CloseSocket(socket.sock);
 }
 
@@ -156,6 +159,7 @@ void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector
       connection.idle = false;
       connection.head_due = now + ctx->head_deadline;
     }
+    if (!failed && connection.kept && connection.head_length != 0) connection.head_due = now + kAddressWait;
     if (failed || (connection.head_length == 0 && now >= connection.head_due)) {
       drop_pending(ctx, connection);
       connection.socket.sock = -1;
@@ -168,9 +172,21 @@ void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector
 // for them; the others wait here, in the order they came.
 void dispatch_heads(mg_ctx* ctx, held_connections& held) {
   std::vector<mg_pending>& pending = held.pending;
+  const auto now = Clock::now();
   int waiting_bodies = 0;
+  int waiting_kept = 0;
   for (mg_pending& connection : pending) {
     if (connection.head_length == 0) continue;
+    if (connection.kept && !reclaim_address(ctx, connection)) {
+      if (now < connection.head_due) {
+        ++waiting_kept;
+      } else {
+        log_over_share(ctx, connection.socket.remote.ip);
+        drop_pending(ctx, connection);
+        connection.socket.sock = -1;
+      }
+      continue;
+    }
     if (connection.wants_body && !claim_body(ctx, connection)) {
       ++waiting_bodies;
       continue;
@@ -179,7 +195,7 @@ void dispatch_heads(mg_ctx* ctx, held_connections& held) {
     connection.socket.sock = -1;
   }
   std::erase_if(pending, [](const mg_pending& p) { return p.socket.sock == -1; });
-  set_waiting(ctx, waiting_bodies, static_cast<int>(held.over.size()));
+  set_waiting(ctx, waiting_bodies, static_cast<int>(held.over.size()) + waiting_kept);
 }
 
 // Waits for connections and heads until a stop is requested.
@@ -203,8 +219,11 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait), accepts_in);
     if (wait.count() == 0) wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
     for (const mg_pending& connection : pending) {
-      if (connection.head_length != 0) continue;
-      waiting.push_back(connection.socket.sock);
+      if (connection.head_length == 0) {
+        waiting.push_back(connection.socket.sock);
+      } else if (!connection.kept) {
+        continue;
+      }
       const auto left = connection.head_due - now;
       wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), wait);
     }

@@ -32,20 +32,49 @@ void release_count(std::map<uint32_t, int>& counts, uint32_t ip) {
   if (held != counts.end() && --held->second == 0) counts.erase(held);
 }
 
-// Under the thread lock: gives up the body worker of a connection's request.
+// Under the thread lock: takes a place in the address's share.
+bool claim_address_locked(mg_ctx* ctx, uint32_t ip) {
+  int& held = ctx->connections_per_address[ip];
+  if (held == kMaxConnectionsPerAddress) return false;
+  ++held;
+  return true;
+}
+
+// Under the thread lock: gives up the body worker of a connection's request. The
+// listener is woken only when that makes room for what waits at it, not after every
+// request.
 void release_body_locked(mg_ctx* ctx, mg_pending& pending) {
-  if (pending.holds_body) {
-    --ctx->num_bodies;
-    release_count(ctx->bodies_per_address, pending.socket.remote.ip);
-    pending.holds_body = false;
-  }
-  if (ctx->bodies_waiting > 0 || ctx->connections_waiting > 0) ctx->wake.Wake();
+  if (!pending.holds_body) return;
+  --ctx->num_bodies;
+  release_count(ctx->bodies_per_address, pending.socket.remote.ip);
+  pending.holds_body = false;
+  if (ctx->bodies_waiting > 0) ctx->wake.Wake();
 }
 
 // Under the thread lock: gives up the address and the body worker of a connection.
 void release_locked(mg_ctx* ctx, mg_pending& pending) {
-  release_count(ctx->connections_per_address, pending.socket.remote.ip);
+  release_count(pending.kept ? ctx->kept_per_address : ctx->connections_per_address, pending.socket.remote.ip);
   release_body_locked(ctx, pending);
+  if (!pending.kept && ctx->connections_waiting > 0) ctx->wake.Wake();
+}
+
+// A connection idle between requests gives its place in its address's share to others;
+// false when its address holds all the kept connections it may (it is closed then).
+bool keep_idle(mg_ctx* ctx, mg_pending& pending) {
+  const uint32_t ip = pending.socket.remote.ip;
+  std::lock_guard lock(ctx->thread_lock);
+  int& kept = ctx->kept_per_address[ip];
+  if (kept == kMaxKeptPerAddress) return false;
+  ++kept;
+  release_count(ctx->connections_per_address, ip);
+  pending.kept = true;
+  return true;
+}
+
+// True when connections wait for a worker or for a place in their address's share.
+bool others_wait(mg_ctx* ctx) {
+  std::lock_guard lock(ctx->thread_lock);
+  return ctx->connections_waiting > 0 || ctx->queue_head != ctx->queue_tail;
 }
 
 // Leaves a connection to the listener; a stopping engine closes it instead, since the
@@ -197,7 +226,7 @@ bool stays_open(mg_ctx* ctx, mg_worker_conn* worker) {
 // idle limit while nothing came) or for a body worker.
 bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
   mg_pending& pending = worker->pending;
-  {
+  if (pending.holds_body) {
     std::lock_guard lock(ctx->thread_lock);
     release_body_locked(ctx, pending);
   }
@@ -215,7 +244,7 @@ bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
 // Serves the requests of a connection while it stays open and each next request comes at
 // once; then closes it or leaves it to the listener.
 void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
-  for (;;) {
+  for (int in_a_row = 1;; ++in_a_row) {
     worker->conn.ctx = ctx;
     worker->conn.client = worker->pending.socket;
     worker->conn.birth_time = time(nullptr);
@@ -224,8 +253,10 @@ void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
     worker->state.first_request = worker->pending.requests_served == 0;
     serve_connection(worker);
     if (!stays_open(ctx, worker)) break;
-    const int head = receive_next_head(worker, kNextRequestWait);
-    if (head < 0) break;
+    // While others wait, the next request waits at the listener unless it is here already.
+    const bool yield = in_a_row >= kRequestsBeforeYield && others_wait(ctx);
+    const int head = receive_next_head(worker, yield ? 0 : kNextRequestWait);
+    if (head < 0 || (worker->pending.received == 0 && !keep_idle(ctx, worker->pending))) break;
     if (!serve_next_here(ctx, worker, head == 1)) return;
   }
   end_serving(ctx, worker);
@@ -236,9 +267,14 @@ void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
 
 bool claim_address(mg_ctx* ctx, uint32_t ip) {
   std::lock_guard lock(ctx->thread_lock);
-  int& held = ctx->connections_per_address[ip];
-  if (held == kMaxConnectionsPerAddress) return false;
-  ++held;
+  return claim_address_locked(ctx, ip);
+}
+
+bool reclaim_address(mg_ctx* ctx, mg_pending& pending) {
+  std::lock_guard lock(ctx->thread_lock);
+  if (!claim_address_locked(ctx, pending.socket.remote.ip)) return false;
+  release_count(ctx->kept_per_address, pending.socket.remote.ip);
+  pending.kept = false;
   return true;
 }
 
