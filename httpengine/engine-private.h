@@ -163,6 +163,7 @@ struct mg_pending {
   // Among its address's kept connections instead of its share (see kMaxKeptPerAddress);
   // with its head complete, head_due is then the end of its wait for a place.
   bool kept = false;
+  bool receive_wait_set = false;  // see ReceiveWithin
 };
 
 // A socket that wakes the listener from its wait.

@@ -109,9 +109,14 @@ int receive_next_head(mg_worker_conn* worker, int wait_ms) {
   pending.received = unread.size();
   const int found = find_head(pending);
   if (found != 0) return found;
-  std::vector<bool> ready;
-  if (WaitUntilReadable({pending.socket.sock}, ready, wait_ms) != 1) return 0;
-  return receive_head(pending);
+  if (wait_ms == 0) return receive_head(pending);
+  const int count = ReceiveWithin(pending.socket.sock, pending.head.get() + pending.received,
+                                  kHeadBufferSize - pending.received, wait_ms, pending.receive_wait_set);
+  if (count == kNothingArrived) return 0;
+  if (count <= 0) return -1;
+  pending.received += static_cast<size_t>(count);
+  const int head = find_head(pending);
+  return head != 0 ? head : receive_head(pending);
 }
 
 int read_socket(mg_conn* conn, char* bytes, size_t length, std::chrono::steady_clock::time_point deadline) {

@@ -37,6 +37,12 @@ int ReceiveBefore(int sock, char* bytes, size_t length, std::chrono::steady_cloc
 constexpr int kNothingArrived = -2;
 int ReceiveArrived(int sock, char* bytes, size_t length);
 
+// Waits up to `timeoutMs` for bytes and reads what came, as ReceiveArrived answers, with
+// kNothingArrived when nothing came in time. Pass the same `timeoutMs` and the same
+// `waitSet` (false at first) on every call for one connection: where the system allows,
+// the wait is set on the connection once and each call is a single read.
+int ReceiveWithin(int sock, char* bytes, size_t length, int timeoutMs, bool& waitSet);
+
 // Writes all `length` bytes unless the connection fails; the count written.
 size_t SendAll(int sock, const char* bytes, size_t length);
 

@@ -75,6 +75,22 @@ int ReceiveArrived(int sock, char* bytes, size_t length) {
   }
 }
 
+int ReceiveWithin(int sock, char* bytes, size_t length, int timeoutMs, bool& waitSet) {
+  // The connection blocks and its other reads pass MSG_DONTWAIT: a receive timeout makes
+  // the wait and the read one call, where a poll and a read would be two.
+  if (!waitSet) {
+    const timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) return -1;
+    waitSet = true;
+  }
+  for (;;) {
+    const ssize_t count = recv(sock, bytes, length, 0);
+    if (count >= 0) return static_cast<int>(count);
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? kNothingArrived : -1;
+  }
+}
+
 size_t SendAll(int sock, const char* bytes, size_t length) {
   size_t sent = 0;
   while (sent < length) {

@@ -107,9 +107,15 @@ int ReceiveBefore(int sock, char* bytes, size_t length, std::chrono::steady_cloc
 }
 
 int ReceiveArrived(int sock, char* bytes, size_t length) {
-  // The connection blocks: recv only once the poll says something is there.
+  bool unused = false;
+  return ReceiveWithin(sock, bytes, length, 0, unused);
+}
+
+int ReceiveWithin(int sock, char* bytes, size_t length, int timeoutMs, bool&) {
+  // The connection blocks: recv only once the poll says something is there. (A receive
+  // timeout that runs out leaves a Windows socket unusable, so none is set.)
   WSAPOLLFD entry{Handle(sock), POLLRDNORM, 0};
-  const int ready = WSAPoll(&entry, 1, 0);
+  const int ready = WSAPoll(&entry, 1, timeoutMs);
   if (ready == SOCKET_ERROR) return -1;
   if (ready == 0) return kNothingArrived;
   const int count = recv(Handle(sock), bytes, static_cast<int>(std::min<size_t>(length, 0x7fffffff)), 0);

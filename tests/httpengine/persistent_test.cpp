@@ -232,7 +232,9 @@ TEST_F(Persistent, IdleKeptConnectionsLeaveTheirAddressShare) {
     kept.push_back(ConnectTo(port_, "127.0.0.7"));
     ASSERT_EQ(Ask(kept.back(), "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
   }
-  // Beyond the kept connections its address may hold, a connection is served, then closed.
+  // Once they all wait at the listener (the worker of each waited a moment for its next
+  // request), a connection beyond the kept ones its address may hold is served, then closed.
+  std::this_thread::sleep_for(500ms);
   ClientSocket beyond = ConnectTo(port_, "127.0.0.7");
   EXPECT_EQ(Ask(beyond, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
   EXPECT_TRUE(beyond.ClosedWithin(5s));
