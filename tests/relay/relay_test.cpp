@@ -136,7 +136,7 @@ protected:
   }
   SqlResult Query(const std::string& sql, const std::vector<std::string>& params = {}) {
     std::string error;
-    const auto db = OpenSqlConnection(database, error);
+    const auto db = OpenSqlConnection(database.empty() ? Data() + "/relay.sqlite" : database, error);
     EXPECT_TRUE(db) << error;
     return db ? db->Execute(sql, params) : SqlResult{};
   }
@@ -160,6 +160,7 @@ TEST_P(RelayStorageTest, DesktopFindsSentJobsInItsQueueAndTheAcknowledgementRemo
   const std::string code = desktop.AuthCode();
   EXPECT_TRUE(Matches(code, "CCCCCC")) << code;
   EXPECT_EQ(desktop.Announce("office-pc", "iWork,PDF").status, 200);
+  // Known empty from here on: the jobs below must still show at the next poll.
   EXPECT_EQ(desktop.Queue(), "0");
 
   SenderClient sender{relay};
@@ -372,6 +373,10 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
   for (std::thread& poller : pollers) poller.join();
   EXPECT_EQ(downloads, 6);
   EXPECT_EQ(desktop.Queue(), "0");
+  // A lease ended (here by hand, as time ends it) offers its job at the next poll: a queue
+  // of leased jobs is never taken for an empty one.
+  ASSERT_TRUE(Query("UPDATE jobs SET lease_until = 0 WHERE id = $1", {tasks[5].id}).ok);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
   // Polls until the queue offers `count` jobs, for at most `seconds`.
   const auto offers = [&desktop](size_t count, int seconds) {
     for (int i = 0; i < seconds * 5; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
