@@ -8,12 +8,13 @@ bool EmptyQueues::ToKey(const std::string& uuid, Key& key) {
   return true;
 }
 
-bool EmptyQueues::Known(const std::string& uuid, long long seenSince) const {
+std::optional<long long> EmptyQueues::Seen(const std::string& uuid) const {
   Key key;
-  if (!ToKey(uuid, key)) return false;
+  if (!ToKey(uuid, key)) return std::nullopt;
   std::lock_guard lock(mutex_);
   const auto found = seen_.find(key);
-  return found != seen_.end() && found->second >= seenSince;
+  if (found == seen_.end()) return std::nullopt;
+  return found->second;
 }
 
 uint64_t EmptyQueues::Generation() const {
