@@ -8,13 +8,12 @@ bool EmptyQueues::ToKey(const std::string& uuid, Key& key) {
   return true;
 }
 
-std::optional<long long> EmptyQueues::Seen(const std::string& uuid) const {
+bool EmptyQueues::Known(const std::string& uuid, long long seenSince) const {
   Key key;
-  if (!ToKey(uuid, key)) return std::nullopt;
+  if (!ToKey(uuid, key)) return false;
   std::lock_guard lock(mutex_);
   const auto found = seen_.find(key);
-  if (found == seen_.end()) return std::nullopt;
-  return found->second;
+  return found != seen_.end() && found->second >= seenSince;
 }
 
 uint64_t EmptyQueues::Generation() const {

@@ -9,15 +9,14 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 class EmptyQueues {
 public:
-  // The last-seen time of `uuid` when its queue is known empty.
-  std::optional<long long> Seen(const std::string& uuid) const;
+  // True when `uuid`'s queue is known empty and its last-seen time is `seenSince` or later.
+  bool Known(const std::string& uuid, long long seenSince) const;
   uint64_t Generation() const;
   // Keeps `uuid`'s queue as empty, last seen at `seen`, unless anything was forgotten
   // since `generation` was taken or nothing is kept.

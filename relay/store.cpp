@@ -166,24 +166,13 @@ bool RelayStore::Announce(const PcRecord& pc, long long now) {
              .ok;
 }
 
-bool RelayStore::NoteSeen(SqlConnection& db, const std::string& uuid, long long now) {
-  // A PC that polls more often than kSeenPrecision is not written to on every poll.
-  const SqlResult written = db.Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
-  return written.ok && written.changed == 1;
-}
-
 Lookup<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
-  // Most polls find nothing: an empty queue is read once, and then only written to when
-  // it is time to note that the PC was seen.
+  // Most polls find nothing: an empty queue is read once, and again when it is time to
+  // note that the PC was seen.
   const Lookup<std::vector<QueuedJob>> empty{std::vector<QueuedJob>{}};
+  if (emptyQueues_.Known(uuid, now - kSeenPrecision)) return empty;
   const uint64_t generation = emptyQueues_.Generation();
-  const std::optional<long long> knownEmpty = emptyQueues_.Seen(uuid);
-  if (knownEmpty && *knownEmpty >= now - kSeenPrecision) return empty;
   auto db = pool_.Acquire();
-  if (knownEmpty && NoteSeen(*db, uuid, now)) {
-    emptyQueues_.Remember(uuid, now, generation);
-    return empty;
-  }
   // One read gives the PC and its unprinted jobs: its row alone (job columns empty) when it
   // has none. Expired jobs are gone at once, before the sweep takes their bytes; leased
   // ones are read but not offered.
@@ -198,7 +187,9 @@ Lookup<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long lo
   long long seen = Number(found.rows[0][0]);
   bool noted = true;
   if (seen < now - kSeenPrecision) {
-    noted = NoteSeen(*db, uuid, now);
+    // A PC that polls more often than this is not written to on every poll.
+    const SqlResult written = db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
+    noted = written.ok && written.changed == 1;
     seen = now;
   }
   std::vector<QueuedJob> queue;

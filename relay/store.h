@@ -127,8 +127,6 @@ class RelayStore {
   std::optional<long long> Locked(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
-  // Notes that the PC was seen now; false when it could not (a failure, no such PC).
-  bool NoteSeen(SqlConnection& db, const std::string& uuid, long long now);
   // Runs `insert` when the PC has room for one more job or upload, after giving back the
   // reservation `replacing` (if any); counting and adding are one step. A `newJob` is
   // announced to every relay when it commits.
