@@ -19,6 +19,10 @@ public:
     PQclear(PQexec(connection_, "SET client_min_messages = warning"));
   }
 
+  bool Notify(const std::string& channel, const std::string& payload) override {
+    return Execute("SELECT pg_notify($1, $2)", {channel, payload}).ok;
+  }
+
 protected:
   SqlResult Run(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) override {
     SqlResult result;

@@ -50,6 +50,10 @@ public:
   bool Transaction(const std::function<bool()>& body) { return InTransaction(false, body); }
   // The same, and no other connection's locked transaction overlaps it.
   bool LockedTransaction(const std::function<bool()>& body) { return InTransaction(true, body); }
+  // Tells every process connected to the database `payload` on `channel`, when the
+  // transaction commits (at once outside one). A database that one process keeps to
+  // itself has no one else to tell.
+  virtual bool Notify(const std::string& /*channel*/, const std::string& /*payload*/) { return true; }
 
 protected:
   virtual SqlResult Run(const std::string& sql, const std::vector<std::string>& params, SqlBytes bytes) = 0;

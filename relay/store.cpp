@@ -36,6 +36,9 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
 constexpr int kPrinted = 2;
 // How stale the last-seen time of a polling PC may be, in seconds.
 constexpr long long kSeenPrecision = 10;
+// Where each relay tells all of them of a new job, by its PC's identity; an empty one
+// stands for PCs gone.
+constexpr char kNewJobsChannel[] = "olvaro_relay_new_jobs";
 // A network holds several clients: it may make this many times an address's wrong codes.
 constexpr long long kNetworkShare = 4;
 // The window of the relay-wide count of wrong codes, and how long it locks pairing.
@@ -74,7 +77,20 @@ struct RelayStore::GuessSubject {
 };
 
 bool RelayStore::Open(const std::string& target, int connections, std::string& error) {
-  return pool_.Open(target, connections, error) && Migrate(error);
+  if (!pool_.Open(target, connections, error) || !Migrate(error)) return false;
+  if (!IsPostgresTarget(target)) {
+    // Only this process adds jobs to its SQLite database: AddJob's own word suffices.
+    emptyQueues_.Resume();
+    return true;
+  }
+  newJobs_ = std::make_unique<PostgresListener>(
+      target, kNewJobsChannel,
+      PostgresListener::Events{[this](const std::string& uuid) {
+                                 if (uuid.empty()) emptyQueues_.ForgetAll();
+                                 else emptyQueues_.Forget(uuid);
+                               },
+                               [this] { emptyQueues_.Resume(); }, [this] { emptyQueues_.Suspend(); }});
+  return newJobs_->Start(error);
 }
 
 bool RelayStore::Migrate(std::string& error) {
@@ -151,26 +167,39 @@ bool RelayStore::Announce(const PcRecord& pc, long long now) {
 }
 
 Lookup<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
+  // Most polls find nothing: an empty queue is read once, and again when it is time to
+  // note that the PC was seen.
+  const Lookup<std::vector<QueuedJob>> empty{std::vector<QueuedJob>{}};
+  if (emptyQueues_.Known(uuid, now - kSeenPrecision)) return empty;
+  const uint64_t generation = emptyQueues_.Generation();
   auto db = pool_.Acquire();
-  // One read gives the PC and its jobs: its row alone (job columns empty) when it has none.
-  // Expired jobs are gone at once, before the sweep takes their bytes.
+  // One read gives the PC and its unprinted jobs: its row alone (job columns empty) when it
+  // has none. Expired jobs are gone at once, before the sweep takes their bytes; leased
+  // ones are read but not offered.
   const SqlResult found = db->Execute(
-      "SELECT p.last_seen, j.id, j.name, j.size, j.copies, j.created FROM pcs p LEFT JOIN jobs j"
-      " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 AND j.lease_until <= $4 WHERE p.uuid = $1"
-      " ORDER BY j.arrived, j.id",
-      {uuid, Text(kPrinted), Text(now - limits_.jobLifetime), Text(now)});
+      "SELECT p.last_seen, j.id, j.name, j.size, j.copies, j.created, j.lease_until FROM pcs p LEFT JOIN jobs j"
+      " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 WHERE p.uuid = $1 ORDER BY j.arrived, j.id",
+      {uuid, Text(kPrinted), Text(now - limits_.jobLifetime)});
   const Lookup<std::vector<QueuedJob>> failed{std::nullopt, true};
   if (!found.ok) return failed;
-  if (found.rows.empty()) {
-    if (!EnsurePc(*db, uuid, now)) return failed;
-  } else if (Number(found.rows[0][0]) < now - kSeenPrecision) {
+  // A PC seen for the first time is remembered at its next poll.
+  if (found.rows.empty()) return EnsurePc(*db, uuid, now) ? empty : failed;
+  long long seen = Number(found.rows[0][0]);
+  bool noted = true;
+  if (seen < now - kSeenPrecision) {
     // A PC that polls more often than this is not written to on every poll.
-    db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
+    const SqlResult written = db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
+    noted = written.ok && written.changed == 1;
+    seen = now;
   }
   std::vector<QueuedJob> queue;
+  bool unprinted = false;
   for (const SqlRow& row : found.rows) {
-    if (!row[1].empty()) queue.push_back({row[1], row[2], row[3], row[4], row[5]});
+    if (row[1].empty()) continue;
+    unprinted = true;
+    if (Number(row[6]) <= now) queue.push_back({row[1], row[2], row[3], row[4], row[5]});
   }
+  if (!unprinted && noted) emptyQueues_.Remember(uuid, seen, generation);
   return {queue};
 }
 
@@ -308,7 +337,8 @@ Lookup<std::vector<SentJob>> RelayStore::SentJobs(const std::string& token) {
 }
 
 AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
-                                    const std::string& insert, const std::vector<std::string>& params) {
+                                    const std::string& insert, const std::vector<std::string>& params,
+                                    bool newJob) {
   auto db = pool_.Acquire();
   bool full = false;
   const bool added = db->Transaction([&] {
@@ -321,7 +351,7 @@ AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, cons
         {uuid, Text(kPrinted), Text(now)});
     if (!count.ok || count.rows.empty()) return false;
     full = Number(count.rows[0][0]) >= limits_.maxWaitingJobs;
-    return !full && db->Execute(insert, params).ok;
+    return !full && db->Execute(insert, params).ok && (!newJob || db->Notify(kNewJobsChannel, uuid));
   });
   if (full) return AddJobOutcome::QueueFull;
   return added ? AddJobOutcome::Added : AddJobOutcome::Failed;
@@ -330,7 +360,7 @@ AddJobOutcome RelayStore::AddIfRoom(const std::string& uuid, long long now, cons
 AddJobOutcome RelayStore::Reserve(const std::string& uuid, long long now, std::string& reservation) {
   const std::string id = RandomHex(16);
   const AddJobOutcome outcome = AddIfRoom(uuid, now, "", "INSERT INTO uploads (id, uuid, expires) VALUES ($1, $2, $3)",
-                                          {id, uuid, Text(now + kReservationLifetime)});
+                                          {id, uuid, Text(now + kReservationLifetime)}, false);
   if (outcome == AddJobOutcome::Added) reservation = id;
   return outcome;
 }
@@ -343,11 +373,15 @@ void RelayStore::Release(const std::string& reservation) {
 
 AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation) {
   // The job takes its reservation's place; one whose reservation expired needs room anew.
-  return AddIfRoom(
+  const AddJobOutcome outcome = AddIfRoom(
       pairing.uuid, Number(job.created), reservation,
       "INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
       " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 0)",
-      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(Microseconds())});
+      {job.id, pairing.uuid, pairing.token, job.name, job.size, job.copies, job.created, Text(Microseconds())}, true);
+  // Once committed, so that a poll reading before the commit keeps nothing; on any
+  // outcome, as a failed commit may have gone through.
+  emptyQueues_.Forget(pairing.uuid);
+  return outcome;
 }
 
 std::vector<std::string> RelayStore::Sweep(long long now) {
@@ -364,7 +398,11 @@ std::vector<std::string> RelayStore::Sweep(long long now) {
               {Text(now), idleBefore});
   db->Execute("DELETE FROM codes WHERE expires <= $1", {Text(now)});
   db->Execute("DELETE FROM uploads WHERE expires <= $1", {Text(now)});
-  db->Execute("DELETE FROM pcs WHERE last_seen < $1", {idleBefore});
+  // Rare: every relay forgets all it knew of empty queues rather than hear of each PC.
+  if (db->Execute("DELETE FROM pcs WHERE last_seen < $1", {idleBefore}).changed > 0) {
+    db->Notify(kNewJobsChannel, "");
+    emptyQueues_.ForgetAll();
+  }
   db->Execute("DELETE FROM guesses WHERE locked_until <= $1 AND first_at < $2",
               {Text(now), Text(now - std::max(limits_.lockSeconds, kGlobalWindow))});
   return gone;

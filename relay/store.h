@@ -4,10 +4,13 @@
 // thread; several relay processes may share one PostgreSQL database.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "relay/emptyqueues.h"
+#include "relay/postgreslistener.h"
 #include "relay/sqldatabase.h"
 
 // Limits, each configurable on the command line.
@@ -72,7 +75,8 @@ class RelayStore {
  public:
   explicit RelayStore(RelayLimits limits) : limits_(limits) {}
 
-  // Connects `connections` times to `target` and brings the schema up to date.
+  // Connects `connections` times to `target` and brings the schema up to date; beside
+  // PostgreSQL, listens for the jobs other relays add.
   bool Open(const std::string& target, int connections, std::string& error);
   const RelayLimits& Limits() const { return limits_; }
   // The connections, for documents kept in the same database.
@@ -84,7 +88,8 @@ class RelayStore {
   Lookup<std::string> IssueAuthCode(const std::string& uuid, long long now);
   // False on a storage failure.
   bool Announce(const PcRecord& pc, long long now);
-  // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen.
+  // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen. An empty
+  // queue polled again is answered from memory until the note is due again.
   Lookup<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
   // Hands job `id` to one download: marks it fetched and leases it, so that no other
   // download gets it until the lease ends. Its size, or nothing when no such job is
@@ -123,10 +128,14 @@ class RelayStore {
   void CountWrongCode(SqlConnection& db, const std::vector<GuessSubject>& subjects, long long now);
   bool EnsurePc(SqlConnection& db, const std::string& uuid, long long now);
   // Runs `insert` when the PC has room for one more job or upload, after giving back the
-  // reservation `replacing` (if any); counting and adding are one step.
+  // reservation `replacing` (if any); counting and adding are one step. A `newJob` is
+  // announced to every relay when it commits.
   AddJobOutcome AddIfRoom(const std::string& uuid, long long now, const std::string& replacing,
-                          const std::string& insert, const std::vector<std::string>& params);
+                          const std::string& insert, const std::vector<std::string>& params, bool newJob);
 
   RelayLimits limits_;
   SqlPool pool_;
+  EmptyQueues emptyQueues_;
+  // Beside PostgreSQL: the news of jobs added by any relay, this one included.
+  std::unique_ptr<PostgresListener> newJobs_;
 };

@@ -1,9 +1,10 @@
 // Benchmark: queue polls answered per second by olvaro-relay with 1,000, 10,000 and
 // 100,000 PCs, on SQLite and on PostgreSQL, over kept-alive connections and with a new
 // connection per poll, beside nginx answering a static "0" on the same path in the same
-// run; and, on both storages, a 1 GiB document's upload and download rates by curl beside
-// curl putting the same file into nginx and getting it back, with the relay's peak memory
-// beside its memory at rest and the document's size.
+// run, after a warm-up pass that polls each PC once, whose rate stands beside; the relay's
+// memory with them; and, on both storages, a 1 GiB document's upload and download rates
+// by curl beside curl putting the same file into nginx and getting it back, with the
+// relay's peak memory beside its memory at rest and the document's size.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -87,8 +88,9 @@ std::string QueuePath(const std::string& uuid) {
 }
 
 // Polls per second from kClients clients cycling through `pcs` PCs, each over one
-// kept-alive connection or with a new connection per poll.
-double PollsPerSecond(int port, int pcs, bool keepAlive) {
+// kept-alive connection or with a new connection per poll, for kMeasure or, with `once`,
+// until each PC has polled once.
+double PollsPerSecond(int port, int pcs, bool keepAlive, bool once = false) {
   std::atomic<long> answered{0};
   std::atomic<bool> failed{false};
   const auto start = std::chrono::steady_clock::now();
@@ -96,7 +98,7 @@ double PollsPerSecond(int port, int pcs, bool keepAlive) {
   for (int client = 0; client < kClients; ++client) {
     clients.emplace_back([&, client] {
       std::unique_ptr<PollConnection> connection;
-      for (int pc = client; std::chrono::steady_clock::now() - start < kMeasure; pc += kClients) {
+      for (int pc = client; once ? pc < pcs : std::chrono::steady_clock::now() - start < kMeasure; pc += kClients) {
         if (!connection || !keepAlive) connection = std::make_unique<PollConnection>(port);
         if (!connection->Poll(QueuePath(Identity(pc % pcs)))) {
           failed = true;
@@ -158,12 +160,12 @@ pid_t StartNginx(const std::string& folder, int port) {
   return pid;
 }
 
-// The process's peak resident memory so far, in MiB.
-double PeakMemoryMiB(pid_t pid) {
+// The process's resident memory in MiB: now ("VmRSS:") or its peak so far ("VmHWM:").
+double MemoryMiB(pid_t pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.starts_with("VmHWM:")) return std::stod(line.substr(6)) / 1024;
+    if (line.starts_with(field)) return std::stod(line.substr(field.size())) / 1024;
   }
   return -1;
 }
@@ -202,7 +204,7 @@ bool MeasureTransfers(const std::string& storage, const std::string& folder, con
     std::printf("  %-10s the relay did not start or pair\n", storage.c_str());
     return false;
   }
-  const double rest = PeakMemoryMiB(relay.Pid());
+  const double rest = MemoryMiB(relay.Pid(), "VmHWM:");
   const Transfer up = Curl({"-T", document, "-X", "POST", "-H", "Cookie: olvaro_pairing=" + sender.token, "-H",
                             "X-CSRF-Token: " + sender.csrf, relay.BaseUrl() + "/upload?name=big.pdf&copies=1"},
                            true);
@@ -211,7 +213,7 @@ bool MeasureTransfers(const std::string& storage, const std::string& folder, con
   PrintTransfer(storage.c_str(), "upload", up, nginxUp);
   PrintTransfer(storage.c_str(), "download", down, nginxDown);
   std::printf("  %-10s relay peak memory %.1f MiB through both (%.1f MiB at rest; the document is %lld MiB)\n",
-              storage.c_str(), PeakMemoryMiB(relay.Pid()), rest, mib);
+              storage.c_str(), MemoryMiB(relay.Pid(), "VmHWM:"), rest, mib);
   return up.status == "201" && down.status == "200";
 }
 
@@ -226,8 +228,8 @@ int main(int argc, char** argv) {
 
   std::printf("queue polls answered per second (%d clients, empty queues, plain HTTP on loopback, %lld s each)\n",
               kClients, static_cast<long long>(kMeasure.count()));
-  std::printf("  %-10s %8s %-12s %14s %14s %8s\n", "storage", "PCs", "connections", "olvaro-relay", "nginx \"0\"",
-              "ratio");
+  std::printf("  %-10s %8s %-12s %14s %14s %8s %14s\n", "storage", "PCs", "connections", "olvaro-relay", "nginx \"0\"",
+              "ratio", "warm-up");
   const std::string postgres = PostgresServer::Get().NewDatabase();
   for (const std::string storage : {"sqlite", "postgresql"}) {
     // All the clients come from one address.
@@ -252,13 +254,19 @@ int main(int argc, char** argv) {
       }
       known = pcs;
       for (const bool keepAlive : {true, false}) {
+        // A running relay has heard each PC before. The warm-up polls read the database
+        // for the PCs not heard yet (most of them in the kept-alive row of each size) and
+        // write the last-seen time of those heard too long ago.
         SeenNow(*db);
+        const double first = PollsPerSecond(relay.Port(), pcs, keepAlive, true);
         const double ours = PollsPerSecond(relay.Port(), pcs, keepAlive);
         const double theirs = nginx > 0 ? PollsPerSecond(nginxPort, pcs, keepAlive) : -1;
-        std::printf("  %-10s %8d %-12s %14.0f %14.0f %7.2fx\n", storage.c_str(), pcs,
-                    keepAlive ? "kept alive" : "one a poll", ours, theirs, theirs > 0 ? ours / theirs : 0.0);
+        std::printf("  %-10s %8d %-12s %14.0f %14.0f %7.2fx %14.0f\n", storage.c_str(), pcs,
+                    keepAlive ? "kept alive" : "one a poll", ours, theirs, theirs > 0 ? ours / theirs : 0.0, first);
         std::fflush(stdout);
       }
+      std::printf("  %-10s %8d PCs: the relay's resident memory %.1f MiB\n", storage.c_str(), pcs,
+                  MemoryMiB(relay.Pid(), "VmRSS:"));
     }
   }
   std::printf("\na %lld MiB document by curl over plain HTTP on loopback, in MB/s, beside nginx putting it into a\n"

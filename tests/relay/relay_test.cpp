@@ -1,7 +1,8 @@
 // olvaro-relay as a process on its two storages: the desktop's requests answered as its
 // poller parses them, pairing and guessing, uploads and every refusal, expiry, a crash
 // mid-upload, two relays sharing one data folder, two relays sharing nothing but one
-// PostgreSQL database with one desktop's poller going to either, and a PostgreSQL restart.
+// PostgreSQL database with one desktop's poller going to either, the news of a job from
+// one to the other, and a PostgreSQL restart.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -135,7 +136,7 @@ protected:
   }
   SqlResult Query(const std::string& sql, const std::vector<std::string>& params = {}) {
     std::string error;
-    const auto db = OpenSqlConnection(database, error);
+    const auto db = OpenSqlConnection(database.empty() ? Data() + "/relay.sqlite" : database, error);
     EXPECT_TRUE(db) << error;
     return db ? db->Execute(sql, params) : SqlResult{};
   }
@@ -159,6 +160,7 @@ TEST_P(RelayStorageTest, DesktopFindsSentJobsInItsQueueAndTheAcknowledgementRemo
   const std::string code = desktop.AuthCode();
   EXPECT_TRUE(Matches(code, "CCCCCC")) << code;
   EXPECT_EQ(desktop.Announce("office-pc", "iWork,PDF").status, 200);
+  // Known empty from here on: the jobs below must still show at the next poll.
   EXPECT_EQ(desktop.Queue(), "0");
 
   SenderClient sender{relay};
@@ -371,6 +373,10 @@ TEST_P(RelayStorageTest, AJobGoesToOneDownloadAtATimeAndNeverAcknowledgedExpires
   for (std::thread& poller : pollers) poller.join();
   EXPECT_EQ(downloads, 6);
   EXPECT_EQ(desktop.Queue(), "0");
+  // A lease ended (here by hand, as time ends it) offers its job at the next poll: a queue
+  // of leased jobs is never taken for an empty one.
+  ASSERT_TRUE(Query("UPDATE jobs SET lease_until = 0 WHERE id = $1", {tasks[5].id}).ok);
+  EXPECT_EQ(ParsedQueue(desktop.Queue()).size(), 1u);
   // Polls until the queue offers `count` jobs, for at most `seconds`.
   const auto offers = [&desktop](size_t count, int seconds) {
     for (int i = 0; i < seconds * 5; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
@@ -616,6 +622,61 @@ TEST(RelayPostgresTest, TwoRelaysSharingOnlyTheDatabaseServeOneDesktopWithoutLos
   const auto db = OpenSqlConnection(database, error);
   ASSERT_TRUE(db) << error;
   EXPECT_EQ(db->Execute("SELECT COUNT(*) FROM document_pieces").rows, std::vector<SqlRow>{{"0"}});
+}
+
+// A relay answers polls of empty queues from memory: a job added through another relay
+// reaches it as a notice from the database, and while it cannot hear such notices (its
+// listening connection ended, and no new one let in) it answers from the database.
+TEST(RelayPostgresTest, AJobAddedThroughAnotherRelayShowsEvenWhileTheNewsOfJobsCannotReachThePolledOne) {
+  TestEnvironment environment;
+  const std::string database = PostgresServer::Get().NewDatabase();
+  ASSERT_FALSE(database.empty()) << PostgresServer::Get().Error();
+  RelayProcess adding(environment.Root() + "adding", {"--database", database});
+  RelayProcess polled(environment.Root() + "polled", {"--database", database});
+  ASSERT_TRUE(adding.Started() && polled.Started()) << adding.Log() << polled.Log();
+  const DesktopClient desktops[] = {{polled, kUuid}, {polled, kOtherUuid}};
+  SenderClient senders[] = {{adding}, {adding}};
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(senders[i].Pair(desktops[i].AuthCode()), 200);
+  // Empty queues, polled twice: known to the PC's relay from the second poll on.
+  const auto pollEmpty = [&](const DesktopClient& desktop) {
+    EXPECT_EQ(desktop.Announce("office-pc", "PDF").status, 200);
+    for (int poll = 0; poll < 2; ++poll) EXPECT_EQ(desktop.Queue(), "0");
+  };
+  // Well within the time after which a PC's poll reads the database anyway, to note it seen.
+  const auto shows = [](const DesktopClient& desktop) {
+    return WaitFor([&] { return ParsedQueue(desktop.Queue()).size() == 1; }, std::chrono::seconds(4));
+  };
+  pollEmpty(desktops[0]);
+  ASSERT_EQ(senders[0].Upload("first.pdf", "first"), 201);
+  EXPECT_TRUE(shows(desktops[0]));
+
+  // The server's administrator, from its first database.
+  const auto slash = database.rfind('/');
+  const std::string name = database.substr(slash + 1);
+  std::string error;
+  const auto admin = OpenSqlConnection(database.substr(0, slash + 1) + "postgres", error);
+  ASSERT_TRUE(admin) << error;
+  pollEmpty(desktops[1]);
+  ASSERT_TRUE(admin->Execute("ALTER DATABASE " + name + " ALLOW_CONNECTIONS false").ok);
+  const SqlResult ended = admin->Execute(
+      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'olvaro-relay listener'"
+      " AND datname = $1",
+      {name});
+  EXPECT_EQ(ended.rows.size(), 2u);
+  ASSERT_TRUE(WaitFor([&] { return polled.Log().find("lost the connection that listens") != std::string::npos; }))
+      << polled.Log();
+  ASSERT_EQ(senders[1].Upload("second.pdf", "second"), 201);
+  EXPECT_EQ(ParsedQueue(desktops[1].Queue()).size(), 1u);
+
+  // Let in again, it listens again: the news reaches it as before.
+  ASSERT_TRUE(admin->Execute("ALTER DATABASE " + name + " ALLOW_CONNECTIONS true").ok);
+  EXPECT_TRUE(WaitFor([&] { return polled.Log().find("listening for new jobs again") != std::string::npos; },
+                      std::chrono::seconds(15)))
+      << polled.Log();
+  EXPECT_EQ(desktops[0].Acknowledge(ParsedQueue(desktops[0].Queue()).at(0).file).status, 200);
+  pollEmpty(desktops[0]);
+  ASSERT_EQ(senders[0].Upload("third.pdf", "third"), 201);
+  EXPECT_TRUE(shows(desktops[0]));
 }
 
 // The database restarts under a running relay: meanwhile the relay says so, never
