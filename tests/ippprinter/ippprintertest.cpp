@@ -60,11 +60,10 @@ ipp_t* IppPrinterTest::NewRequest(ipp_op_t operation, const char* user) {
   return request;
 }
 
-ipp_t* IppPrinterTest::Ask(ipp_t* request, const std::string& document, bool withLength) {
+ipp_t* IppPrinterTest::Ask(ipp_t* request, const std::string& document) {
   if (document.empty()) return cupsDoRequest(http, request, "/ipp/print");
-  const size_t length = withLength ? ippLength(request) + document.size() : 0;
   ipp_t* response = nullptr;
-  if (cupsSendRequest(http, request, "/ipp/print", length) == HTTP_STATUS_CONTINUE &&
+  if (cupsSendRequest(http, request, "/ipp/print", 0) == HTTP_STATUS_CONTINUE &&
       cupsWriteRequestData(http, document.data(), document.size()) == HTTP_STATUS_CONTINUE) {
     response = cupsGetResponse(http, "/ipp/print");
   }

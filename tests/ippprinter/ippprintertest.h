@@ -22,9 +22,9 @@ class IppPrinterTest : public testing::Test {
   // A request of this operation for the printer, with the charset, language, printer-uri
   // and requesting-user-name.
   static ipp_t* NewRequest(ipp_op_t operation, const char* user = "alice");
-  // Sends the request (and the document, chunked unless `withLength`) on the test's
-  // connection; the response, owned by the test.
-  ipp_t* Ask(ipp_t* request, const std::string& document = {}, bool withLength = false);
+  // Sends the request (and the document, chunked) on the test's connection; the response,
+  // owned by the test.
+  ipp_t* Ask(ipp_t* request, const std::string& document = {});
   // The request's bytes as they travel, for raw sockets.
   static std::string Serialize(ipp_t* request);
   // Posts `body` to "/ipp/print" on a new connection from `from`; the whole reply.

@@ -1,7 +1,6 @@
 // Jobs from their making to their end: documents landing in the capturing queue with the
 // job's options, states that follow the spooler's job, the multi-request road, and who
 // may cancel what.
-#include <cups/raster.h>
 
 #include "base/documenthistory.h"
 #include "base/eventlog.h"
@@ -27,52 +26,6 @@ std::set<int> JobIds(ipp_t* response) {
 ipp_t* ForJob(ipp_t* request, int jobId) {
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
   return request;
-}
-
-ssize_t AppendRaster(void* context, unsigned char* bytes, size_t length) {
-  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), length);
-  return static_cast<ssize_t>(length);
-}
-
-// A PWG raster made by libcups: `pages` white Letter pages at 300 dpi in `type`.
-std::string MakePwgRaster(int pages, const char* type) {
-  std::string raster;
-  cups_raster_t* writer = cupsRasterOpenIO(AppendRaster, &raster, CUPS_RASTER_WRITE_PWG);
-  cups_page_header2_t header;
-  cupsRasterInitPWGHeader(&header, pwgMediaForPWG("na_letter_8.5x11in"), type, 300, 300, "one-sided", nullptr);
-  const std::string line(header.cupsBytesPerLine, '\xFF');
-  for (int page = 0; page < pages; ++page) {
-    cupsRasterWriteHeader2(writer, &header);
-    for (unsigned y = 0; y < header.cupsHeight; ++y) {
-      cupsRasterWritePixels(writer, reinterpret_cast<unsigned char*>(const_cast<char*>(line.data())),
-                            header.cupsBytesPerLine);
-    }
-  }
-  cupsRasterClose(writer);
-  return raster;
-}
-
-// An Apple raster (PWG 5100.14's URF) of `pages` white Letter pages at 300 dpi in sRGB:
-// per page a 32-byte header, then groups of 256 lines that each fill with white at once.
-std::string MakeUrf(int pages) {
-  constexpr uint32_t kWidth = 2550, kHeight = 3300;
-  auto word = [](uint32_t value) {
-    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
-                       static_cast<char>(value)};
-  };
-  std::string urf = std::string("UNIRAST", 8) + word(static_cast<uint32_t>(pages));
-  for (int page = 0; page < pages; ++page) {
-    std::string header(32, '\0');
-    header[0] = 24;  // bits per pixel
-    header[1] = 1;   // sRGB
-    header.replace(12, 12, word(kWidth) + word(kHeight) + word(300));
-    urf += header;
-    for (uint32_t line = 0; line < kHeight; line += 256) {
-      urf += static_cast<char>(std::min<uint32_t>(256, kHeight - line) - 1);
-      urf += '\x80';
-    }
-  }
-  return urf;
 }
 
 using JobLifecycle = IppPrinterTest;
@@ -109,26 +62,6 @@ TEST_F(JobLifecycle, PrintJobLandsWithItsOptionsAndIsRecorded) {
   EXPECT_EQ(history.front().printer, kServiceTestQueue);
   // The spooler holds its own copy: nothing stays in the spool folder.
   EXPECT_TRUE(SpoolNames().empty());
-}
-
-TEST_F(JobLifecycle, RastersArePrintedWithTheirPagesCounted) {
-  const struct {
-    const char* format;
-    std::string document;
-  } rasters[] = {{"image/pwg-raster", MakePwgRaster(2, "sgray_8")},
-                 {"image/pwg-raster", MakePwgRaster(2, "srgb_8")},
-                 {"image/urf", MakeUrf(2)}};
-  for (const auto& [format, document] : rasters) {
-    const std::string title = UniqueTitle("ipp-raster");
-    ipp_t* request = NewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
-    // With a length this time, as ipptool -L sends.
-    IppPtr response(Ask(request, document, true));
-    ASSERT_EQ(ippGetStatusCode(response.get()), IPP_STATUS_OK) << format << ": " << cupsLastErrorString();
-    EXPECT_EQ(ippGetInteger(ippFindAttribute(response.get(), "job-impressions", IPP_TAG_INTEGER), 0), 2);
-    EXPECT_EQ(WaitForCapturedJobs(kServiceTestQueue, title, 1, std::chrono::seconds(30)).size(), 1u) << format;
-  }
 }
 
 TEST_F(JobLifecycle, CreateSendAndCloseMakeOneJob) {
