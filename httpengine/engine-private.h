@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Option value slots; 16, 18 and 19 are never used.
@@ -75,6 +76,9 @@ constexpr int kHeadWaitAtAccept = 10;
 // find the next connection waiting instead of each sleeping until one comes. When all of
 // them are busy this long, the listener accepts for them.
 constexpr int kAcceptingWorkers = 2;
+// Events one wait takes at most; with two accepting workers, enough for each to serve
+// several requests per wait while the other still finds some.
+constexpr size_t kReadyBatch = 8;
 constexpr std::chrono::milliseconds kAcceptingTakeOver{20};
 // The kept document root is looked at again this often, in case it was replaced or a
 // password file came or went in it.
@@ -85,7 +89,8 @@ constexpr std::chrono::seconds kRootCheckInterval{1};
 // place in the share again when its next head is complete, and waits for it like a new
 // connection. While others wait for a place or a worker, a kept connection goes back
 // to the listener after kRequestsBeforeYield requests in a row instead of holding its
-// worker for the next: a few, so that the hand-over is paid once for several requests.
+// worker for the next: a few, so that the hand-over is paid once for several requests
+// (where each kept connection's worker waits for its next request; see kNextRequestWait).
 constexpr int kMaxConnectionsPerAddress = 16;
 constexpr int kMaxKeptPerAddress = 64;
 // Connections beyond that wait, unread, this long for one of their address's to end
@@ -105,9 +110,11 @@ constexpr uint64_t kMinBodyRate = 1024;  // bytes per second
 // A stopping engine lets running requests go on this long, then cuts them off.
 constexpr std::chrono::seconds kStopGrace{5};
 // A connection kept open after a reply waits this long for the client's next request, and
-// serves at most this many requests, before it is closed. The worker that served the
-// reply waits a moment for the next head, as at the accept, then leaves the connection
-// to the listener (milliseconds).
+// serves at most this many requests, before it is closed. Between requests it waits
+// among the sockets the accepting workers wait on, so that a worker that finds several
+// requests ready serves them one after the other without sleeping. Where workers cannot
+// wait together, the worker that served the reply waits a moment for the next head, as
+// at the accept, then leaves the connection to the listener (milliseconds).
 constexpr std::chrono::seconds kKeepAliveIdle{5};
 constexpr int kMaxRequestsPerConnection = 1000;
 constexpr int kNextRequestWait = 20;
@@ -164,6 +171,7 @@ struct mg_pending {
   // with its head complete, head_due is then the end of its wait for a place.
   bool kept = false;
   bool receive_wait_set = false;  // see ReceiveWithin
+  uint32_t park_tag = 0;  // tells its wait-set events from those of an earlier socket
 };
 
 // A socket that wakes the listener from its wait.
@@ -224,12 +232,16 @@ struct mg_ctx {
   // coming in or bodies waiting for a body worker, and connections beyond their share.
   std::vector<mg_pending> handed_over;
   std::vector<mg_socket> handed_over_beyond_share;
+  // Kept connections waiting for their next request in `waits`, by socket; the listener
+  // closes those past their head_due.
+  std::unordered_map<int, mg_pending> parked;
+  uint32_t park_tags = 0;
 
   mg_wake wake;
-  // Wakes the workers waiting for connections: something is queued, the listening
-  // sockets changed, or the engine stops.
-  CConnectionNotice worker_notice;
-  std::atomic<unsigned> ports_generation{0};  // counts the changes of the listeners
+  // What the accepting workers wait on: the listening sockets (changed under the "ports"
+  // lock) and the parked connections (armed under the thread lock). Notified when
+  // something is queued.
+  CConnectionWait waits;
 
   std::mutex log_lock;  // guards the two streams
   mg_file error_log;    // nullptr: the standard error stream
@@ -310,6 +322,7 @@ struct mg_worker_conn {
   mg_conn conn{};
   mg_conn_state state;
   mg_pending pending;
+  std::vector<ConnectionEvent> ready;  // taken from `waits`, not served yet (last first)
 };
 
 // options.cpp
@@ -363,6 +376,17 @@ bool start_thread(void* (*body)(void*), void* arg);
 bool check_acl(mg_ctx* ctx, const std::string& acl);
 bool acl_allows(const std::string& acl, uint32_t ip);
 
+// parked.cpp
+// Leaves a kept connection's next request to `waits`; false when it cannot wait there
+// (the engine stops, or the system refused), and the connection stays the caller's.
+bool park_connection(mg_ctx* ctx, mg_pending& pending);
+bool park_locked(mg_ctx* ctx, mg_pending& pending);  // under the thread lock
+// Takes the parked connection an event of `waits` names; false when it left meanwhile.
+bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending);
+// Closes the parked connections past their head_due, or all of them; the nearest
+// head_due left, or `later` when none is nearer.
+std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all, std::chrono::steady_clock::time_point later);
+
 // workers.cpp
 bool claim_address(mg_ctx* ctx, uint32_t ip);
 // Gives a kept connection its place in its address's share back; false while the share is full.
@@ -384,10 +408,14 @@ int head_length(const char* bytes, size_t length);
 // Reads what has arrived of the head without waiting: 1 complete, 0 more to come,
 // -1 no valid head (closed, invalid, too long).
 int receive_head(mg_pending& pending);
+// receive_head for a connection that waited: a kept connection's next head that began
+// gets the head deadline, one complete the wait for a place in its address's share.
+int continue_head(mg_ctx* ctx, mg_pending& pending);
 void serve_connection(mg_worker_conn* worker);
 // After a request that kept the connection open: moves the bytes read beyond it to the
-// head buffer and waits up to wait_ms for the rest of the next head. 1 complete, 0 not
-// yet, -1 closed or no valid head.
+// head buffer and looks for the next head in them. 1 complete, 0 not yet, -1 no valid head.
+int take_unread_head(mg_worker_conn* worker);
+// Then waits up to wait_ms for the rest of it, as take_unread_head answers (-1 also closed).
 int receive_next_head(mg_worker_conn* worker, int wait_ms);
 void finish_connection(mg_conn* conn);
 // Reads up to length bytes, waiting at most until deadline: >0 bytes, 0 closed, -1 failed or late.

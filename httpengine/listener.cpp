@@ -144,6 +144,32 @@ void accept_new_connections(mg_ctx* ctx, const mg_socket& listener, held_connect
   }
 }
 
+// While the accepting workers are all busy: accepts what waits on the listening sockets
+// and takes the parked connections whose next request began.
+void take_over_waits(mg_ctx* ctx, held_connections& held) {
+  std::vector<ConnectionEvent> ready;
+  ctx->waits.Wait(0, kAcceptBatch, ready);
+  for (const ConnectionEvent& event : ready) {
+    if (event.kind == ConnectionEvent::listener) {
+      // The listeners may have been replaced since the wait: accept only on a current one.
+      std::lock_guard lock(ctx->option_locks[kOptionPorts]);
+      for (const mg_socket& listener : ctx->listeners) {
+        if (listener.sock != event.sock) continue;
+        accept_new_connections(ctx, listener, held);
+        ctx->waits.ArmListener(listener.sock);
+      }
+      continue;
+    }
+    mg_pending connection;
+    if (!take_parked(ctx, event, connection)) continue;
+    // Its head is read with the others that are coming in.
+    held.pending.push_back(std::move(connection));
+  }
+  // A notice taken here was meant for a worker that began to wait meanwhile.
+  std::lock_guard lock(ctx->thread_lock);
+  if (ctx->num_accepting > 0 && ctx->queue_head != ctx->queue_tail) ctx->waits.Notify();
+}
+
 // Reads the heads that have come in, drops the connections that closed, sent no valid
 // head or missed their head deadline or idle limit. waiting holds, from first on, the
 // connections still reading their heads, in their order.
@@ -153,13 +179,7 @@ void read_heads(mg_ctx* ctx, std::vector<mg_pending>& pending, const std::vector
   for (mg_pending& connection : pending) {
     if (connection.head_length != 0) continue;
     const bool ready = ready_sockets[next++];
-    const bool failed = ready && receive_head(connection) < 0;
-    if (!failed && connection.idle && connection.received > 0) {
-      // The next request of a kept connection began: its head has the head deadline.
-      connection.idle = false;
-      connection.head_due = now + ctx->head_deadline;
-    }
-    if (!failed && connection.kept && connection.head_length != 0) connection.head_due = now + kAddressWait;
+    const bool failed = ready && continue_head(ctx, connection) < 0;
     if (failed || (connection.head_length == 0 && now >= connection.head_due)) {
       drop_pending(ctx, connection);
       connection.socket.sock = -1;
@@ -207,9 +227,13 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
   while (ctx->stop_flag.load() == 0) {
     take_handed_over(ctx, held);
     waiting.clear();
-    // Workers accept connections themselves; the listener only while none of them can.
+    // Workers accept connections and serve parked ones themselves; the listener only
+    // while none of them can.
     const auto accepts_in = listener_accepts_in(ctx);
-    if (accepts_in.count() == 0) {
+    const bool takes_over = accepts_in.count() == 0;
+    if (takes_over && ctx->accepting_workers > 0) {
+      waiting.push_back(ctx->waits.Handle());
+    } else if (takes_over) {
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
       for (const mg_socket& listener : ctx->listeners) waiting.push_back(listener.sock);
     }
@@ -218,6 +242,8 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     const auto now = Clock::now();
     auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait), accepts_in);
     if (wait.count() == 0) wait = std::chrono::duration_cast<std::chrono::milliseconds>(kListenerWait);
+    wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(close_parked(ctx, false, now + wait) - now),
+                      std::chrono::milliseconds(0), wait);
     for (const mg_pending& connection : pending) {
       if (connection.head_length == 0) {
         waiting.push_back(connection.socket.sock);
@@ -238,7 +264,9 @@ void accept_until_stopped(mg_ctx* ctx, held_connections& held) {
     if (ready[listeners]) ctx->wake.Drain();
     read_heads(ctx, pending, ready, listeners + 1);
     admit_over_share(ctx, held);
-    {
+    if (ctx->accepting_workers > 0) {
+      if (listeners == 1 && ready[0]) take_over_waits(ctx, held);
+    } else {
       // The listeners may have been replaced meanwhile; a socket that is not ready simply
       // fails its non-blocking accept.
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
@@ -301,9 +329,9 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
     ctx->listeners.push_back(listener);
     return true;
   });
-  // Whoever accepts watches the new listeners from now on, not after its current wait.
-  ++ctx->ports_generation;
-  ctx->worker_notice.Send();
+  std::vector<int> listeners;
+  for (const mg_socket& listener : ctx->listeners) listeners.push_back(listener.sock);
+  ctx->waits.Watch(listeners);
   ctx->wake.Wake();
   return opened;
 }
@@ -329,12 +357,13 @@ void* listener_thread(void* arg) {
   }
   take_handed_over(ctx, held);
   for (mg_pending& connection : held.pending) drop_pending(ctx, connection);
+  close_parked(ctx, true, Clock::now());
   for (const mg_socket& socket : held.over) CloseSocket(socket.sock);
   set_waiting(ctx, 0, 0);
   const auto all_ended = [ctx] { return ctx->num_threads == 0; };
   std::unique_lock lock(ctx->thread_lock);
   ctx->queue_not_empty.notify_all();  // wakes the idle workers to see the stop
-  ctx->worker_notice.Send();
+  ctx->waits.Stop();
   if (!ctx->all_workers_ended.wait_for(lock, ctx->stop_grace, all_ended)) {
     lock.unlock();
     cut_off_requests(ctx);

@@ -101,14 +101,28 @@ int receive_head(mg_pending& pending) {
   return -1;
 }
 
-int receive_next_head(mg_worker_conn* worker, int wait_ms) {
+int continue_head(mg_ctx* ctx, mg_pending& pending) {
+  const int head = receive_head(pending);
+  const auto now = std::chrono::steady_clock::now();
+  if (head >= 0 && pending.idle && pending.received > 0) {
+    pending.idle = false;
+    pending.head_due = now + ctx->head_deadline;
+  }
+  if (head == 1 && pending.kept) pending.head_due = now + kAddressWait;
+  return head;
+}
+
+int take_unread_head(mg_worker_conn* worker) {
   mg_pending& pending = worker->pending;
   const std::string_view unread = worker->state.unread;
   if (!unread.empty()) memmove(pending.head.get(), unread.data(), unread.size());
   worker->state.unread = {};
   pending.received = unread.size();
-  const int found = find_head(pending);
-  if (found != 0) return found;
+  return find_head(pending);
+}
+
+int receive_next_head(mg_worker_conn* worker, int wait_ms) {
+  mg_pending& pending = worker->pending;
   if (wait_ms == 0) return receive_head(pending);
   const int count = ReceiveWithin(pending.socket.sock, pending.head.get() + pending.received,
                                   kHeadBufferSize - pending.received, wait_ms, pending.receive_wait_set);

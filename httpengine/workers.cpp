@@ -136,6 +136,7 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
     if (found == ctx->listeners.end()) return false;
     socket = *found;
     socket.sock = AcceptConnection(listener, socket.remote.ip, socket.remote.port);
+    ctx->waits.ArmListener(listener);  // the next connection may go to another worker
     if (socket.sock == -1) return false;  // another thread took it
     socket.accepted = Clock::now();
   }
@@ -159,9 +160,53 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
   return false;
 }
 
-// Takes the next connection, queued or accepted here; false when none came within the
-// idle time or the engine stops.
-bool take_connection(mg_ctx* ctx, mg_worker_conn* worker, CConnectionWait& wait, unsigned& watched_ports) {
+// Leaves what a worker woke for when queued work came first: the event is armed again,
+// so that another worker takes it.
+void give_back(mg_ctx* ctx, const ConnectionEvent& event) {
+  if (event.kind == ConnectionEvent::listener) {
+    std::lock_guard lock(ctx->option_locks[kOptionPorts]);
+    for (const mg_socket& listener : ctx->listeners) {
+      if (listener.sock == event.sock) ctx->waits.ArmListener(event.sock);
+    }
+    return;
+  }
+  mg_pending pending;
+  if (take_parked(ctx, event, pending) && !park_connection(ctx, pending)) drop_pending(ctx, pending);
+}
+
+// Serves the next request of a parked connection here when its head is complete and it
+// gets its place in its address's share and, with a body, a body worker; otherwise parks
+// it again or leaves it to the listener.
+bool take_next_request(mg_ctx* ctx, const ConnectionEvent& event, mg_worker_conn* worker) {
+  mg_pending connection;
+  if (!take_parked(ctx, event, connection)) return false;
+  const int head = continue_head(ctx, connection);
+  if (head < 0) {
+    drop_pending(ctx, connection);
+    return false;
+  }
+  if (head == 0) {
+    if (!park_connection(ctx, connection)) hand_over(ctx, std::move(connection));
+    return false;
+  }
+  if ((connection.kept && !reclaim_address(ctx, connection)) || (connection.wants_body && !claim_body(ctx, connection))) {
+    hand_over(ctx, std::move(connection));
+    return false;
+  }
+  worker->pending = std::move(connection);
+  return true;
+}
+
+// Leaves the events a worker took but will not serve soon to the other workers.
+void give_back_ready(mg_ctx* ctx, mg_worker_conn* worker) {
+  for (const ConnectionEvent& event : worker->ready) give_back(ctx, event);
+  worker->ready.clear();
+}
+
+// Takes the next connection: queued, accepted here or a parked one's next request; false
+// when none came within the idle time or the engine stops. The events of one wait are
+// served one after the other, as the next ready work, without waiting again.
+bool take_connection(mg_ctx* ctx, mg_worker_conn* worker) {
   // Read before the thread lock: no option lock is taken while it is held.
   const long idle_seconds = atol(get_option(ctx, kOptionIdleTime).c_str());
   const auto deadline = Clock::now() + std::chrono::seconds(idle_seconds + 1);
@@ -175,31 +220,38 @@ bool take_connection(mg_ctx* ctx, mg_worker_conn* worker, CConnectionWait& wait,
       break;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (ctx->stop_flag.load() != 0 || left.count() <= 0) return false;
-    if (ctx->num_accepting == ctx->accepting_workers) {
-      ctx->queue_not_empty.wait_until(lock, deadline);
+    if (ctx->stop_flag.load() != 0) worker->ready.clear();  // the listener closes what is parked
+    if (worker->ready.empty()) {
+      if (ctx->stop_flag.load() != 0 || left.count() <= 0) return false;
+      if (ctx->num_accepting == ctx->accepting_workers) {
+        ctx->queue_not_empty.wait_until(lock, deadline);
+        continue;
+      }
+      ++ctx->num_accepting;
+      lock.unlock();
+      ctx->waits.Wait(static_cast<int>(left.count()), kReadyBatch, worker->ready);
+      std::reverse(worker->ready.begin(), worker->ready.end());  // served from the back
+      lock.lock();
+      if (--ctx->num_accepting == 0) ctx->accepting_ended = Clock::now();
+      // Work queued meanwhile was counted on this idle worker: it goes first.
+      if (ctx->queue_head != ctx->queue_tail) {
+        lock.unlock();
+        give_back_ready(ctx, worker);
+        lock.lock();
+      }
       continue;
     }
-    ++ctx->num_accepting;
-    lock.unlock();
-    if (watched_ports != ctx->ports_generation.load()) {
-      std::lock_guard ports_lock(ctx->option_locks[kOptionPorts]);
-      watched_ports = ctx->ports_generation.load();
-      std::vector<int> listeners;
-      for (const mg_socket& listener : ctx->listeners) listeners.push_back(listener.sock);
-      wait.Watch(listeners);
-    }
-    const int listener = wait.Wait(static_cast<int>(left.count()));
-    lock.lock();
-    if (--ctx->num_accepting == 0) ctx->accepting_ended = Clock::now();
-    // Work queued meanwhile was counted on this idle worker: it goes first.
-    if (listener == -1 || ctx->queue_head != ctx->queue_tail) continue;
+    const ConnectionEvent event = worker->ready.back();
+    worker->ready.pop_back();
     // Busy while accepting: a connection queued meanwhile needs another worker.
     --ctx->num_idle;
     lock.unlock();
-    const bool accepted = accept_here(ctx, listener, worker);
+    const bool taken = event.kind == ConnectionEvent::listener ? accept_here(ctx, event.sock, worker)
+                                                                 : take_next_request(ctx, event, worker);
+    // A body may hold this worker for long: the rest goes to others.
+    if (taken && worker->pending.wants_body) give_back_ready(ctx, worker);
     lock.lock();
-    if (accepted) break;
+    if (taken) break;
     ++ctx->num_idle;
   }
   start_serving(ctx, worker);
@@ -222,8 +274,9 @@ bool stays_open(mg_ctx* ctx, mg_worker_conn* worker) {
 
 // After a request, with the connection kept open and its next head `head_complete` or
 // not: true when this worker serves the next request, which needs a complete head and,
-// with a body, a body worker. Otherwise the listener waits for the rest of the head (the
-// idle limit while nothing came) or for a body worker.
+// with a body, a body worker. Otherwise the connection waits for the rest of the head
+// (the idle limit while nothing came), parked or at the listener, or at the listener for
+// a body worker.
 bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
   mg_pending& pending = worker->pending;
   if (pending.holds_body) {
@@ -233,11 +286,13 @@ bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
   if (head_complete && (!pending.wants_body || claim_body(ctx, pending))) return true;
   pending.idle = pending.received == 0;
   pending.head_due = Clock::now() + (pending.idle ? ctx->keep_alive_idle : ctx->head_deadline);
+  bool parked = false;
   {
     std::lock_guard lock(ctx->thread_lock);
     ctx->serving.erase(std::find(ctx->serving.begin(), ctx->serving.end(), worker));
+    parked = !head_complete && ctx->accepting_workers > 0 && park_locked(ctx, pending);
   }
-  hand_over(ctx, std::move(pending));
+  if (!parked) hand_over(ctx, std::move(pending));
   return false;
 }
 
@@ -253,9 +308,12 @@ void serve_requests(mg_ctx* ctx, mg_worker_conn* worker) {
     worker->state.first_request = worker->pending.requests_served == 0;
     serve_connection(worker);
     if (!stays_open(ctx, worker)) break;
-    // While others wait, the next request waits at the listener unless it is here already.
-    const bool yield = in_a_row >= kRequestsBeforeYield && others_wait(ctx);
-    const int head = receive_next_head(worker, yield ? 0 : kNextRequestWait);
+    int head = take_unread_head(worker);
+    if (head == 0 && ctx->accepting_workers == 0) {
+      // While others wait, the next request waits at the listener unless it is here already.
+      const bool yield = in_a_row >= kRequestsBeforeYield && others_wait(ctx);
+      head = receive_next_head(worker, yield ? 0 : kNextRequestWait);
+    }
     if (head < 0 || (worker->pending.received == 0 && !keep_idle(ctx, worker->pending))) break;
     if (!serve_next_here(ctx, worker, head == 1)) return;
   }
@@ -315,21 +373,21 @@ bool queue_socket(mg_ctx* ctx, mg_pending&& pending) {
   const bool accepting = ctx->num_accepting > 0;
   lock.unlock();  // the woken worker need not wait for the lock
   ctx->queue_not_empty.notify_one();
-  if (accepting) ctx->worker_notice.Send();
+  if (accepting) ctx->waits.Notify();
   return true;
 }
 
 void* worker_thread(void* arg) {
   auto* ctx = static_cast<mg_ctx*>(arg);
   auto worker = std::make_unique<mg_worker_conn>();
-  auto wait = std::make_unique<CConnectionWait>(ctx->worker_notice);
-  unsigned watched_ports = ctx->ports_generation.load() - 1;  // watches nothing yet
-  while (take_connection(ctx, worker.get(), *wait, watched_ports)) {
+  while (take_connection(ctx, worker.get())) {
+    const auto start = Clock::now();
     serve_requests(ctx, worker.get());
     worker->pending = mg_pending();
+    // What this worker took beside a request that ran long has waited enough.
+    if (Clock::now() - start > kAcceptingTakeOver) give_back_ready(ctx, worker.get());
   }
   worker.reset();
-  wait.reset();
   {
     std::lock_guard lock(ctx->thread_lock);
     --ctx->num_threads;

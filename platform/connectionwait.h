@@ -1,46 +1,55 @@
-// Several threads waiting for connections on the same listening sockets, so that the
-// thread that accepts a connection can serve it too. The system wakes one waiting thread
-// a connection, not all of them; a notice wakes every one of them.
+// Threads waiting together for what a server must do next: a connection on one of its
+// listening sockets, or the next request on a connection kept open. Each socket is
+// armed once and reported to one waiting thread, which arms it again when it wants to
+// hear of it again: no two threads wake for one event, and a thread that finds work
+// ready takes it without sleeping.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
-// False where the system cannot wake one thread a connection or forget a socket closed
-// under a wait (Windows): there one thread accepts for all.
+// False where the system cannot hand one event to one of several waiting threads or
+// forget a socket closed under a wait (Windows): there one thread accepts for all and
+// each kept connection's worker waits for its next request.
 bool ThreadsCanWaitForConnectionsTogether();
 
-// Sent to every wait at once: each wait under way, or the next one of each thread that
-// is not waiting, returns once.
-class CConnectionNotice {
-public:
-  CConnectionNotice();
-  ~CConnectionNotice();
-  CConnectionNotice(const CConnectionNotice&) = delete;
-  CConnectionNotice& operator=(const CConnectionNotice&) = delete;
-  void Send() const;
-
-private:
-  friend class CConnectionWait;
-  int handle_ = -1;
+// What a wait found.
+struct ConnectionEvent {
+  enum Kind { nothing, listener, connection } kind = nothing;
+  int sock = -1;
+  uint32_t tag = 0;  // a connection's, as armed
 };
 
-// One thread's wait. Belongs to the thread that made it.
 class CConnectionWait {
 public:
-  explicit CConnectionWait(const CConnectionNotice& notice);
+  CConnectionWait();
   ~CConnectionWait();
   CConnectionWait(const CConnectionWait&) = delete;
   CConnectionWait& operator=(const CConnectionWait&) = delete;
 
-  // Replaces the listening sockets waited on. A socket closed meanwhile is forgotten.
+  // Replaces the listening sockets waited on, all armed. A socket closed meanwhile is
+  // forgotten.
   void Watch(const std::vector<int>& listeners);
+  // Arms a listening socket again after the accept its event led to.
+  void ArmListener(int sock);
+  // Arms a connection to be reported once when bytes arrive or it closes, with `tag`.
+  // Closing the socket forgets it.
+  bool ArmConnection(int sock, uint32_t tag);
 
-  // Waits up to `timeoutMs` for a connection on one of the watched sockets or a notice:
-  // the listening socket where a connection may wait (another thread may take it first),
-  // -1 after a notice, a time-out or a failure.
-  int Wait(int timeoutMs);
+  // Waits up to `timeoutMs` (0: only looks) for ready sockets and puts up to `most` of
+  // them in `ready`; none after a notice, a stop, a time-out or a failure.
+  void Wait(int timeoutMs, size_t most, std::vector<ConnectionEvent>& ready);
+  // Wakes one waiting thread, or the next one to wait.
+  void Notify();
+  // Every wait from now on returns at once.
+  void Stop();
+  // Readable while an event waits, for a thread that polls it among other sockets.
+  int Handle() const { return handle_; }
 
 private:
   int handle_ = -1;
+  int notice_ = -1;
+  int stop_ = -1;
   std::vector<int> watched_;
 };

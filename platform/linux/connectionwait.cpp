@@ -1,34 +1,45 @@
-// epoll: the listening sockets are exclusive, so a connection wakes one waiting thread;
-// the notice is edge-triggered, so every wait sees each notice once without anyone
-// reading it away.
+// One epoll set shared by the waiting threads. Sockets are one-shot, so each event goes
+// to one thread and no other thread wakes for it; the notice is edge-triggered, so each
+// notice wakes one thread; the stop stays readable, so it wakes every thread in turn.
 #include "platform/connectionwait.h"
+
+#include <algorithm>
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+namespace {
+
+constexpr uint64_t kListenerBit = uint64_t{1} << 63;
+constexpr uint32_t kTagMask = 0x7fffffff;
+constexpr size_t kMostEvents = 32;
+
+uint64_t SocketData(int sock, uint64_t high) { return high | static_cast<uint32_t>(sock); }
+
+bool Control(int handle, int operation, int sock, uint32_t events, uint64_t data) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = data;
+  return epoll_ctl(handle, operation, sock, &event) == 0;
+}
+
+}  // namespace
+
 bool ThreadsCanWaitForConnectionsTogether() { return true; }
 
-CConnectionNotice::CConnectionNotice() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-CConnectionNotice::~CConnectionNotice() {
-  if (handle_ != -1) close(handle_);
-}
-
-void CConnectionNotice::Send() const {
-  // A counter at its limit is no loss: every wait has a notice to see already.
-  [[maybe_unused]] const int result = eventfd_write(handle_, 1);
-}
-
-CConnectionWait::CConnectionWait(const CConnectionNotice& notice) : handle_(epoll_create1(EPOLL_CLOEXEC)) {
-  epoll_event event{};
-  event.events = EPOLLIN | EPOLLET;
-  event.data.fd = -1;
-  epoll_ctl(handle_, EPOLL_CTL_ADD, notice.handle_, &event);
+CConnectionWait::CConnectionWait()
+    : handle_(epoll_create1(EPOLL_CLOEXEC)),
+      notice_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      stop_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  Control(handle_, EPOLL_CTL_ADD, notice_, EPOLLIN | EPOLLET, SocketData(notice_, 0));
+  Control(handle_, EPOLL_CTL_ADD, stop_, EPOLLIN, SocketData(stop_, 0));
 }
 
 CConnectionWait::~CConnectionWait() {
-  if (handle_ != -1) close(handle_);
+  for (const int handle : {handle_, notice_, stop_}) {
+    if (handle != -1) close(handle);
+  }
 }
 
 void CConnectionWait::Watch(const std::vector<int>& listeners) {
@@ -36,15 +47,42 @@ void CConnectionWait::Watch(const std::vector<int>& listeners) {
   for (const int sock : watched_) epoll_ctl(handle_, EPOLL_CTL_DEL, sock, nullptr);
   watched_.clear();
   for (const int sock : listeners) {
-    epoll_event event{};
-    event.events = EPOLLIN | EPOLLEXCLUSIVE;
-    event.data.fd = sock;
-    if (epoll_ctl(handle_, EPOLL_CTL_ADD, sock, &event) == 0) watched_.push_back(sock);
+    if (Control(handle_, EPOLL_CTL_ADD, sock, EPOLLIN | EPOLLONESHOT, SocketData(sock, kListenerBit))) {
+      watched_.push_back(sock);
+    }
   }
 }
 
-int CConnectionWait::Wait(int timeoutMs) {
-  epoll_event event{};
-  if (epoll_wait(handle_, &event, 1, timeoutMs) != 1) return -1;
-  return event.data.fd;
+void CConnectionWait::ArmListener(int sock) {
+  Control(handle_, EPOLL_CTL_MOD, sock, EPOLLIN | EPOLLONESHOT, SocketData(sock, kListenerBit));
 }
+
+bool CConnectionWait::ArmConnection(int sock, uint32_t tag) {
+  // A connection armed before is still in the set, disarmed: only its first arming adds it.
+  const uint64_t data = SocketData(sock, static_cast<uint64_t>(tag & kTagMask) << 32);
+  const uint32_t events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+  return Control(handle_, EPOLL_CTL_MOD, sock, events, data) || Control(handle_, EPOLL_CTL_ADD, sock, events, data);
+}
+
+void CConnectionWait::Wait(int timeoutMs, size_t most, std::vector<ConnectionEvent>& ready) {
+  ready.clear();
+  epoll_event events[kMostEvents];
+  const int count = epoll_wait(handle_, events, static_cast<int>(std::min(most, kMostEvents)), timeoutMs);
+  for (int i = 0; i < count; ++i) {
+    const uint64_t data = events[i].data.u64;
+    const int sock = static_cast<int>(static_cast<uint32_t>(data));
+    if (sock == notice_ || sock == stop_) continue;
+    if ((data & kListenerBit) != 0) {
+      ready.push_back({ConnectionEvent::listener, sock, 0});
+    } else {
+      ready.push_back({ConnectionEvent::connection, sock, static_cast<uint32_t>(data >> 32)});
+    }
+  }
+}
+
+void CConnectionWait::Notify() {
+  // A counter at its limit is no loss: a notice is pending already.
+  [[maybe_unused]] const int result = eventfd_write(notice_, 1);
+}
+
+void CConnectionWait::Stop() { [[maybe_unused]] const int result = eventfd_write(stop_, 1); }

@@ -1,4 +1,4 @@
-// Windows has no exclusive wait on a listening socket, and closing a socket that another
+// Windows has no one-shot wait shared by threads, and closing a socket that another
 // thread polls is not safe: the engine's listener accepts for every worker, and these
 // waits are never entered.
 #include "platform/connectionwait.h"
@@ -7,15 +7,16 @@
 
 bool ThreadsCanWaitForConnectionsTogether() { return false; }
 
-CConnectionNotice::CConnectionNotice() = default;
-CConnectionNotice::~CConnectionNotice() = default;
-void CConnectionNotice::Send() const {}
-
-CConnectionWait::CConnectionWait(const CConnectionNotice&) {}
+CConnectionWait::CConnectionWait() = default;
 CConnectionWait::~CConnectionWait() = default;
 void CConnectionWait::Watch(const std::vector<int>& listeners) { watched_ = listeners; }
+void CConnectionWait::ArmListener(int) {}
+bool CConnectionWait::ArmConnection(int, uint32_t) { return false; }
 
-int CConnectionWait::Wait(int timeoutMs) {
+void CConnectionWait::Wait(int timeoutMs, size_t, std::vector<ConnectionEvent>& ready) {
+  ready.clear();
   Sleep(static_cast<DWORD>(timeoutMs));
-  return -1;
 }
+
+void CConnectionWait::Notify() {}
+void CConnectionWait::Stop() {}

@@ -232,13 +232,43 @@ TEST_F(Persistent, IdleKeptConnectionsLeaveTheirAddressShare) {
     kept.push_back(ConnectTo(port_, "127.0.0.7"));
     ASSERT_EQ(Ask(kept.back(), "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
   }
-  // Once they all wait at the listener (the worker of each waited a moment for its next
-  // request), a connection beyond the kept ones its address may hold is served, then closed.
+  // Once each has left its worker (where a worker waits a moment for the next request),
+  // a connection beyond the kept ones its address may hold is served, then closed.
   std::this_thread::sleep_for(500ms);
   ClientSocket beyond = ConnectTo(port_, "127.0.0.7");
   EXPECT_EQ(Ask(beyond, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
   EXPECT_TRUE(beyond.ClosedWithin(5s));
   for (ClientSocket& client : kept) EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
+  // Kept connections their clients closed make room at once, not at the idle limit.
+  kept.clear();
+  std::this_thread::sleep_for(500ms);
+  for (int i = 0; i < kMaxKeptPerAddress; ++i) {
+    kept.push_back(ConnectTo(port_, "127.0.0.7"));
+    ASSERT_EQ(Ask(kept.back(), "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
+  }
+  EXPECT_FALSE(kept.back().ClosedWithin(300ms));
+}
+
+TEST_F(Persistent, KeptConnectionsAreServedWhileTheirWorkersAreBusy) {
+  ClientSocket client = ConnectTo(port_, "127.0.2.1");
+  EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
+  // Long requests hold the workers that served and accepted until now.
+  recorder_.hold = true;
+  std::vector<ClientSocket> busy;
+  for (int i = 2; i < 6; ++i) {
+    busy.push_back(ConnectTo(port_, ("127.0.2." + std::to_string(i)).c_str()));
+    busy.back().Send("GET /info HTTP/1.1\r\n\r\n");
+  }
+  {
+    std::unique_lock lock(recorder_.lock);
+    ASSERT_TRUE(recorder_.changed.wait_for(lock, 10s, [&] { return recorder_.ends_running == 4; }));
+  }
+  // Idle workers end after idle_time (10 s) when nothing wakes them for this request.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  recorder_.Release();
+  for (ClientSocket& other : busy) EXPECT_EQ(other.ReadAll(), kHandlerReply);
 }
 
 TEST_F(Persistent, BusyKeptConnectionsMakeRoomForTheirAddress) {
