@@ -171,7 +171,9 @@ struct mg_pending {
   // with its head complete, head_due is then the end of its wait for a place.
   bool kept = false;
   bool receive_wait_set = false;  // see ReceiveWithin
-  uint32_t park_tag = 0;  // tells its wait-set events from those of an earlier socket
+  // Given when the connection is first watched in `waits`: tells its events from those
+  // of an earlier connection on the same socket; 0 while not watched.
+  uint32_t watch_tag = 0;
 };
 
 // A socket that wakes the listener from its wait.
@@ -233,14 +235,16 @@ struct mg_ctx {
   std::vector<mg_pending> handed_over;
   std::vector<mg_socket> handed_over_beyond_share;
   // Kept connections waiting for their next request in `waits`, by socket; the listener
-  // closes those past their head_due.
+  // closes those past their head_due. Events that came while their connection was not
+  // parked, by socket, with the connection's tag.
+  std::mutex parked_lock;
   std::unordered_map<int, mg_pending> parked;
-  uint32_t park_tags = 0;
+  std::unordered_map<int, uint32_t> missed;
+  uint32_t watch_tags = 0;
 
   mg_wake wake;
   // What the accepting workers wait on: the listening sockets (changed under the "ports"
-  // lock) and the parked connections (armed under the thread lock). Notified when
-  // something is queued.
+  // lock) and the kept connections. Notified when something is queued.
   CConnectionWait waits;
 
   std::mutex log_lock;  // guards the two streams
@@ -380,9 +384,11 @@ bool acl_allows(const std::string& acl, uint32_t ip);
 // Leaves a kept connection's next request to `waits`; false when it cannot wait there
 // (the engine stops, or the system refused), and the connection stays the caller's.
 bool park_connection(mg_ctx* ctx, mg_pending& pending);
-bool park_locked(mg_ctx* ctx, mg_pending& pending);  // under the thread lock
-// Takes the parked connection an event of `waits` names; false when it left meanwhile.
+// Takes the parked connection an event of `waits` names; false when it is not parked
+// (the event is noted for its next park).
 bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending);
+// Has the event told again, to another worker, while its connection is still parked.
+void recheck_parked(mg_ctx* ctx, const ConnectionEvent& event);
 // Closes the parked connections past their head_due, or all of them; the nearest
 // head_due left, or `later` when none is nearer.
 std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all, std::chrono::steady_clock::time_point later);

@@ -1,40 +1,52 @@
 // Kept connections waiting for their next request among the sockets the accepting
-// workers wait on.
+// workers wait on. A connection is watched from its first wait to its close; an event
+// for it while it is not parked (being served, or at the listener) is noted, and told
+// again when it is parked next, since the bytes it stood for may already be read.
 #include "httpengine/engine-private.h"
-
-#include "platform/sockets.h"
 
 namespace {
 
-constexpr uint32_t kParkTagMask = 0x7fffffff;  // what a wait-set event carries back
+constexpr uint32_t kWatchTagMask = 0x7fffffff;  // what a wait-set event carries back
 
 }  // namespace
 
 bool park_connection(mg_ctx* ctx, mg_pending& pending) {
-  std::lock_guard lock(ctx->thread_lock);
-  return park_locked(ctx, pending);
-}
-
-bool park_locked(mg_ctx* ctx, mg_pending& pending) {
+  const int sock = pending.socket.sock;
+  std::lock_guard lock(ctx->parked_lock);
   // Stopping, the listener closes what is parked once: nothing may come after it.
   if (ctx->stop_flag.load() != 0) return false;
-  ctx->park_tags = (ctx->park_tags + 1) & kParkTagMask;
-  pending.park_tag = ctx->park_tags;
-  // Armed under the lock: the thread its event wakes finds it parked.
-  const int sock = pending.socket.sock;
-  if (!ctx->waits.ArmConnection(sock, pending.park_tag)) return false;
+  if (pending.watch_tag == 0) {
+    ctx->watch_tags = (ctx->watch_tags + 1) & kWatchTagMask;
+    if (ctx->watch_tags == 0) ++ctx->watch_tags;
+    if (!ctx->waits.WatchConnection(sock, ctx->watch_tags)) return false;
+    pending.watch_tag = ctx->watch_tags;
+  }
+  const auto missed = ctx->missed.find(sock);
+  if (missed != ctx->missed.end()) {
+    if (missed->second == pending.watch_tag) ctx->waits.Recheck(sock, pending.watch_tag);
+    ctx->missed.erase(missed);
+  }
   ctx->parked.insert_or_assign(sock, std::move(pending));
   pending.socket.sock = -1;
   return true;
 }
 
 bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending) {
-  std::lock_guard lock(ctx->thread_lock);
+  std::lock_guard lock(ctx->parked_lock);
   auto found = ctx->parked.find(event.sock);
-  if (found == ctx->parked.end() || found->second.park_tag != event.tag) return false;
+  if (found == ctx->parked.end() || found->second.watch_tag != event.tag) {
+    ctx->missed[event.sock] = event.tag;
+    return false;
+  }
   pending = std::move(found->second);
   ctx->parked.erase(found);
   return true;
+}
+
+void recheck_parked(mg_ctx* ctx, const ConnectionEvent& event) {
+  std::lock_guard lock(ctx->parked_lock);
+  auto found = ctx->parked.find(event.sock);
+  if (found != ctx->parked.end() && found->second.watch_tag == event.tag) ctx->waits.Recheck(event.sock, event.tag);
 }
 
 std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all,
@@ -42,7 +54,7 @@ std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all,
   const auto now = std::chrono::steady_clock::now();
   std::vector<mg_pending> due;
   {
-    std::lock_guard lock(ctx->thread_lock);
+    std::lock_guard lock(ctx->parked_lock);
     for (auto entry = ctx->parked.begin(); entry != ctx->parked.end();) {
       mg_pending& pending = entry->second;
       if (!all && now < pending.head_due) {
@@ -53,6 +65,7 @@ std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all,
       due.push_back(std::move(pending));
       entry = ctx->parked.erase(entry);
     }
+    if (all) ctx->missed.clear();
   }
   for (mg_pending& pending : due) drop_pending(ctx, pending);
   return later;

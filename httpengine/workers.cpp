@@ -160,8 +160,8 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
   return false;
 }
 
-// Leaves what a worker woke for when queued work came first: the event is armed again,
-// so that another worker takes it.
+// Leaves an event a worker took but will not serve soon: it is told again, to another
+// worker.
 void give_back(mg_ctx* ctx, const ConnectionEvent& event) {
   if (event.kind == ConnectionEvent::listener) {
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
@@ -170,8 +170,7 @@ void give_back(mg_ctx* ctx, const ConnectionEvent& event) {
     }
     return;
   }
-  mg_pending pending;
-  if (take_parked(ctx, event, pending) && !park_connection(ctx, pending)) drop_pending(ctx, pending);
+  recheck_parked(ctx, event);
 }
 
 // Serves the next request of a parked connection here when its head is complete and it
@@ -286,13 +285,12 @@ bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
   if (head_complete && (!pending.wants_body || claim_body(ctx, pending))) return true;
   pending.idle = pending.received == 0;
   pending.head_due = Clock::now() + (pending.idle ? ctx->keep_alive_idle : ctx->head_deadline);
-  bool parked = false;
   {
     std::lock_guard lock(ctx->thread_lock);
     ctx->serving.erase(std::find(ctx->serving.begin(), ctx->serving.end(), worker));
-    parked = !head_complete && ctx->accepting_workers > 0 && park_locked(ctx, pending);
   }
-  if (!parked) hand_over(ctx, std::move(pending));
+  const bool parks = !head_complete && ctx->accepting_workers > 0;
+  if (!parks || !park_connection(ctx, pending)) hand_over(ctx, std::move(pending));
   return false;
 }
 

@@ -1,8 +1,8 @@
 // Threads waiting together for what a server must do next: a connection on one of its
-// listening sockets, or the next request on a connection kept open. Each socket is
-// armed once and reported to one waiting thread, which arms it again when it wants to
-// hear of it again: no two threads wake for one event, and a thread that finds work
-// ready takes it without sleeping.
+// listening sockets, or the next request on a connection kept open. Each event goes to
+// one waiting thread: a listening socket is armed again after the accept its event led
+// to; a connection is reported each time bytes arrive or it closes. No two threads wake
+// for one event, and a thread that finds several ready takes them in one wait.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +33,11 @@ public:
   void Watch(const std::vector<int>& listeners);
   // Arms a listening socket again after the accept its event led to.
   void ArmListener(int sock);
-  // Arms a connection to be reported once when bytes arrive or it closes, with `tag`.
-  // Closing the socket forgets it.
-  bool ArmConnection(int sock, uint32_t tag);
+  // Watches a connection until it is closed: each time bytes arrive or it closes, one
+  // waiting thread is told, with `tag` (31 bits).
+  bool WatchConnection(int sock, uint32_t tag);
+  // Tells a waiting thread of a watched connection again if bytes wait on it.
+  void Recheck(int sock, uint32_t tag);
 
   // Waits up to `timeoutMs` (0: only looks) for ready sockets and puts up to `most` of
   // them in `ready`; none after a notice, a stop, a time-out or a failure.

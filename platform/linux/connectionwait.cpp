@@ -1,6 +1,7 @@
-// One epoll set shared by the waiting threads. Sockets are one-shot, so each event goes
-// to one thread and no other thread wakes for it; the notice is edge-triggered, so each
-// notice wakes one thread; the stop stays readable, so it wakes every thread in turn.
+// One epoll set shared by the waiting threads. Listening sockets are one-shot and
+// connections edge-triggered, so each event goes to one thread and no other thread wakes
+// for it; the notice is edge-triggered, so each notice wakes one thread; the stop stays
+// readable, so it wakes every thread in turn.
 #include "platform/connectionwait.h"
 
 #include <algorithm>
@@ -57,11 +58,21 @@ void CConnectionWait::ArmListener(int sock) {
   Control(handle_, EPOLL_CTL_MOD, sock, EPOLLIN | EPOLLONESHOT, SocketData(sock, kListenerBit));
 }
 
-bool CConnectionWait::ArmConnection(int sock, uint32_t tag) {
-  // A connection armed before is still in the set, disarmed: only its first arming adds it.
-  const uint64_t data = SocketData(sock, static_cast<uint64_t>(tag & kTagMask) << 32);
-  const uint32_t events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
-  return Control(handle_, EPOLL_CTL_MOD, sock, events, data) || Control(handle_, EPOLL_CTL_ADD, sock, events, data);
+namespace {
+
+constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
+
+uint64_t ConnectionData(int sock, uint32_t tag) { return SocketData(sock, static_cast<uint64_t>(tag & kTagMask) << 32); }
+
+}  // namespace
+
+bool CConnectionWait::WatchConnection(int sock, uint32_t tag) {
+  return Control(handle_, EPOLL_CTL_ADD, sock, kConnectionEvents, ConnectionData(sock, tag));
+}
+
+void CConnectionWait::Recheck(int sock, uint32_t tag) {
+  // Modifying a socket's entry looks at it again, and reports it when it is readable.
+  Control(handle_, EPOLL_CTL_MOD, sock, kConnectionEvents, ConnectionData(sock, tag));
 }
 
 void CConnectionWait::Wait(int timeoutMs, size_t most, std::vector<ConnectionEvent>& ready) {

@@ -11,7 +11,8 @@ CConnectionWait::CConnectionWait() = default;
 CConnectionWait::~CConnectionWait() = default;
 void CConnectionWait::Watch(const std::vector<int>& listeners) { watched_ = listeners; }
 void CConnectionWait::ArmListener(int) {}
-bool CConnectionWait::ArmConnection(int, uint32_t) { return false; }
+bool CConnectionWait::WatchConnection(int, uint32_t) { return false; }
+void CConnectionWait::Recheck(int, uint32_t) {}
 
 void CConnectionWait::Wait(int timeoutMs, size_t, std::vector<ConnectionEvent>& ready) {
   ready.clear();
