@@ -271,6 +271,28 @@ TEST_F(Persistent, KeptConnectionsAreServedWhileTheirWorkersAreBusy) {
   for (ClientSocket& other : busy) EXPECT_EQ(other.ReadAll(), kHandlerReply);
 }
 
+TEST_F(Persistent, ARequestThatCameWhileItsConnectionWasBusyIsServedNext) {
+  constexpr std::string_view kEmptyReply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+  kept_.reply = kEmptyReply;
+  kept_.reply_before_hold = true;
+  ClientSocket client = ConnectTo(port_);
+  EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n", kEmptyReply), kEmptyReply);
+  // Once its handler returned, the connection waits among the listening sockets; its next
+  // handler replies and then holds it.
+  ASSERT_TRUE(kept_.WaitForCalls(1));
+  {
+    std::lock_guard lock(kept_.lock);
+    kept_.hold = true;
+  }
+  EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n", kEmptyReply), kEmptyReply);
+  // The third request comes while the connection is still being served, and whoever waits
+  // hears of it then.
+  client.Send("GET /ipp HTTP/1.1\r\n\r\n");
+  std::this_thread::sleep_for(300ms);
+  kept_.Release();
+  EXPECT_EQ(client.Read(kEmptyReply.size(), 3s), kEmptyReply);
+}
+
 TEST_F(Persistent, BusyKeptConnectionsMakeRoomForTheirAddress) {
   // Each of these sends its next request as soon as its reply came, as a benchmark does.
   std::atomic<bool> stop{false};
