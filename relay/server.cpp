@@ -37,6 +37,8 @@ constexpr long long kOrphanGraceSeconds = 60;
 constexpr size_t kReaderBlockBytes = 64 * 1024;
 // Silence allowed in the middle of a request.
 constexpr unsigned kIdleSeconds = 120;
+// How often the last-seen times noted by polls are written.
+constexpr auto kSeenWriteInterval = std::chrono::seconds(5);
 // Descriptors beside the connections: storage, documents on their way, the server's own.
 constexpr long long kSpareDescriptors = 256;
 // TLS 1.2 and 1.3 with forward-secret key exchange and authenticated encryption only.
@@ -231,18 +233,27 @@ struct RelayServer::Impl {
     return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(*context, view) : HandleWeb(*context, view));
   }
 
-  void SweepLoop() {
+  // Writes the last-seen times that polls noted every few seconds, and sweeps what
+  // expired (which writes them first) often enough that expired bytes do not linger long
+  // past their job.
+  void HousekeepingLoop() {
+    const auto sweepInterval = std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL));
+    auto nextSweep = std::chrono::steady_clock::now();
     std::unique_lock lock(mutex);
     do {
       lock.unlock();
-      const long long now = Now();
-      for (const std::string& id : store.Sweep(now)) documents->Remove(id);
-      // No job outlives its lifetime, and no upload the request time.
-      documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
-                                 kOrphanGraceSeconds);
+      if (std::chrono::steady_clock::now() < nextSweep) {
+        store.WriteSeenTimes();
+      } else {
+        const long long now = Now();
+        for (const std::string& id : store.Sweep(now)) documents->Remove(id);
+        // No job outlives its lifetime, and no upload the request time.
+        documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
+                                   kOrphanGraceSeconds);
+        nextSweep = std::chrono::steady_clock::now() + sweepInterval;
+      }
       lock.lock();
-      // Often enough that expired bytes do not linger long past their job.
-    } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
+    } while (!wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(kSeenWriteInterval, sweepInterval),
                             [this] { return stopping; }));
   }
 
@@ -262,7 +273,7 @@ struct RelayServer::Impl {
   std::mutex mutex;
   std::condition_variable wake;
   bool stopping = false;
-  std::thread sweeper;
+  std::thread housekeeper;
 };
 
 RelayServer::RelayServer() = default;
@@ -355,7 +366,7 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
                         MHD_Daemon* daemon = impl.daemons[impl.nextDaemon++ % impl.daemons.size()];
                         return MHD_add_connection(daemon, fd, client, length) == MHD_YES;
                       });
-  impl.sweeper = std::thread([&impl] { impl.SweepLoop(); });
+  impl.housekeeper = std::thread([&impl] { impl.HousekeepingLoop(); });
   return true;
 }
 
@@ -368,9 +379,13 @@ void RelayServer::Stop() {
     impl_->stopping = true;
   }
   impl_->wake.notify_all();
-  if (impl_->sweeper.joinable()) impl_->sweeper.join();
+  if (impl_->housekeeper.joinable()) impl_->housekeeper.join();
   // No connection comes in while the daemons stop.
   impl_->acceptor.Stop();
   for (MHD_Daemon* daemon : impl_->daemons) MHD_stop_daemon(daemon);
+  // No poll notes anything any more: the last batch holds every PC seen.
+  if (!impl_->store.WriteSeenTimes()) {
+    std::fprintf(stderr, "olvaro-relay: stopped without writing the last-seen times kept in memory\n");
+  }
   impl_.reset();
 }
