@@ -39,6 +39,9 @@ constexpr size_t kReaderBlockBytes = 64 * 1024;
 constexpr unsigned kIdleSeconds = 120;
 // How often the last-seen times noted by polls are written.
 constexpr auto kSeenWriteInterval = std::chrono::seconds(5);
+// How often the PCs that jobs were added for are read: a job added by a relay that tells
+// no news of it shows at the next poll after that.
+constexpr auto kCatchUpInterval = std::chrono::seconds(1);
 // Descriptors beside the connections: storage, documents on their way, the server's own.
 constexpr long long kSpareDescriptors = 256;
 // TLS 1.2 and 1.3 with forward-secret key exchange and authenticated encryption only.
@@ -233,28 +236,32 @@ struct RelayServer::Impl {
     return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(*context, view) : HandleWeb(*context, view));
   }
 
-  // Writes the last-seen times that polls noted every few seconds, and sweeps what
-  // expired (which writes them first) often enough that expired bytes do not linger long
-  // past their job.
+  // Catches up on new jobs every second, writes the last-seen times that polls noted every
+  // few seconds, and sweeps what expired (which writes them first) often enough that
+  // expired bytes do not linger long past their job.
   void HousekeepingLoop() {
     const auto sweepInterval = std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL));
     auto nextSweep = std::chrono::steady_clock::now();
+    auto nextWrite = nextSweep;
     std::unique_lock lock(mutex);
     do {
       lock.unlock();
-      if (std::chrono::steady_clock::now() < nextSweep) {
-        store.WriteSeenTimes();
-      } else {
+      store.CatchUpOnNewJobs();
+      const auto turn = std::chrono::steady_clock::now();
+      if (turn >= nextSweep) {
         const long long now = Now();
         for (const std::string& id : store.Sweep(now)) documents->Remove(id);
         // No job outlives its lifetime, and no upload the request time.
         documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
                                    kOrphanGraceSeconds);
         nextSweep = std::chrono::steady_clock::now() + sweepInterval;
+        nextWrite = turn + kSeenWriteInterval;
+      } else if (turn >= nextWrite) {
+        store.WriteSeenTimes();
+        nextWrite = turn + kSeenWriteInterval;
       }
       lock.lock();
-    } while (!wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(kSeenWriteInterval, sweepInterval),
-                            [this] { return stopping; }));
+    } while (!wake.wait_for(lock, kCatchUpInterval, [this] { return stopping; }));
   }
 
   RelayOptions options;

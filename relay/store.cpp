@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string_view>
 
 #include "relay/names.h"
@@ -30,14 +31,21 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
         "CREATE TABLE uploads (id TEXT PRIMARY KEY, uuid TEXT NOT NULL, expires BIGINT NOT NULL)",
         "CREATE INDEX uploads_by_pc ON uploads (uuid)",
     },
+    {
+        "CREATE INDEX jobs_by_arrival ON jobs (arrived)",
+    },
 };
 
 // Job states: waiting for the PC, downloaded by it, acknowledged (bytes gone).
 constexpr int kPrinted = 2;
 // How long a queue read empty is answered from memory, in seconds: longer than the
-// desktop's minute between polls. The news of new jobs keeps the memory right; this
-// bounds what a missed piece of news costs.
+// desktop's minute between polls. The news of new jobs and the catch-up on them keep the
+// memory right; this bounds what a fault in both costs.
 constexpr long long kEmptyQueueLifetime = 5 * 60;
+// How far before the last catch-up on new jobs began the next one reads, in microseconds:
+// a job arrives by its relay's clock, which may differ from this one's, and is committed
+// after it waited for the queue's lock (SQLite's waits up to 10 s).
+constexpr long long kArrivalSlack = 30'000'000;
 // Rows of one statement that writes last-seen times; a batch goes in statements of this
 // many and of halves of it, so that each connection prepares a handful of them.
 constexpr size_t kSeenRowsPerStatement = 256;
@@ -95,8 +103,9 @@ struct RelayStore::GuessSubject {
 
 bool RelayStore::Open(const std::string& target, int connections, std::string& error) {
   if (!pool_.Open(target, connections, error) || !Migrate(error)) return false;
+  caughtUpFrom_ = Microseconds();
   if (!IsPostgresTarget(target)) {
-    // Only this process adds jobs to its SQLite database: AddJob's own word suffices.
+    // Other processes on the same file are caught up on: no news comes from them.
     emptyQueues_.Resume();
     return true;
   }
@@ -235,6 +244,27 @@ bool RelayStore::WriteSeenTimes() {
       return true;
     });
   });
+}
+
+void RelayStore::CatchUpOnNewJobs() {
+  const long long began = Microseconds();
+  // A PC for each job: asked for distinct PCs, SQLite scans them all rather than the range.
+  const SqlResult arrived =
+      pool_.Acquire()->Execute("SELECT uuid FROM jobs WHERE arrived > $1", {Text(caughtUpFrom_ - kArrivalSlack)});
+  // A job committed before `began` is read now, or its PC forgotten with all the others;
+  // the next read goes back far enough for one committed later.
+  caughtUpFrom_ = began;
+  if (arrived.ok) {
+    for (const SqlRow& row : arrived.rows) emptyQueues_.Forget(row[0]);
+  } else {
+    emptyQueues_.ForgetAll();
+  }
+  if (arrived.ok != catchUpFailing_) return;
+  // Said once a spell: the attempts every second are not.
+  std::fprintf(stderr, arrived.ok ? "olvaro-relay: caught up on new jobs again\n"
+                                  : "olvaro-relay: cannot catch up on new jobs; until it can, no queue is known"
+                                    " empty for longer than a second\n");
+  catchUpFailing_ = !arrived.ok;
 }
 
 Lookup<long long> RelayStore::Download(const std::string& id, long long now) {

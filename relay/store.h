@@ -96,6 +96,11 @@ class RelayStore {
   // false when the database did not take them: they stay noted for the next call. Called
   // every few seconds and once more when the relay stops.
   bool WriteSeenTimes();
+  // Forgets the empty queues of the PCs that jobs were added for since the last call, by
+  // any relay: one that tells no news of them, or another process on the same SQLite
+  // file. When that cannot be read, forgets them all. Called every second or so, one call
+  // at a time.
+  void CatchUpOnNewJobs();
   // Hands job `id` to one download: marks it fetched and leases it, so that no other
   // download gets it until the lease ends. Its size, or nothing when no such job is
   // waiting or its lease runs. A poll lists no leased job.
@@ -147,4 +152,7 @@ class RelayStore {
   SeenTimes seen_;
   // Beside PostgreSQL: the news of jobs added by any relay, this one included.
   std::unique_ptr<PostgresListener> newJobs_;
+  // When the last catch-up on new jobs began (microseconds), and whether it failed.
+  long long caughtUpFrom_ = 0;
+  bool catchUpFailing_ = false;
 };
