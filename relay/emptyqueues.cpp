@@ -1,19 +1,11 @@
 #include "relay/emptyqueues.h"
 
-#include <algorithm>
-
-bool EmptyQueues::ToKey(const std::string& uuid, Key& key) {
-  if (uuid.size() != key.size()) return false;
-  std::copy(uuid.begin(), uuid.end(), key.begin());
-  return true;
-}
-
-bool EmptyQueues::Known(const std::string& uuid, long long seenSince) const {
-  Key key;
-  if (!ToKey(uuid, key)) return false;
+bool EmptyQueues::Known(const std::string& uuid, long long readSince) const {
+  PcKey key;
+  if (!ToPcKey(uuid, key)) return false;
   std::lock_guard lock(mutex_);
-  const auto found = seen_.find(key);
-  return found != seen_.end() && found->second >= seenSince;
+  const auto found = read_.find(key);
+  return found != read_.end() && found->second >= readSince;
 }
 
 uint64_t EmptyQueues::Generation() const {
@@ -21,30 +13,30 @@ uint64_t EmptyQueues::Generation() const {
   return generation_;
 }
 
-void EmptyQueues::Remember(const std::string& uuid, long long seen, uint64_t generation) {
-  Key key;
-  if (!ToKey(uuid, key)) return;
+void EmptyQueues::Remember(const std::string& uuid, long long read, uint64_t generation) {
+  PcKey key;
+  if (!ToPcKey(uuid, key)) return;
   std::lock_guard lock(mutex_);
-  if (keeping_ && generation == generation_) seen_[key] = seen;
+  if (keeping_ && generation == generation_) read_[key] = read;
 }
 
 void EmptyQueues::Forget(const std::string& uuid) {
-  Key key;
+  PcKey key;
   std::lock_guard lock(mutex_);
   ++generation_;
-  if (ToKey(uuid, key)) seen_.erase(key);
+  if (ToPcKey(uuid, key)) read_.erase(key);
 }
 
 void EmptyQueues::ForgetAll() {
   std::lock_guard lock(mutex_);
   ++generation_;
-  seen_.clear();
+  read_.clear();
 }
 
 void EmptyQueues::Suspend() {
   std::lock_guard lock(mutex_);
   ++generation_;
-  seen_.clear();
+  read_.clear();
   keeping_ = false;
 }
 

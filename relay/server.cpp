@@ -37,6 +37,11 @@ constexpr long long kOrphanGraceSeconds = 60;
 constexpr size_t kReaderBlockBytes = 64 * 1024;
 // Silence allowed in the middle of a request.
 constexpr unsigned kIdleSeconds = 120;
+// How often the last-seen times noted by polls are written.
+constexpr auto kSeenWriteInterval = std::chrono::seconds(5);
+// How often the PCs that jobs were added for are read: a job added by a relay that tells
+// no news of it shows at the next poll after that.
+constexpr auto kCatchUpInterval = std::chrono::seconds(1);
 // Descriptors beside the connections: storage, documents on their way, the server's own.
 constexpr long long kSpareDescriptors = 256;
 // TLS 1.2 and 1.3 with forward-secret key exchange and authenticated encryption only.
@@ -231,19 +236,32 @@ struct RelayServer::Impl {
     return answer(view.path.starts_with(kRelayApiPrefix) ? HandleApi(*context, view) : HandleWeb(*context, view));
   }
 
-  void SweepLoop() {
+  // Catches up on new jobs every second, writes the last-seen times that polls noted every
+  // few seconds, and sweeps what expired (which writes them first) often enough that
+  // expired bytes do not linger long past their job.
+  void HousekeepingLoop() {
+    const auto sweepInterval = std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL));
+    auto nextSweep = std::chrono::steady_clock::now();
+    auto nextWrite = nextSweep;
     std::unique_lock lock(mutex);
     do {
       lock.unlock();
-      const long long now = Now();
-      for (const std::string& id : store.Sweep(now)) documents->Remove(id);
-      // No job outlives its lifetime, and no upload the request time.
-      documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
-                                 kOrphanGraceSeconds);
+      store.CatchUpOnNewJobs();
+      const auto turn = std::chrono::steady_clock::now();
+      if (turn >= nextSweep) {
+        const long long now = Now();
+        for (const std::string& id : store.Sweep(now)) documents->Remove(id);
+        // No job outlives its lifetime, and no upload the request time.
+        documents->RemoveAbandoned(now - std::max(options.limits.jobLifetime, options.requestSeconds) -
+                                   kOrphanGraceSeconds);
+        nextSweep = std::chrono::steady_clock::now() + sweepInterval;
+        nextWrite = turn + kSeenWriteInterval;
+      } else if (turn >= nextWrite) {
+        store.WriteSeenTimes();
+        nextWrite = turn + kSeenWriteInterval;
+      }
       lock.lock();
-      // Often enough that expired bytes do not linger long past their job.
-    } while (!wake.wait_for(lock, std::chrono::seconds(std::clamp(options.limits.jobLifetime / 4, 1LL, 60LL)),
-                            [this] { return stopping; }));
+    } while (!wake.wait_for(lock, kCatchUpInterval, [this] { return stopping; }));
   }
 
   RelayOptions options;
@@ -262,7 +280,7 @@ struct RelayServer::Impl {
   std::mutex mutex;
   std::condition_variable wake;
   bool stopping = false;
-  std::thread sweeper;
+  std::thread housekeeper;
 };
 
 RelayServer::RelayServer() = default;
@@ -355,7 +373,7 @@ bool RelayServer::Start(const RelayOptions& options, std::string& error) {
                         MHD_Daemon* daemon = impl.daemons[impl.nextDaemon++ % impl.daemons.size()];
                         return MHD_add_connection(daemon, fd, client, length) == MHD_YES;
                       });
-  impl.sweeper = std::thread([&impl] { impl.SweepLoop(); });
+  impl.housekeeper = std::thread([&impl] { impl.HousekeepingLoop(); });
   return true;
 }
 
@@ -368,9 +386,13 @@ void RelayServer::Stop() {
     impl_->stopping = true;
   }
   impl_->wake.notify_all();
-  if (impl_->sweeper.joinable()) impl_->sweeper.join();
+  if (impl_->housekeeper.joinable()) impl_->housekeeper.join();
   // No connection comes in while the daemons stop.
   impl_->acceptor.Stop();
   for (MHD_Daemon* daemon : impl_->daemons) MHD_stop_daemon(daemon);
+  // No poll notes anything any more: the last batch holds every PC seen.
+  if (!impl_->store.WriteSeenTimes()) {
+    std::fprintf(stderr, "olvaro-relay: stopped without writing the last-seen times kept in memory\n");
+  }
   impl_.reset();
 }

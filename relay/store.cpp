@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string_view>
 
 #include "relay/names.h"
@@ -30,12 +31,24 @@ const std::vector<std::vector<std::string_view>> kMigrations = {
         "CREATE TABLE uploads (id TEXT PRIMARY KEY, uuid TEXT NOT NULL, expires BIGINT NOT NULL)",
         "CREATE INDEX uploads_by_pc ON uploads (uuid)",
     },
+    {
+        "CREATE INDEX jobs_by_arrival ON jobs (arrived)",
+    },
 };
 
 // Job states: waiting for the PC, downloaded by it, acknowledged (bytes gone).
 constexpr int kPrinted = 2;
-// How stale the last-seen time of a polling PC may be, in seconds.
-constexpr long long kSeenPrecision = 10;
+// How long a queue read empty is answered from memory, in seconds: longer than the
+// desktop's minute between polls. The news of new jobs and the catch-up on them keep the
+// memory right; this bounds what a fault in both costs.
+constexpr long long kEmptyQueueLifetime = 5 * 60;
+// How far before the last catch-up on new jobs began the next one reads, in microseconds:
+// a job arrives by its relay's clock, which may differ from this one's, and is committed
+// after it waited for the queue's lock (SQLite's waits up to 10 s).
+constexpr long long kArrivalSlack = 30'000'000;
+// Rows of one statement that writes last-seen times; a batch goes in statements of this
+// many and of halves of it, so that each connection prepares a handful of them.
+constexpr size_t kSeenRowsPerStatement = 256;
 // Where each relay tells all of them of a new job, by its PC's identity; an empty one
 // stands for PCs gone.
 constexpr char kNewJobsChannel[] = "olvaro_relay_new_jobs";
@@ -61,6 +74,18 @@ bool IsPairingToken(const std::string& token) {
   return token.size() == 64 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// The statement that writes the last-seen times of `rows` PCs, given as identity and time,
+// pair after pair; it never sets a time back.
+std::string SeenUpdate(size_t rows) {
+  std::string values;
+  for (size_t i = 0; i < rows; ++i) {
+    values += (i ? ", ($" : "($") + std::to_string(2 * i + 1) + ", CAST($" + std::to_string(2 * i + 2) + " AS BIGINT))";
+  }
+  return "WITH noted (uuid, seen) AS (VALUES " + values +
+         ") UPDATE pcs SET last_seen = noted.seen FROM noted"
+         " WHERE pcs.uuid = noted.uuid AND pcs.last_seen < noted.seen";
+}
+
 // "subject = $first OR subject = $first+1 ..." for `count` subjects.
 std::string SubjectMatch(size_t count, size_t first) {
   std::string match;
@@ -78,8 +103,9 @@ struct RelayStore::GuessSubject {
 
 bool RelayStore::Open(const std::string& target, int connections, std::string& error) {
   if (!pool_.Open(target, connections, error) || !Migrate(error)) return false;
+  caughtUpFrom_ = Microseconds();
   if (!IsPostgresTarget(target)) {
-    // Only this process adds jobs to its SQLite database: AddJob's own word suffices.
+    // Other processes on the same file are caught up on: no news comes from them.
     emptyQueues_.Resume();
     return true;
   }
@@ -167,40 +193,78 @@ bool RelayStore::Announce(const PcRecord& pc, long long now) {
 }
 
 Lookup<std::vector<QueuedJob>> RelayStore::Poll(const std::string& uuid, long long now) {
-  // Most polls find nothing: an empty queue is read once, and again when it is time to
-  // note that the PC was seen.
+  // Most polls find nothing: an empty queue is read once in a while and answered from
+  // memory in between, and the time the PC was seen goes to the database with the next
+  // batch.
   const Lookup<std::vector<QueuedJob>> empty{std::vector<QueuedJob>{}};
-  if (emptyQueues_.Known(uuid, now - kSeenPrecision)) return empty;
+  if (emptyQueues_.Known(uuid, now - kEmptyQueueLifetime)) {
+    seen_.Note(uuid, now);
+    return empty;
+  }
   const uint64_t generation = emptyQueues_.Generation();
   auto db = pool_.Acquire();
   // One read gives the PC and its unprinted jobs: its row alone (job columns empty) when it
   // has none. Expired jobs are gone at once, before the sweep takes their bytes; leased
   // ones are read but not offered.
   const SqlResult found = db->Execute(
-      "SELECT p.last_seen, j.id, j.name, j.size, j.copies, j.created, j.lease_until FROM pcs p LEFT JOIN jobs j"
+      "SELECT j.id, j.name, j.size, j.copies, j.created, j.lease_until FROM pcs p LEFT JOIN jobs j"
       " ON j.uuid = p.uuid AND j.state < $2 AND j.created > $3 WHERE p.uuid = $1 ORDER BY j.arrived, j.id",
       {uuid, Text(kPrinted), Text(now - limits_.jobLifetime)});
   const Lookup<std::vector<QueuedJob>> failed{std::nullopt, true};
   if (!found.ok) return failed;
   // A PC seen for the first time is remembered at its next poll.
   if (found.rows.empty()) return EnsurePc(*db, uuid, now) ? empty : failed;
-  long long seen = Number(found.rows[0][0]);
-  bool noted = true;
-  if (seen < now - kSeenPrecision) {
-    // A PC that polls more often than this is not written to on every poll.
-    const SqlResult written = db->Execute("UPDATE pcs SET last_seen = $2 WHERE uuid = $1", {uuid, Text(now)});
-    noted = written.ok && written.changed == 1;
-    seen = now;
-  }
+  seen_.Note(uuid, now);
   std::vector<QueuedJob> queue;
   bool unprinted = false;
   for (const SqlRow& row : found.rows) {
-    if (row[1].empty()) continue;
+    if (row[0].empty()) continue;
     unprinted = true;
-    if (Number(row[6]) <= now) queue.push_back({row[1], row[2], row[3], row[4], row[5]});
+    if (Number(row[5]) <= now) queue.push_back({row[0], row[1], row[2], row[3], row[4]});
   }
-  if (!unprinted && noted) emptyQueues_.Remember(uuid, seen, generation);
+  if (!unprinted) emptyQueues_.Remember(uuid, now, generation);
   return {queue};
+}
+
+bool RelayStore::WriteSeenTimes() {
+  return seen_.Write([this](const SeenTimes::Batch& batch) {
+    auto db = pool_.Acquire();
+    return db->Transaction([&] {
+      auto next = batch.begin();
+      for (size_t left = batch.size(); left > 0;) {
+        size_t rows = kSeenRowsPerStatement;
+        while (rows > left) rows /= 2;
+        std::vector<std::string> params;
+        for (size_t i = 0; i < rows; ++i, ++next) {
+          params.insert(params.end(), {std::string(next->first.data(), next->first.size()), Text(next->second)});
+        }
+        if (!db->Execute(SeenUpdate(rows), params).ok) return false;
+        left -= rows;
+      }
+      return true;
+    });
+  });
+}
+
+void RelayStore::CatchUpOnNewJobs() {
+  const long long began = Microseconds();
+  // A PC for each job: asked for distinct PCs, SQLite scans them all rather than the range.
+  const SqlResult arrived =
+      pool_.Acquire()->Execute("SELECT uuid FROM jobs WHERE arrived > $1", {Text(caughtUpFrom_ - kArrivalSlack)});
+  // A job committed before `began` is read now, or its PC forgotten with all the others;
+  // the next read goes back far enough for one committed later.
+  caughtUpFrom_ = began;
+  if (arrived.ok) {
+    for (const SqlRow& row : arrived.rows) emptyQueues_.Forget(row[0]);
+  } else {
+    emptyQueues_.ForgetAll();
+  }
+  if (arrived.ok != catchUpFailing_) return;
+  // Said once a spell: the attempts every second are not.
+  std::fprintf(stderr, arrived.ok ? "olvaro-relay: caught up on new jobs again\n"
+                                  : "olvaro-relay: cannot catch up on new jobs; until it can, no queue is known"
+                                    " empty for longer than a second\n");
+  catchUpFailing_ = !arrived.ok;
 }
 
 Lookup<long long> RelayStore::Download(const std::string& id, long long now) {
@@ -322,7 +386,7 @@ Lookup<PcRecord> RelayStore::FindPc(const std::string& uuid) {
   if (!found.ok) return {std::nullopt, true};
   if (found.rows.empty()) return {};
   const SqlRow& row = found.rows[0];
-  return {PcRecord{uuid, row[0], row[1], row[2], Number(row[3])}};
+  return {PcRecord{uuid, row[0], row[1], row[2], std::max(Number(row[3]), seen_.Unwritten(uuid))}};
 }
 
 Lookup<std::vector<SentJob>> RelayStore::SentJobs(const std::string& token) {
@@ -385,12 +449,13 @@ AddJobOutcome RelayStore::AddJob(const Pairing& pairing, const QueuedJob& job, c
 }
 
 std::vector<std::string> RelayStore::Sweep(long long now) {
+  // Before a connection is held: another thread's write may wait for one. No time is before 0.
+  const std::string idleBefore = Text(WriteSeenTimes() ? now - limits_.pcLifetime : 0);
   auto db = pool_.Acquire();
   std::vector<std::string> gone;
   const auto collect = [&gone](const SqlResult& result) {
     for (const SqlRow& row : result.rows) gone.push_back(row[0]);
   };
-  const std::string idleBefore = Text(now - limits_.pcLifetime);
   collect(db->Execute("DELETE FROM jobs WHERE created <= $1 RETURNING id", {Text(now - limits_.jobLifetime)}));
   collect(db->Execute("DELETE FROM jobs WHERE uuid IN (SELECT uuid FROM pcs WHERE last_seen < $1) RETURNING id",
                       {idleBefore}));

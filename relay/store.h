@@ -11,6 +11,7 @@
 
 #include "relay/emptyqueues.h"
 #include "relay/postgreslistener.h"
+#include "relay/seentimes.h"
 #include "relay/sqldatabase.h"
 
 // Limits, each configurable on the command line.
@@ -88,9 +89,18 @@ class RelayStore {
   Lookup<std::string> IssueAuthCode(const std::string& uuid, long long now);
   // False on a storage failure.
   bool Announce(const PcRecord& pc, long long now);
-  // The PC's waiting and fetched jobs, oldest first; notes that the PC was seen. An empty
-  // queue polled again is answered from memory until the note is due again.
+  // The PC's waiting and fetched jobs, oldest first; notes in memory that the PC was seen.
+  // An empty queue polled again is answered from memory for a few minutes.
   Lookup<std::vector<QueuedJob>> Poll(const std::string& uuid, long long now);
+  // Writes the last-seen times that polls noted since the last write, in one transaction;
+  // false when the database did not take them: they stay noted for the next call. Called
+  // every few seconds and once more when the relay stops.
+  bool WriteSeenTimes();
+  // Forgets the empty queues of the PCs that jobs were added for since the last call, by
+  // any relay: one that tells no news of them, or another process on the same SQLite
+  // file. When that cannot be read, forgets them all. Called every second or so, one call
+  // at a time.
+  void CatchUpOnNewJobs();
   // Hands job `id` to one download: marks it fetched and leases it, so that no other
   // download gets it until the lease ends. Its size, or nothing when no such job is
   // waiting or its lease runs. A poll lists no leased job.
@@ -104,6 +114,7 @@ class RelayStore {
   PairOutcome Pair(const std::string& code, const std::string& address, long long now, Pairing& pairing,
                    long long& lockedFor);
   Lookup<Pairing> FindPairing(const std::string& token, long long now);
+  // With the last-seen time this relay noted, when that is later than the database's.
   Lookup<PcRecord> FindPc(const std::string& uuid);
   // Recent jobs sent through this pairing, newest first.
   Lookup<std::vector<SentJob>> SentJobs(const std::string& token);
@@ -115,7 +126,9 @@ class RelayStore {
   // Records the job in place of its reservation.
   AddJobOutcome AddJob(const Pairing& pairing, const QueuedJob& job, const std::string& reservation);
 
-  // Forgets what has expired; the ids of the jobs whose bytes must go.
+  // Forgets what has expired; the ids of the jobs whose bytes must go. PCs are idle by the
+  // last-seen times in the database, so the noted ones are written first; while they cannot
+  // be, no PC is idle.
   std::vector<std::string> Sweep(long long now);
 
  private:
@@ -136,6 +149,10 @@ class RelayStore {
   RelayLimits limits_;
   SqlPool pool_;
   EmptyQueues emptyQueues_;
+  SeenTimes seen_;
   // Beside PostgreSQL: the news of jobs added by any relay, this one included.
   std::unique_ptr<PostgresListener> newJobs_;
+  // When the last catch-up on new jobs began (microseconds), and whether it failed.
+  long long caughtUpFrom_ = 0;
+  bool catchUpFailing_ = false;
 };

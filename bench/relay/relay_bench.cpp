@@ -2,9 +2,11 @@
 // 100,000 PCs, on SQLite and on PostgreSQL, over kept-alive connections and with a new
 // connection per poll, beside nginx answering a static "0" on the same path in the same
 // run, after a warm-up pass that polls each PC once, whose rate stands beside; the relay's
-// memory with them; and, on both storages, a 1 GiB document's upload and download rates
-// by curl beside curl putting the same file into nginx and getting it back, with the
-// relay's peak memory beside its memory at rest and the document's size.
+// memory with them; then 100,000 PCs at the desktop's pace, each polling again only after
+// its last poll has aged, with the database's transactions and rows written per poll;
+// and, on both storages, a 1 GiB document's upload and download rates by curl beside curl
+// putting the same file into nginx and getting it back, with the relay's peak memory
+// beside its memory at rest and the document's size.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -33,6 +35,13 @@ namespace {
 
 constexpr int kClients = 16;
 constexpr auto kMeasure = std::chrono::seconds(3);
+// The desktop polls every minute. Any pause longer than the 10 s after which a PC's poll
+// used to read its queue and write its last-seen time again, and shorter than the minutes
+// for which the relay answers an empty queue from memory, meets the relay as a minute does.
+constexpr auto kDesktopPause = std::chrono::seconds(12);
+// Enough for the relay to write the last-seen times of a pass, and for the database
+// server to publish its counts.
+constexpr auto kSettle = std::chrono::seconds(7);
 
 // A poller's connection. Its port is left to connect(), not bound first, so that ports
 // whose connections wait out TIME_WAIT are reused: a new connection per poll goes
@@ -129,12 +138,42 @@ bool AddPcs(SqlConnection& db, int from, int to) {
   });
 }
 
-// Every PC seen just now, as PCs polling every few seconds are: their polls write nothing.
-bool SeenNow(SqlConnection& db) {
-  const long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-  return db.Execute("UPDATE pcs SET last_seen = $1", {std::to_string(now)}).ok;
+// What the database server counts for the relay's database: transactions (a statement
+// outside one counts as one) and rows written. PostgreSQL only.
+struct DatabaseWork {
+  double transactions = -1;
+  double rowsWritten = -1;
+};
+
+DatabaseWork Work(SqlConnection& db) {
+  const SqlResult counted = db.Execute(
+      "SELECT xact_commit + xact_rollback, tup_inserted + tup_updated + tup_deleted FROM pg_stat_database"
+      " WHERE datname = current_database()");
+  if (!counted.ok || counted.rows.empty()) return {};
+  return {std::atof(counted.rows[0][0].c_str()), std::atof(counted.rows[0][1].c_str())};
+}
+
+// `pcs` PCs polling at the desktop's pace, a pass over all of them for each kind of
+// connection, beside nginx; on PostgreSQL with the database's work per poll.
+void PollAtDesktopPace(const std::string& storage, SqlConnection& db, int relayPort, int nginxPort, int pcs) {
+  for (const bool keepAlive : {true, false}) {
+    std::this_thread::sleep_for(kDesktopPause);
+    const bool counted = storage == "postgresql";
+    const DatabaseWork before = counted ? Work(db) : DatabaseWork{};
+    const double ours = PollsPerSecond(relayPort, pcs, keepAlive, true);
+    const double theirs = nginxPort > 0 ? PollsPerSecond(nginxPort, pcs, keepAlive, true) : -1;
+    std::this_thread::sleep_for(kSettle);
+    const DatabaseWork after = counted ? Work(db) : DatabaseWork{};
+    std::printf("  %-10s %8d %-12s %14.0f %14.0f %7.2fx", storage.c_str(), pcs, keepAlive ? "kept alive" : "one a poll",
+                ours, theirs, theirs > 0 ? ours / theirs : 0.0);
+    if (counted && before.transactions >= 0 && after.transactions >= 0) {
+      std::printf(" %14.5f %14.5f\n", (after.transactions - before.transactions) / pcs,
+                  (after.rowsWritten - before.rowsWritten) / pcs);
+    } else {
+      std::printf(" %14s %14s\n", "-", "-");
+    }
+    std::fflush(stdout);
+  }
 }
 
 pid_t StartNginx(const std::string& folder, int port) {
@@ -231,16 +270,23 @@ int main(int argc, char** argv) {
   std::printf("  %-10s %8s %-12s %14s %14s %8s %14s\n", "storage", "PCs", "connections", "olvaro-relay", "nginx \"0\"",
               "ratio", "warm-up");
   const std::string postgres = PostgresServer::Get().NewDatabase();
+  // Each storage's relay with all its PCs, for the desktop's pace after.
+  struct Polled {
+    std::string storage;
+    std::unique_ptr<RelayProcess> relay;
+    std::unique_ptr<SqlConnection> db;
+    int pcs = 0;
+  };
+  std::vector<Polled> polled;
   for (const std::string storage : {"sqlite", "postgresql"}) {
     // All the clients come from one address.
     std::vector<std::string> options = {"--threads", "8", "--max-connections-per-address", "512"};
     if (storage == "postgresql") options.insert(options.end(), {"--database", postgres});
-    RelayProcess relay(environment.Root() + storage, options, false);
+    auto started = std::make_unique<RelayProcess>(environment.Root() + storage, options, false);
+    const RelayProcess& relay = *started;
     std::string error;
-    const auto db = relay.Started() ? OpenSqlConnection(storage == "postgresql" ? postgres
-                                                                                : environment.Root() + storage + "/relay.sqlite",
-                                                        error)
-                                    : nullptr;
+    const std::string target = storage == "postgresql" ? postgres : environment.Root() + storage + "/relay.sqlite";
+    auto db = relay.Started() ? OpenSqlConnection(target, error) : nullptr;
     if (!db) {
       std::printf("  %-10s relay did not start: %s %s\n", storage.c_str(), error.c_str(),
                   PostgresServer::Get().Error().c_str());
@@ -255,9 +301,7 @@ int main(int argc, char** argv) {
       known = pcs;
       for (const bool keepAlive : {true, false}) {
         // A running relay has heard each PC before. The warm-up polls read the database
-        // for the PCs not heard yet (most of them in the kept-alive row of each size) and
-        // write the last-seen time of those heard too long ago.
-        SeenNow(*db);
+        // for the PCs not heard yet (most of them in the kept-alive row of each size).
         const double first = PollsPerSecond(relay.Port(), pcs, keepAlive, true);
         const double ours = PollsPerSecond(relay.Port(), pcs, keepAlive);
         const double theirs = nginx > 0 ? PollsPerSecond(nginxPort, pcs, keepAlive) : -1;
@@ -268,7 +312,17 @@ int main(int argc, char** argv) {
       std::printf("  %-10s %8d PCs: the relay's resident memory %.1f MiB\n", storage.c_str(), pcs,
                   MemoryMiB(relay.Pid(), "VmRSS:"));
     }
+    polled.push_back({storage, std::move(started), std::move(db), known});
   }
+  std::printf("\nthe PCs at the desktop's pace: a pass over all of them, each PC's last poll %lld s before;\n"
+              "the database's transactions and rows written per poll, the last-seen times' batches included\n",
+              static_cast<long long>(kDesktopPause.count()));
+  std::printf("  %-10s %8s %-12s %14s %14s %8s %14s %14s\n", "storage", "PCs", "connections", "olvaro-relay",
+              "nginx \"0\"", "ratio", "transactions", "rows written");
+  for (Polled& each : polled) {
+    PollAtDesktopPace(each.storage, *each.db, each.relay->Port(), nginx > 0 ? nginxPort : -1, each.pcs);
+  }
+  polled.clear();
   std::printf("\na %lld MiB document by curl over plain HTTP on loopback, in MB/s, beside nginx putting it into a\n"
               "file and serving it back (the PostgreSQL here runs with fsync=off, as the tests' does; the relay\n"
               "syncs its files, nginx does not)\n", uploadMiB);

@@ -2,12 +2,14 @@
 // poller parses them, pairing and guessing, uploads and every refusal, expiry, a crash
 // mid-upload, two relays sharing one data folder, two relays sharing nothing but one
 // PostgreSQL database with one desktop's poller going to either, the news of a job from
-// one to the other, and a PostgreSQL restart.
+// one to the other, a PostgreSQL restart, and polls of empty queues answered from memory
+// while the PCs' last-seen times wait there for a database that takes them.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -433,6 +435,79 @@ TEST_P(RelayStorageTest, ARelayKilledMidWayLeavesNothingStoredForGoodAndTouchesN
   EXPECT_EQ(DocumentsKept().size(), database.empty() ? 2u : 3u);
 }
 
+// A poll of a queue known empty touches no database however seldom it comes, and the
+// times its PC was seen go to the database in batches: kept while the database refuses
+// them (the PC showing online and no sweep taking it for idle meanwhile), written once it
+// takes them, and at the latest when the relay stops.
+TEST_P(RelayStorageTest, AnEmptyQueueIsAnsweredFromMemoryAndTheLastSeenTimesAreKeptUntilWritten) {
+  // A sweep every second.
+  auto relay = std::make_unique<RelayProcess>(Data(), Options({"--job-lifetime", "4s"}));
+  ASSERT_TRUE(relay->Started()) << relay->Log();
+  const DesktopClient desktop{*relay, kUuid};
+  const SenderClient sender = PairedSender(*relay, desktop);
+  EXPECT_EQ(desktop.Announce("office-pc", "PDF").status, 200);
+  EXPECT_EQ(desktop.Queue(), "0");
+  const auto seenInDatabase = [&] {
+    const SqlResult seen = Query("SELECT last_seen FROM pcs WHERE uuid = $1", {kUuid});
+    return seen.rows.empty() ? -1 : std::stoll(seen.rows[0][0]);
+  };
+  // The database holds the PC as seen long ago and refuses to note it seen again.
+  const bool sqlite = database.empty();
+  const std::vector<std::string> refuse =
+      sqlite ? std::vector<std::string>{"CREATE TRIGGER refuse BEFORE UPDATE ON pcs WHEN NEW.last_seen > 0"
+                                        " BEGIN SELECT RAISE(ABORT, 'refused'); END"}
+             : std::vector<std::string>{"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
+                                        " 'BEGIN RAISE EXCEPTION ''refused''; END'",
+                                        "CREATE TRIGGER refuse BEFORE UPDATE ON pcs FOR EACH ROW"
+                                        " WHEN (NEW.last_seen > 0) EXECUTE FUNCTION refuse()"};
+  for (const std::string& statement : refuse) ASSERT_TRUE(Query(statement).ok) << statement;
+  ASSERT_TRUE(Query("UPDATE pcs SET last_seen = 0").ok);
+  EXPECT_NE(sender.Status().body.find("\"online\":true"), std::string::npos) << sender.Status().body;
+  // And reading a queue fails: longer than a last-seen time once aged before a poll read again.
+  ASSERT_TRUE(Query("ALTER TABLE pcs RENAME TO pcs_away").ok);
+  std::this_thread::sleep_for(std::chrono::seconds(12));
+  const long long polled = std::time(nullptr);
+  EXPECT_EQ(desktop.Queue(), "0") << relay->Log();
+  // Unless the jobs added lately cannot be read either: then no queue is known empty.
+  ASSERT_TRUE(Query("ALTER TABLE jobs RENAME TO jobs_away").ok);
+  EXPECT_TRUE(WaitFor([&] { return desktop.Queue().empty(); }, std::chrono::seconds(3)));
+  ASSERT_TRUE(Query("ALTER TABLE jobs_away RENAME TO jobs").ok && Query("ALTER TABLE pcs_away RENAME TO pcs").ok);
+  EXPECT_EQ(seenInDatabase(), 0);
+  const std::string refused = "cannot write the last-seen times of 1 PCs";
+  const std::string log = relay->Log();
+  EXPECT_EQ(log.find(refused), log.rfind(refused)) << log;
+
+  ASSERT_TRUE(Query(sqlite ? "DROP TRIGGER refuse" : "DROP TRIGGER refuse ON pcs").ok);
+  EXPECT_TRUE(WaitFor([&] { return seenInDatabase() >= polled; })) << relay->Log();
+  EXPECT_NE(relay->Log().find("wrote the last-seen times kept in memory"), std::string::npos);
+  // Polled just before the relay stops.
+  ASSERT_TRUE(Query("UPDATE pcs SET last_seen = 0").ok);
+  const long long last = std::time(nullptr);
+  EXPECT_EQ(desktop.Queue(), "0");
+  relay.reset();
+  EXPECT_GE(seenInDatabase(), last);
+}
+
+// A job added unheard of by the polled relay, through another process on the same SQLite
+// file or as a relay that tells no news of jobs adds it, shows in a queue it knew empty.
+TEST_P(RelayStorageTest, AJobNoNewsTellsOfShowsInAQueueKnownEmptyWithinSeconds) {
+  RelayProcess adding(Data(), Options()), polled(Data(), Options());
+  ASSERT_TRUE(adding.Started() && polled.Started()) << adding.Log() << polled.Log();
+  const DesktopClient desktop{polled, kUuid};
+  const SenderClient sender = PairedSender(adding, desktop);
+  EXPECT_EQ(desktop.Queue(), "0");
+  const long long now = std::time(nullptr);
+  if (database.empty()) {
+    ASSERT_EQ(sender.Upload("a.pdf", "a"), 201);
+  } else {
+    ASSERT_TRUE(Query("INSERT INTO jobs (id, uuid, token, name, size, copies, created, arrived, state)"
+                      " VALUES ($1, $2, $3, 'a.pdf', 1, 1, $4, $5, 0)",
+                      {std::string(32, 'c'), kUuid, sender.token, std::to_string(now), std::to_string(now * 1000000)})
+                    .ok);
+  }
+  EXPECT_TRUE(WaitFor([&] { return ParsedQueue(desktop.Queue()).size() == 1; }, std::chrono::seconds(3)));
+}
+
 // A hostile client on the network: connections held open, requests trickled in, request
 // bodies a proxy could read differently, identities by the thousand, old TLS.
 class RelayExposureTest : public testing::Test {
@@ -642,7 +717,7 @@ TEST(RelayPostgresTest, AJobAddedThroughAnotherRelayShowsEvenWhileTheNewsOfJobsC
     EXPECT_EQ(desktop.Announce("office-pc", "PDF").status, 200);
     for (int poll = 0; poll < 2; ++poll) EXPECT_EQ(desktop.Queue(), "0");
   };
-  // Well within the time after which a PC's poll reads the database anyway, to note it seen.
+  // Long before a poll reads an empty queue from the database again.
   const auto shows = [](const DesktopClient& desktop) {
     return WaitFor([&] { return ParsedQueue(desktop.Queue()).size() == 1; }, std::chrono::seconds(4));
   };
