@@ -326,7 +326,7 @@ struct mg_worker_conn {
   mg_conn conn{};
   mg_conn_state state;
   mg_pending pending;
-  std::vector<ConnectionEvent> ready;  // taken from `waits`, not served yet (last first)
+  std::vector<ConnectionEvent> ready;  // taken from `waits`, not served yet
 };
 
 // options.cpp
@@ -373,6 +373,9 @@ mg_admission admit_connection(mg_ctx* ctx, const mg_socket& socket, mg_pending& 
 // Records what waits at the listener, so that the workers wake it when they make room.
 void set_waiting(mg_ctx* ctx, int bodies, int connections);
 bool set_ports(mg_ctx* ctx, const std::string& ports);
+// Under the "ports" lock: the listener of that socket, nullptr when the listeners were
+// replaced since an event named it.
+const mg_socket* current_listener(mg_ctx* ctx, int sock);
 void* listener_thread(void* ctx);
 bool start_thread(void* (*body)(void*), void* arg);
 

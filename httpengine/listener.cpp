@@ -151,12 +151,10 @@ void take_over_waits(mg_ctx* ctx, held_connections& held) {
   ctx->waits.Wait(0, kAcceptBatch, ready);
   for (const ConnectionEvent& event : ready) {
     if (event.kind == ConnectionEvent::listener) {
-      // The listeners may have been replaced since the wait: accept only on a current one.
       std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-      for (const mg_socket& listener : ctx->listeners) {
-        if (listener.sock != event.sock) continue;
-        accept_new_connections(ctx, listener, held);
-        ctx->waits.ArmListener(listener.sock);
+      if (const mg_socket* listener = current_listener(ctx, event.sock)) {
+        accept_new_connections(ctx, *listener, held);
+        ctx->waits.ArmListener(listener->sock);
       }
       continue;
     }
@@ -334,6 +332,12 @@ bool set_ports(mg_ctx* ctx, const std::string& ports) {
   ctx->waits.Watch(listeners);
   ctx->wake.Wake();
   return opened;
+}
+
+const mg_socket* current_listener(mg_ctx* ctx, int sock) {
+  const auto found = std::find_if(ctx->listeners.begin(), ctx->listeners.end(),
+                                  [sock](const mg_socket& listener) { return listener.sock == sock; });
+  return found != ctx->listeners.end() ? &*found : nullptr;
 }
 
 bool start_thread(void* (*body)(void*), void* arg) {

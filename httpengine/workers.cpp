@@ -129,11 +129,9 @@ mg_admission wait_for_head(mg_ctx* ctx, mg_pending& connection) {
 bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
   mg_socket socket{};
   {
-    // The listeners may have been replaced since the wait: accept only on a current one.
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-    const auto found = std::find_if(ctx->listeners.begin(), ctx->listeners.end(),
-                                    [listener](const mg_socket& l) { return l.sock == listener; });
-    if (found == ctx->listeners.end()) return false;
+    const mg_socket* found = current_listener(ctx, listener);
+    if (found == nullptr) return false;
     socket = *found;
     socket.sock = AcceptConnection(listener, socket.remote.ip, socket.remote.port);
     ctx->waits.ArmListener(listener);  // the next connection may go to another worker
@@ -165,9 +163,7 @@ bool accept_here(mg_ctx* ctx, int listener, mg_worker_conn* worker) {
 void give_back(mg_ctx* ctx, const ConnectionEvent& event) {
   if (event.kind == ConnectionEvent::listener) {
     std::lock_guard lock(ctx->option_locks[kOptionPorts]);
-    for (const mg_socket& listener : ctx->listeners) {
-      if (listener.sock == event.sock) ctx->waits.ArmListener(event.sock);
-    }
+    if (current_listener(ctx, event.sock) != nullptr) ctx->waits.ArmListener(event.sock);
     return;
   }
   recheck_parked(ctx, event);
@@ -229,7 +225,6 @@ bool take_connection(mg_ctx* ctx, mg_worker_conn* worker) {
       ++ctx->num_accepting;
       lock.unlock();
       ctx->waits.Wait(static_cast<int>(left.count()), kReadyBatch, worker->ready);
-      std::reverse(worker->ready.begin(), worker->ready.end());  // served from the back
       lock.lock();
       if (--ctx->num_accepting == 0) ctx->accepting_ended = Clock::now();
       // Work queued meanwhile was counted on this idle worker: it goes first.
@@ -240,8 +235,8 @@ bool take_connection(mg_ctx* ctx, mg_worker_conn* worker) {
       }
       continue;
     }
-    const ConnectionEvent event = worker->ready.back();
-    worker->ready.pop_back();
+    const ConnectionEvent event = worker->ready.front();
+    worker->ready.erase(worker->ready.begin());
     // Busy while accepting: a connection queued meanwhile needs another worker.
     --ctx->num_idle;
     lock.unlock();

@@ -18,7 +18,7 @@ bool ThreadsCanWaitForConnectionsTogether();
 struct ConnectionEvent {
   enum Kind { nothing, listener, connection } kind = nothing;
   int sock = -1;
-  uint32_t tag = 0;  // a connection's, as armed
+  uint32_t tag = 0;  // a connection's, as watched
 };
 
 class CConnectionWait {

@@ -25,6 +25,10 @@ bool Control(int handle, int operation, int sock, uint32_t events, uint64_t data
   return epoll_ctl(handle, operation, sock, &event) == 0;
 }
 
+constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
+
+uint64_t ConnectionData(int sock, uint32_t tag) { return SocketData(sock, static_cast<uint64_t>(tag & kTagMask) << 32); }
+
 }  // namespace
 
 bool ThreadsCanWaitForConnectionsTogether() { return true; }
@@ -57,14 +61,6 @@ void CConnectionWait::Watch(const std::vector<int>& listeners) {
 void CConnectionWait::ArmListener(int sock) {
   Control(handle_, EPOLL_CTL_MOD, sock, EPOLLIN | EPOLLONESHOT, SocketData(sock, kListenerBit));
 }
-
-namespace {
-
-constexpr uint32_t kConnectionEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
-
-uint64_t ConnectionData(int sock, uint32_t tag) { return SocketData(sock, static_cast<uint64_t>(tag & kTagMask) << 32); }
-
-}  // namespace
 
 bool CConnectionWait::WatchConnection(int sock, uint32_t tag) {
   return Control(handle_, EPOLL_CTL_ADD, sock, kConnectionEvents, ConnectionData(sock, tag));
