@@ -174,6 +174,8 @@ struct mg_pending {
   // Given when the connection is first watched in `waits`: tells its events from those
   // of an earlier connection on the same socket; 0 while not watched.
   uint32_t watch_tag = 0;
+  // Its last read took all that had arrived: bytes still in the socket came after it.
+  bool drained = false;
 };
 
 // A socket that wakes the listener from its wait.
@@ -390,7 +392,8 @@ bool park_connection(mg_ctx* ctx, mg_pending& pending);
 // Takes the parked connection an event of `waits` names; false when it is not parked
 // (the event is noted for its next park).
 bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending);
-// Has the event told again, to another worker, while its connection is still parked.
+// Has the event told again, to another worker: now while its connection is parked,
+// otherwise when it is parked next.
 void recheck_parked(mg_ctx* ctx, const ConnectionEvent& event);
 // Closes the parked connections past their head_due, or all of them; the nearest
 // head_due left, or `later` when none is nearer.

@@ -8,6 +8,15 @@ namespace {
 
 constexpr uint32_t kWatchTagMask = 0x7fffffff;  // what a wait-set event carries back
 
+// Under the parked lock: the parked connection an event names, or end() when it is not
+// parked, and then the event is noted for the connection's next park.
+std::unordered_map<int, mg_pending>::iterator find_parked(mg_ctx* ctx, const ConnectionEvent& event) {
+  const auto found = ctx->parked.find(event.sock);
+  if (found != ctx->parked.end() && found->second.watch_tag == event.tag) return found;
+  ctx->missed[event.sock] = event.tag;
+  return ctx->parked.end();
+}
+
 }  // namespace
 
 bool park_connection(mg_ctx* ctx, mg_pending& pending) {
@@ -21,11 +30,12 @@ bool park_connection(mg_ctx* ctx, mg_pending& pending) {
     if (!ctx->waits.WatchConnection(sock, ctx->watch_tags)) return false;
     pending.watch_tag = ctx->watch_tags;
   }
+  // Bytes left in the socket by a read that took less than all, or that came while the
+  // connection was served and another thread heard of them, are told again.
   const auto missed = ctx->missed.find(sock);
-  if (missed != ctx->missed.end()) {
-    if (missed->second == pending.watch_tag) ctx->waits.Recheck(sock, pending.watch_tag);
-    ctx->missed.erase(missed);
-  }
+  const bool told = missed != ctx->missed.end() && missed->second == pending.watch_tag;
+  if (missed != ctx->missed.end()) ctx->missed.erase(missed);
+  if (told || !pending.drained) ctx->waits.Recheck(sock, pending.watch_tag);
   ctx->parked.insert_or_assign(sock, std::move(pending));
   pending.socket.sock = -1;
   return true;
@@ -33,11 +43,8 @@ bool park_connection(mg_ctx* ctx, mg_pending& pending) {
 
 bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending) {
   std::lock_guard lock(ctx->parked_lock);
-  auto found = ctx->parked.find(event.sock);
-  if (found == ctx->parked.end() || found->second.watch_tag != event.tag) {
-    ctx->missed[event.sock] = event.tag;
-    return false;
-  }
+  const auto found = find_parked(ctx, event);
+  if (found == ctx->parked.end()) return false;
   pending = std::move(found->second);
   ctx->parked.erase(found);
   return true;
@@ -45,8 +52,7 @@ bool take_parked(mg_ctx* ctx, const ConnectionEvent& event, mg_pending& pending)
 
 void recheck_parked(mg_ctx* ctx, const ConnectionEvent& event) {
   std::lock_guard lock(ctx->parked_lock);
-  auto found = ctx->parked.find(event.sock);
-  if (found != ctx->parked.end() && found->second.watch_tag == event.tag) ctx->waits.Recheck(event.sock, event.tag);
+  if (find_parked(ctx, event) != ctx->parked.end()) ctx->waits.Recheck(event.sock, event.tag);
 }
 
 std::chrono::steady_clock::time_point close_parked(mg_ctx* ctx, bool all,

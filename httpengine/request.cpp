@@ -91,7 +91,9 @@ int receive_head(mg_pending& pending) {
   if (!pending.head) pending.head = std::make_unique_for_overwrite<char[]>(kHeadBufferSize);
   char* head = pending.head.get();
   while (pending.received < kHeadBufferSize) {
-    const int count = ReceiveArrived(pending.socket.sock, head + pending.received, kHeadBufferSize - pending.received);
+    const size_t space = kHeadBufferSize - pending.received;
+    const int count = ReceiveArrived(pending.socket.sock, head + pending.received, space);
+    pending.drained = count == kNothingArrived || (count >= 0 && static_cast<size_t>(count) < space);
     if (count == kNothingArrived) return 0;
     if (count <= 0) return -1;
     pending.received += static_cast<size_t>(count);

@@ -284,6 +284,8 @@ bool serve_next_here(mg_ctx* ctx, mg_worker_conn* worker, bool head_complete) {
     std::lock_guard lock(ctx->thread_lock);
     ctx->serving.erase(std::find(ctx->serving.begin(), ctx->serving.end(), worker));
   }
+  // A body was read in exact amounts, so bytes may be left behind it.
+  pending.drained = pending.drained && worker->state.nothing_unread;
   const bool parks = !head_complete && ctx->accepting_workers > 0;
   if (!parks || !park_connection(ctx, pending)) hand_over(ctx, std::move(pending));
   return false;

@@ -88,6 +88,15 @@ TEST_F(Persistent, PipelinedRequestsAreServedInOrder) {
   EXPECT_EQ(kept_.body, "bodymore" + std::string(2048, 'c') + "end" + std::string(3000, 'l'));
 }
 
+TEST_F(Persistent, ARequestBehindABodyLongerThanTheHeadBufferIsServed) {
+  ClientSocket client = ConnectTo(port_);
+  EXPECT_EQ(Ask(client, "GET /ipp HTTP/1.1\r\n\r\n"), kKeptReply);
+  client.Send("POST /ipp HTTP/1.1\r\nContent-Length: 20000\r\n\r\n" + std::string(20000, 'x') +
+              "GET /ipp?behind HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(client.Read(2 * kKeptReply.size(), 3s), std::string(kKeptReply) + std::string(kKeptReply));
+  EXPECT_EQ(kept_.query, "behind");
+}
+
 TEST_F(Persistent, ChunkedBodyReachesTheDataHandlerInPiecesOfAtMost512) {
   std::string body(3000, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13);
